@@ -1,0 +1,1 @@
+# Installation rules, the CMake package and the pkg-config files.
