@@ -1,0 +1,231 @@
+#include "cli.h"
+
+#include <getopt.h>
+
+#include <cstdio>
+#include <cstring>
+
+#ifndef PLINTH_VERSION
+#define PLINTH_VERSION "unknown"
+#endif
+
+namespace plinth {
+namespace {
+
+const char kToolHelp[] =
+    "Usage: plinth COMMAND [OPTION]... ARGUMENT...\n"
+    "Converts audio files: resamples 16-bit PCM WAV files and renders tracker\n"
+    "modules to WAV.\n"
+    "\n"
+    "Commands:\n"
+    "  resample   resample WAV files to mono 16-bit WAV files at another rate\n"
+    "  mod2wav    render tracker modules to stereo 16-bit WAV files\n"
+    "  info       describe WAV files and modules\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     show this help and exit\n"
+    "  -V, --version  show the version and exit\n"
+    "\n"
+    "Run 'plinth COMMAND --help' for the options of a command.\n"
+    "Exit status: 0 when every conversion succeeded, 1 when any failed,\n"
+    "2 for a usage error.\n";
+
+const char kResampleHelp[] =
+    "Usage: plinth resample IN.wav OUT.wav --rate HZ [OPTION]...\n"
+    "  or:  plinth resample --rate HZ -o DIR [OPTION]... IN.wav...\n"
+    "Resamples 16-bit PCM WAV files, mono or stereo, into mono 16-bit PCM WAV\n"
+    "files at HZ frames per second.\n"
+    "\n"
+    "  -r, --rate HZ         output rate in frames per second (required, 1000..384000)\n"
+    "  -c, --channel WHICH   what a stereo input becomes: first (default), second,\n"
+    "                        or mix (the average of both channels)\n"
+    "  -o, --output-dir DIR  convert every input into DIR; each output is named\n"
+    "                        after its input with the extension .wav\n"
+    "  -j, --jobs N          run up to N conversions at once (default 1)\n"
+    "  -f, --force           replace outputs that already exist\n"
+    "  -h, --help            show this help and exit\n"
+    "\n"
+    "An output that is also an input of the same run is refused, even with --force.\n"
+    "Exit status: 0 when every conversion succeeded, 1 when any failed,\n"
+    "2 for a usage error.\n";
+
+const char kMod2WavHelp[] =
+    "Usage: plinth mod2wav IN.mod OUT.wav [OPTION]...\n"
+    "  or:  plinth mod2wav -o DIR [OPTION]... IN.mod...\n"
+    "Plays tracker modules and writes each as a stereo 16-bit PCM WAV file that\n"
+    "ends where the song first loops.\n"
+    "\n"
+    "  -r, --rate HZ         output rate in frames per second (1000..384000);\n"
+    "                        without it the rate is 8000\n"
+    "  -o, --output-dir DIR  convert every input into DIR; each output is named\n"
+    "                        after its input with the extension .wav\n"
+    "  -j, --jobs N          run up to N conversions at once (default 1)\n"
+    "  -f, --force           replace outputs that already exist\n"
+    "  -h, --help            show this help and exit\n"
+    "\n"
+    "An output that is also an input of the same run is refused, even with --force.\n"
+    "Exit status: 0 when every conversion succeeded, 1 when any failed,\n"
+    "2 for a usage error.\n";
+
+const char kInfoHelp[] =
+    "Usage: plinth info FILE...\n"
+    "Describes WAV files (what the header says, and whether the samples really\n"
+    "start at byte 44) and tracker modules (layout, tag, channels, song length,\n"
+    "samples, and the duration until the song first loops at 8000 frames per\n"
+    "second).\n"
+    "\n"
+    "  -h, --help  show this help and exit\n"
+    "\n"
+    "Exit status: 0 when every file was described, 1 when any could not be,\n"
+    "2 for a usage error.\n";
+
+const char* commandName(Command command) {
+    switch (command) {
+        case Command::Resample: return "resample";
+        case Command::Mod2Wav: return "mod2wav";
+        case Command::Info: return "info";
+    }
+    return "";
+}
+
+ParseOutcome usageError(const char* context, const char* format, const char* detail) {
+    std::fprintf(stderr, "plinth%s%s: ", context[0] != '\0' ? " " : "", context);
+    std::fprintf(stderr, format, detail);
+    std::fprintf(stderr, "\nTry 'plinth%s%s --help' for more information.\n", context[0] != '\0' ? " " : "",
+                 context);
+    return ParseOutcome::UsageError;
+}
+
+// A decimal number of at most nine digits, nothing else.
+bool parseCount(const char* text, int& value) {
+    const std::size_t length = std::strlen(text);
+    if (length == 0 || length > 9) return false;
+    int result = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        result = result * 10 + (text[i] - '0');
+    }
+    value = result;
+    return true;
+}
+
+}  // namespace
+
+ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
+    options = Options{};
+    if (argc < 2) return usageError("", "%s", "no command given");
+
+    const char* first = argv[1];
+    if (std::strcmp(first, "-h") == 0 || std::strcmp(first, "--help") == 0) {
+        std::fputs(kToolHelp, stdout);
+        return ParseOutcome::Done;
+    }
+    if (std::strcmp(first, "-V") == 0 || std::strcmp(first, "--version") == 0) {
+        std::printf("plinth %s\n", PLINTH_VERSION);
+        return ParseOutcome::Done;
+    }
+    const char* help = nullptr;
+    if (std::strcmp(first, "resample") == 0) {
+        options.command = Command::Resample;
+        help = kResampleHelp;
+    } else if (std::strcmp(first, "mod2wav") == 0) {
+        options.command = Command::Mod2Wav;
+        help = kMod2WavHelp;
+    } else if (std::strcmp(first, "info") == 0) {
+        options.command = Command::Info;
+        help = kInfoHelp;
+    } else if (first[0] == '-') {
+        return usageError("", "unknown option '%s'", first);
+    } else {
+        return usageError("", "unknown command '%s'", first);
+    }
+    const char* name = commandName(options.command);
+    const bool converts = options.command != Command::Info;
+
+    static const struct option kConvertOptions[] = {
+        {"rate", required_argument, nullptr, 'r'},       {"channel", required_argument, nullptr, 'c'},
+        {"output-dir", required_argument, nullptr, 'o'}, {"jobs", required_argument, nullptr, 'j'},
+        {"force", no_argument, nullptr, 'f'},            {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0}};
+    static const struct option kModOptions[] = {
+        {"rate", required_argument, nullptr, 'r'},  {"output-dir", required_argument, nullptr, 'o'},
+        {"jobs", required_argument, nullptr, 'j'},  {"force", no_argument, nullptr, 'f'},
+        {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0}};
+    static const struct option kInfoOptions[] = {{"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
+    const bool resample = options.command == Command::Resample;
+    const struct option* longOptions = !converts ? kInfoOptions : resample ? kConvertOptions : kModOptions;
+    const char* shortOptions = !converts ? ":h" : resample ? ":r:c:o:j:fh" : ":r:o:j:fh";
+
+    // The command's own arguments, with the command in the place of the program name.
+    const int commandArgc = argc - 1;
+    char** commandArgv = argv + 1;
+    optind = 0;  // a full reset of getopt's scan
+    opterr = 0;
+    for (;;) {
+        optopt = 0;
+        const int option = getopt_long(commandArgc, commandArgv, shortOptions, longOptions, nullptr);
+        if (option == -1) break;
+        // The option at fault: a short one by its letter, a long one as written.
+        char shortName[3] = {'-', static_cast<char>(optopt), '\0'};
+        const char* current = optopt != 0 ? shortName : commandArgv[optind - 1];
+        switch (option) {
+            case 'h':
+                std::fputs(help, stdout);
+                return ParseOutcome::Done;
+            case 'r':
+                if (!parseCount(optarg, options.rate) || options.rate < kMinRate || options.rate > kMaxRate)
+                    return usageError(name, "invalid rate '%s' (frames per second, 1000 to 384000)", optarg);
+                break;
+            case 'c':
+                if (std::strcmp(optarg, "first") == 0) {
+                    options.channelMode = 0;
+                } else if (std::strcmp(optarg, "second") == 0) {
+                    options.channelMode = 1;
+                } else if (std::strcmp(optarg, "mix") == 0) {
+                    options.channelMode = 2;
+                } else {
+                    return usageError(name, "invalid channel '%s' (first, second or mix)", optarg);
+                }
+                break;
+            case 'o':
+                if (optarg[0] == '\0') return usageError(name, "%s", "empty output folder name");
+                options.outputDir = optarg;
+                options.batch = true;
+                break;
+            case 'j':
+                if (!parseCount(optarg, options.jobs) || options.jobs < 1 || options.jobs > kMaxJobs)
+                    return usageError(name, "invalid job count '%s' (1 to 256)", optarg);
+                break;
+            case 'f':
+                options.force = true;
+                break;
+            case ':':
+                return usageError(name, "option '%s' needs a value", commandArgv[optind - 1]);
+            default:
+                return usageError(name, "unknown option '%s'", current);
+        }
+    }
+
+    std::vector<std::string> operands(commandArgv + optind, commandArgv + commandArgc);
+    if (!converts) {
+        if (operands.empty()) return usageError(name, "%s", "no file given");
+        options.inputs = operands;
+        return ParseOutcome::Run;
+    }
+    if (options.command == Command::Resample && options.rate == 0)
+        return usageError(name, "%s", "missing --rate");
+    if (options.batch) {
+        if (operands.empty()) return usageError(name, "%s", "no input given");
+        options.inputs = operands;
+        return ParseOutcome::Run;
+    }
+    if (operands.size() < 2)
+        return usageError(name, "%s", operands.empty() ? "missing input and output" : "missing output");
+    if (operands.size() > 2)
+        return usageError(name, "%s", "more than one input needs -o DIR");
+    options.inputs.push_back(operands[0]);
+    options.output = operands[1];
+    return ParseOutcome::Run;
+}
+
+}  // namespace plinth

@@ -1,0 +1,31 @@
+#pragma once
+// File helpers of the tool: whole-file reads, names of batch outputs, and the
+// identity of paths, so that two names of one file are recognised.
+
+#include <string>
+#include <vector>
+
+namespace plinth {
+
+// Reads a whole file (below 2 GiB). On failure returns false with "PATH: reason".
+bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, std::string& error);
+
+// The output name for an input in a batch: its last path component with the
+// extension (the part from the last dot, unless the name starts with it)
+// replaced by ".wav".
+std::string outputNameFor(const std::string& input);
+
+// Joins a folder and a name with one slash between them.
+std::string joinPath(const std::string& folder, const std::string& name);
+
+// The folder part of a path ("." when it has none).
+std::string folderOf(const std::string& path);
+
+// A key that is equal for two paths of the same file: device and inode for a
+// file that exists, otherwise the resolved folder and the name.
+std::string fileIdentity(const std::string& path);
+
+// Creates a folder and its missing parents; false with "PATH: reason".
+bool makeFolders(const std::string& path, std::string& error);
+
+}  // namespace plinth

@@ -1,0 +1,211 @@
+#include "jobs.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "convert.h"
+#include "files.h"
+
+namespace plinth {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Everything the tool writes to stderr while conversions run goes through
+// here, so that messages and the progress line never cut into each other.
+class Console {
+public:
+    Console(bool progress, std::size_t total) : progress_(progress), total_(total), start_(Clock::now()) {}
+
+    void message(const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        clearLine();
+        std::fprintf(stderr, "plinth: %s\n", text.c_str());
+        drawLine();
+    }
+
+    void finished() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++done_;
+        drawLine();
+    }
+
+    void redraw() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        drawLine();
+    }
+
+    void close() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        clearLine();
+        progress_ = false;
+    }
+
+    Clock::time_point start() const { return start_; }
+
+private:
+    void clearLine() {
+        if (progress_ && drawn_) std::fputs("\r\033[K", stderr);
+        drawn_ = false;
+    }
+
+    void drawLine() {
+        if (!progress_) return;
+        const double elapsed = secondsSince(start_);
+        char line[160];
+        if (done_ == 0) {
+            std::snprintf(line, sizeof line, "\r\033[Kplinth: %zu/%zu files, %.1f s elapsed", done_, total_, elapsed);
+        } else {
+            const double left = elapsed / static_cast<double>(done_) * static_cast<double>(total_ - done_);
+            std::snprintf(line, sizeof line, "\r\033[Kplinth: %zu/%zu files, %.1f s elapsed, about %.1f s left",
+                          done_, total_, elapsed, left);
+        }
+        std::fputs(line, stderr);
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+
+    std::mutex mutex_;
+    bool progress_;
+    bool drawn_ = false;
+    std::size_t total_;
+    std::size_t done_ = 0;
+    Clock::time_point start_;
+};
+
+bool existsAsFileOrLink(const std::string& path, bool& isFolder, bool& isSpecial) {
+    struct stat info;
+    isFolder = false;
+    isSpecial = false;
+    if (stat(path.c_str(), &info) == 0) {
+        isFolder = S_ISDIR(info.st_mode);
+        isSpecial = !isFolder && !S_ISREG(info.st_mode);
+        return true;
+    }
+    return lstat(path.c_str(), &info) == 0;  // a dangling symbolic link would be replaced
+}
+
+}  // namespace
+
+std::vector<Job> planJobs(const Options& options) {
+    std::vector<Job> jobs;
+    std::map<std::string, std::string> inputByIdentity;
+    for (const std::string& input : options.inputs) {
+        Job job;
+        job.input = input;
+        job.output = options.batch ? joinPath(options.outputDir, outputNameFor(input)) : options.output;
+        jobs.push_back(job);
+        inputByIdentity.emplace(fileIdentity(input), input);
+    }
+
+    std::map<std::string, std::string> outputOwner;
+    for (Job& job : jobs) {
+        const std::string identity = fileIdentity(job.output);
+        bool isFolder, isSpecial;
+        const bool exists = existsAsFileOrLink(job.output, isFolder, isSpecial);
+        const auto input = inputByIdentity.find(identity);
+        const auto owner = outputOwner.find(identity);
+        if (input != inputByIdentity.end() && !isSpecial) {
+            job.refusal = job.output + ": would overwrite the input " + input->second + " of this run";
+        } else if (owner != outputOwner.end() && !isSpecial) {
+            job.refusal = job.output + ": already the output of " + owner->second + " in this run";
+        } else if (isFolder) {
+            job.refusal = job.output + ": is a folder";
+        } else if (exists && !isSpecial && !options.force) {
+            job.refusal = job.output + ": exists (use --force to replace it)";
+        } else {
+            outputOwner.emplace(identity, job.input);
+        }
+    }
+    return jobs;
+}
+
+int runConversions(const Options& options) {
+    const Clock::time_point start = Clock::now();
+    if (options.batch) {
+        std::string error;
+        if (!makeFolders(options.outputDir, error)) {
+            std::fprintf(stderr, "plinth: %s\n", error.c_str());
+            return kExitFailure;
+        }
+    }
+    std::vector<Job> jobs = planJobs(options);
+    const std::size_t total = jobs.size();
+    const bool showProgress = options.batch && isatty(STDERR_FILENO) == 1;
+    Console console(showProgress, total);
+
+    std::vector<char> succeeded(total, 0);
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> remaining{total};
+    std::mutex doneMutex;
+    std::condition_variable allDone;
+
+    auto work = [&]() {
+        for (;;) {
+            const std::size_t index = next.fetch_add(1);
+            if (index >= total) return;
+            const Job& job = jobs[index];
+            std::string error;
+            if (!job.refusal.empty()) {
+                console.message(job.refusal);
+            } else if (convertFile(options, job.input, job.output, error)) {
+                succeeded[index] = 1;
+            } else {
+                console.message(error);
+            }
+            console.finished();
+            if (remaining.fetch_sub(1) == 1) {
+                std::lock_guard<std::mutex> lock(doneMutex);
+                allDone.notify_all();
+            }
+        }
+    };
+
+    const std::size_t threadCount = std::min<std::size_t>(static_cast<std::size_t>(options.jobs), total);
+    if (threadCount <= 1 && !showProgress) {
+        work();
+    } else {
+        std::vector<std::thread> threads;
+        threads.reserve(threadCount);
+        try {
+            for (std::size_t i = 0; i < threadCount; ++i) threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            // Fewer threads than asked for (or none): this one helps too.
+            if (threads.empty()) work();
+        }
+        {
+            // Keep the elapsed time moving while long conversions run.
+            std::unique_lock<std::mutex> lock(doneMutex);
+            while (remaining.load() != 0) {
+                allDone.wait_for(lock, std::chrono::milliseconds(250));
+                if (showProgress) console.redraw();
+            }
+        }
+        for (std::thread& thread : threads) thread.join();
+    }
+    console.close();
+
+    std::size_t converted = 0;
+    for (char ok : succeeded) converted += ok != 0 ? 1 : 0;
+    if (options.batch) {
+        std::fprintf(stderr, "plinth: %zu converted, %zu failed, %.2f s\n", converted, total - converted,
+                     secondsSince(start));
+    }
+    return converted == total ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace plinth
