@@ -45,14 +45,31 @@ uint64_t resampledLength(uint64_t frames, int upFactor, int downFactor) {
     return (product + static_cast<uint64_t>(downFactor) - 1) / static_cast<uint64_t>(downFactor);
 }
 
+ResamplerPlan planResampling(int targetRate, int sourceRate) {
+    ResamplerPlan plan{};
+    plan.upFactor = targetRate;
+    plan.downFactor = sourceRate;
+    reduceRatio(plan.upFactor, plan.downFactor);
+    plan.cutoff = lowpassCutoff(plan.upFactor, plan.downFactor);
+    plan.halfFilterTaps = halfFilterLength(plan.cutoff);
+    plan.phaseLength = polyphaseLength(plan.halfFilterTaps, plan.upFactor);
+    // The lead-in of G zeros and the starting phase put the first output on frame 0.
+    plan.leadIn = ceilOfFloatQuotient(static_cast<float>(plan.halfFilterTaps - plan.upFactor),
+                                      static_cast<float>(plan.upFactor));
+    plan.startPhase = plan.upFactor * (plan.leadIn + 1) - plan.halfFilterTaps;
+    plan.outputBlockSize =
+        ((static_cast<uint32_t>(plan.upFactor) << 16) / static_cast<uint32_t>(plan.downFactor)) + 1;
+    return plan;
+}
+
 StreamResult resampleStream(std::FILE* input, std::FILE* output, int channels, int targetRate,
                             int sourceRate, int channelMode) {
-    int up = targetRate;
-    int down = sourceRate;
-    reduceRatio(up, down);
-    const float cutoff = lowpassCutoff(up, down);
-    const int m = halfFilterLength(cutoff);
-    const int u = polyphaseLength(m, up);
+    const ResamplerPlan plan = planResampling(targetRate, sourceRate);
+    const int up = plan.upFactor;
+    const int down = plan.downFactor;
+    const float cutoff = plan.cutoff;
+    const int m = plan.halfFilterTaps;
+    const int u = plan.phaseLength;
 
     auto halfFilter = allocate<float>(static_cast<std::size_t>(m));
     auto bank = allocate<float>(static_cast<std::size_t>(u) * static_cast<std::size_t>(up));
@@ -60,16 +77,14 @@ StreamResult resampleStream(std::FILE* input, std::FILE* output, int channels, i
     designLowpass(halfFilter.get(), cutoff, m, static_cast<float>(up));
     buildPolyphaseBank(halfFilter.get(), bank.get(), m, up);
 
-    const uint32_t outputBlockSize = ((static_cast<uint32_t>(up) << 16) / static_cast<uint32_t>(down)) + 1;
     const int workSize = kInputBlockItems / channels;
     auto inputBlock = allocate<int16_t>(kInputBlockItems);
-    auto outputBlock = allocate<int16_t>(outputBlockSize);
+    auto outputBlock = allocate<int16_t>(plan.outputBlockSize);
     auto work = allocate<float>(static_cast<std::size_t>(workSize));
     if (!inputBlock || !outputBlock || !work) return StreamResult::outOfMemory;
 
-    // The lead-in of G zeros and the starting phase put the first output on frame 0.
-    const int leadIn = ceilOfFloatQuotient(static_cast<float>(m - up), static_cast<float>(up));
-    int phase = up * (leadIn + 1) - m;
+    const int leadIn = plan.leadIn;
+    int phase = plan.startPhase;
     std::memset(work.get(), 0, sizeof(float) * static_cast<std::size_t>(workSize));
     uint64_t totalSamples = 0;
 
