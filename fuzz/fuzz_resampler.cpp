@@ -20,6 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const int rates[] = {8000, 11025, 16000, 22050, 44100, 48000, 96000, 7, 1};
     const int sourceRate = rates[data[size - 1] % 9];
     const int targetRate = rates[(data[size - 1] / 9) % 9];
+    const ResamplerPlan plan = planResampling(targetRate, sourceRate);
+    if (plan.upFactor > kMaxRatioTerm || plan.downFactor > kMaxRatioTerm) return 0;  // refused by the entry
     std::FILE* input = fmemopen(const_cast<uint8_t*>(data) + sizeof header, size - sizeof header - 1, "rb");
     std::FILE* output = std::fopen("/dev/null", "wb");
     if (input != nullptr && output != nullptr) {
