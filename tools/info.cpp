@@ -61,22 +61,24 @@ void describeWav(const std::string& path, const std::vector<unsigned char>& byte
     std::printf("  channels:          %u\n", static_cast<unsigned>(info.channels));
     std::printf("  bits per sample:   %u\n", static_cast<unsigned>(info.bitsPerSample));
     std::printf("  sample rate:       %u Hz\n", static_cast<unsigned>(info.sampleRate));
-    const unsigned long long following = bytes.size() - sizeof(WavHeader);
-    std::printf("  data size:         %u bytes (%llu bytes follow the header)\n", static_cast<unsigned>(info.dataSize),
-                following);
+    // The data chunk where it really is; at the fixed offsets for a canonical file.
+    const long long dataStart = findDataStart(bytes);
+    const std::size_t sizeAt = dataStart >= 8 ? static_cast<std::size_t>(dataStart - 4) : 40;
+    const uint32_t dataSize = readLe32(&bytes[sizeAt]);
+    const unsigned long long following = bytes.size() - (sizeAt + 4);
+    std::printf("  data size:         %u bytes (%llu bytes follow)\n", static_cast<unsigned>(dataSize), following);
     const unsigned frameBytes = static_cast<unsigned>(info.channels) * info.bitsPerSample / 8U;
     if (frameBytes == 0) {
         std::printf("  frames:            unknown\n");
         std::printf("  duration:          unknown\n");
     } else {
-        const unsigned long long frames = info.dataSize / frameBytes;
+        const unsigned long long frames = dataSize / frameBytes;
         std::printf("  frames:            %llu\n", frames);
         if (info.sampleRate == 0)
             std::printf("  duration:          unknown\n");
         else
             std::printf("  duration:          %.3f s\n", static_cast<double>(frames) / info.sampleRate);
     }
-    const long long dataStart = findDataStart(bytes);
     if (dataStart == static_cast<long long>(sizeof(WavHeader)))
         std::printf("  samples at byte 44: yes\n");
     else if (dataStart < 0)

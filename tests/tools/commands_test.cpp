@@ -1,0 +1,221 @@
+// The tool's commands against direct calls of the libraries, its usage
+// errors, help and version, and `info` against values worked out from the
+// inputs' construction.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+#include "modwav.h"
+#include "plinth/modwav.h"
+#include "plinth/resample_wav.h"
+#include "tool_test_support.h"
+
+using namespace tooltest;
+
+namespace {
+
+std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// "  key:   value" lines of one `info` description, keyed by what stands before the colon.
+std::map<std::string, std::string> infoFields(const std::string& text) {
+    std::map<std::string, std::string> fields;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        const std::size_t keyStart = line.find_first_not_of(' ');
+        const std::size_t valueStart = line.find_first_not_of(' ', colon + 1);
+        fields[line.substr(keyStart, colon - keyStart)] = valueStart == std::string::npos ? "" : line.substr(valueStart);
+    }
+    return fields;
+}
+
+TEST(CommandLine, UsageErrorsExitWithTwoAndPointToHelp) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate"},
+        {"--frobnicate"},
+        {"resample", "a.wav", "b.wav"},
+        {"resample", "a.wav", "b.wav", "--rate", "0"},
+        {"resample", "a.wav", "b.wav", "--rate", "-8000"},
+        {"resample", "a.wav", "b.wav", "--rate", "8k"},
+        {"resample", "a.wav", "b.wav", "--rate"},
+        {"resample", "a.wav", "b.wav", "--rate", "8000", "--channel", "left"},
+        {"resample", "a.wav", "b.wav", "c.wav", "--rate", "8000"},
+        {"resample", "a.wav", "--rate", "8000"},
+        {"resample", "a.wav", "b.wav", "--rate", "8000", "--bogus"},
+        {"resample", "--rate", "8000", "-o", "out", "-j", "0", "a.wav"},
+        {"mod2wav", "a.mod"},
+        {"mod2wav", "a.mod", "b.wav", "--rate", "999"},
+        {"mod2wav", "a.mod", "b.wav", "--channel", "mix"},
+        {"info"},
+    };
+    for (const auto& args : cases) {
+        const RunResult run = runTool(args);
+        std::string shown;
+        for (const auto& arg : args) shown += " " + arg;
+        EXPECT_EQ(run.status, 2) << "plinth" << shown;
+        EXPECT_NE(run.err.find("Try 'plinth"), std::string::npos) << "plinth" << shown << "\n" << run.err;
+        EXPECT_EQ(run.out, "") << "plinth" << shown;
+    }
+}
+
+TEST(CommandLine, HelpForTheToolAndEachCommandAndVersion) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--help"}, "Usage: plinth COMMAND"},
+        {{"-h"}, "Usage: plinth COMMAND"},
+        {{"resample", "--help"}, "Usage: plinth resample"},
+        {{"mod2wav", "-h"}, "Usage: plinth mod2wav"},
+        {{"info", "--help"}, "Usage: plinth info"},
+    };
+    for (const auto& [args, start] : cases) {
+        const RunResult run = runTool(args);
+        EXPECT_EQ(run.status, 0) << start;
+        EXPECT_EQ(run.out.rfind(start, 0), 0u) << run.out;
+        EXPECT_EQ(run.err, "");
+    }
+    const RunResult version = runTool({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "plinth " PLINTH_EXPECTED_VERSION "\n");
+}
+
+TEST(Resample, OutputIsByteForByteTheLibrarysForEveryChannelMode) {
+    TempDir dir;
+    writeFile(dir / "stereo.wav", makeWav(2, 44100, 3000));
+    const std::vector<std::pair<std::string, int>> modes = {{"first", 0}, {"second", 1}, {"mix", 2}};
+    for (const auto& [name, mode] : modes) {
+        for (int rate : {8000, 16000, 48000}) {
+            const std::string viaTool = dir / ("tool-" + name + std::to_string(rate) + ".wav");
+            const std::string direct = dir / ("lib-" + name + std::to_string(rate) + ".wav");
+            const RunResult run =
+                runTool({"resample", dir / "stereo.wav", viaTool, "--rate", std::to_string(rate), "--channel", name});
+            ASSERT_EQ(run.status, 0) << run.err;
+            EXPECT_EQ(run.err, "");
+            ASSERT_EQ(ResampleWav(wide(dir / "stereo.wav").c_str(), wide(direct).c_str(), rate, mode), 1);
+            EXPECT_EQ(readFile(viaTool), readFile(direct)) << name << " " << rate;
+        }
+    }
+    // The modes really differ, so the option reaches the library.
+    EXPECT_NE(readFile(dir / "tool-first8000.wav"), readFile(dir / "tool-second8000.wav"));
+}
+
+TEST(Resample, LibraryMessagesReachStandardError) {
+    TempDir dir;
+    const Bytes mono = makeWav(1, 16000, 500);
+    writeFile(dir / "mono.wav", mono);
+    RunResult run = runTool({"resample", dir / "mono.wav", dir / "copy.wav", "--rate", "16000"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.err.find("[WARNNING!]"), std::string::npos) << run.err;
+    EXPECT_EQ(readFile(dir / "copy.wav"), mono);
+
+    writeFile(dir / "eight.wav", makeWav(1, 16000, 500, 8));
+    run = runTool({"resample", dir / "eight.wav", dir / "out.wav", "--rate", "8000"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("[ERROR!]: Unsupported wave"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("plinth: " + dir / "eight.wav"), std::string::npos) << run.err;
+    EXPECT_FALSE(exists(dir / "out.wav"));
+
+    run = runTool({"resample", dir / "missing.wav", dir / "out.wav", "--rate", "8000"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(dir / "missing.wav"), std::string::npos) << run.err;
+    EXPECT_FALSE(exists(dir / "out.wav"));
+}
+
+TEST(Mod2Wav, OutputIsTheLibrarysAtEveryRate) {
+    TempDir dir;
+    writeFile(dir / "song.mod", makeModule());
+    ASSERT_EQ(runTool({"mod2wav", dir / "song.mod", dir / "tool.wav"}).status, 0);
+    ASSERT_EQ(MODWAV(wide(dir / "song.mod").c_str(), wide(dir / "lib.wav").c_str()), 999);
+    const Bytes tool = readFile(dir / "tool.wav");
+    EXPECT_EQ(tool, readFile(dir / "lib.wav"));
+    // 64 lines of 6 ticks of 160 frames, 4 bytes each, behind the 44-byte header.
+    EXPECT_EQ(tool.size(), 44u + 64u * 6u * 160u * 4u);
+
+    // --rate 8000 takes the internal entry and must agree with the export.
+    ASSERT_EQ(runTool({"mod2wav", dir / "song.mod", dir / "tool8000.wav", "--rate", "8000"}).status, 0);
+    EXPECT_EQ(readFile(dir / "tool8000.wav"), tool);
+
+    ASSERT_EQ(runTool({"mod2wav", dir / "song.mod", dir / "tool22050.wav", "-r", "22050"}).status, 0);
+    const std::string direct = dir / "lib22050.wav";
+    ASSERT_EQ(modToWavFile((dir / "song.mod").c_str(), direct.c_str(), 22050), 999);
+    const Bytes at22050 = readFile(dir / "tool22050.wav");
+    EXPECT_EQ(at22050, readFile(direct));
+    ASSERT_GE(at22050.size(), 28u);
+    EXPECT_EQ(at22050[24] | at22050[25] << 8 | at22050[26] << 16, 22050);
+}
+
+TEST(Mod2Wav, FailuresNameTheFileAndLeaveNoOutput) {
+    TempDir dir;
+    writeFile(dir / "notes.txt", Bytes(3000, 0xFF));
+    writeFile(dir / "empty.mod", Bytes());
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {dir / "notes.txt", "not a module"}, {dir / "empty.mod", "empty"}, {dir / "missing.mod", "No such file"}};
+    for (const auto& [input, reason] : cases) {
+        const RunResult run = runTool({"mod2wav", input, dir / "out.wav"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("plinth: " + input + ": "), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+        EXPECT_FALSE(exists(dir / "out.wav"));
+    }
+    writeFile(dir / "song.mod", makeModule());
+    const RunResult run = runTool({"mod2wav", dir / "song.mod", dir / "no-such-folder/out.wav"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(dir / "no-such-folder/out.wav"), std::string::npos) << run.err;
+}
+
+TEST(Info, DescribesWavHeaders) {
+    TempDir dir;
+    writeFile(dir / "plain.wav", makeWav(2, 22050, 11025));
+    // The same file with a 26-byte chunk between "fmt " and "data": the
+    // samples start at 12 + 24 + 8 + 26 + 8 = 78.
+    Bytes listed = makeWav(1, 8000, 4000);
+    Bytes list(34, 0);
+    std::copy_n("LIST", 4, list.begin());
+    putLe(list, 4, 26, 4);
+    listed.insert(listed.begin() + 36, list.begin(), list.end());
+    writeFile(dir / "listed.wav", listed);
+
+    RunResult run = runTool({"info", dir / "plain.wav"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto fields = infoFields(run.out);
+    EXPECT_EQ(fields["format"], "1 (PCM)");
+    EXPECT_EQ(fields["channels"], "2");
+    EXPECT_EQ(fields["bits per sample"], "16");
+    EXPECT_EQ(fields["sample rate"], "22050 Hz");
+    EXPECT_EQ(fields["frames"], "11025");
+    EXPECT_EQ(fields["duration"], "0.500 s");
+    EXPECT_EQ(fields["samples at byte 44"], "yes");
+
+    run = runTool({"info", dir / "listed.wav"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    fields = infoFields(run.out);
+    EXPECT_EQ(fields["frames"], "4000");
+    EXPECT_EQ(fields["samples at byte 44"].rfind("no", 0), 0u);
+    EXPECT_NE(fields["samples at byte 44"].find("byte 78"), std::string::npos);
+}
+
+TEST(Info, DescribesModulesAndReportsUnknownFiles) {
+    TempDir dir;
+    writeFile(dir / "song.mod", makeModule(2048));
+    writeFile(dir / "notes.txt", Bytes(100, 0xFF));
+    const RunResult run = runTool({"info", dir / "song.mod", dir / "notes.txt", dir / "missing.wav"});
+    EXPECT_EQ(run.status, 1);
+    auto fields = infoFields(run.out);
+    EXPECT_EQ(fields["tag"], "M.K.");
+    EXPECT_EQ(fields["channels"], "4");
+    EXPECT_EQ(fields["song length"], "1 order");
+    EXPECT_EQ(fields["restart position"], "0");
+    EXPECT_EQ(fields["patterns"], "1");
+    EXPECT_NE(run.out.find("\"lead\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("2048 bytes"), std::string::npos) << run.out;
+    // 61440 frames at 8000 per second.
+    EXPECT_EQ(fields["duration"].rfind("7.680 s", 0), 0u) << fields["duration"];
+    EXPECT_NE(fields["duration"].find("61440 frames"), std::string::npos);
+    EXPECT_NE(run.err.find("plinth: " + dir / "notes.txt" + ": neither"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("plinth: " + dir / "missing.wav" + ": "), std::string::npos) << run.err;
+}
+
+}  // namespace
