@@ -3,6 +3,7 @@
 // capture what it says.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -135,6 +136,9 @@ inline RunResult runTool(const std::vector<std::string>& args) {
     const Bytes out = readFile(outPath), err = readFile(errPath);
     result.out.assign(out.begin(), out.end());
     result.err.assign(err.begin(), err.end());
+    // A sanitizer report in the tool fails the test whatever the exit status.
+    if (result.err.find("Sanitizer") != std::string::npos || result.err.find("runtime error:") != std::string::npos)
+        ADD_FAILURE() << "sanitizer report from plinth:\n" << result.err;
     return result;
 }
 
