@@ -1,5 +1,8 @@
 #include "info.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -41,32 +44,44 @@ const char* formatName(unsigned format) {
     }
 }
 
-// Walks the chunk list from byte 12 to find where the "data" chunk's bytes
-// begin; -1 when there is none.
-long long findDataStart(const std::vector<unsigned char>& bytes) {
-    std::size_t position = 12;
-    while (position + 8 <= bytes.size()) {
-        const uint32_t size = readLe32(&bytes[position + 4]);
-        if (std::memcmp(&bytes[position], "data", 4) == 0) return static_cast<long long>(position + 8);
-        const unsigned long long next = position + 8ULL + size + (size & 1U);
-        if (next > bytes.size()) return -1;
-        position = static_cast<std::size_t>(next);
+// Walks the chunk list from byte 12 to the "data" chunk: where its bytes begin
+// and the size it declares. Without one, start is -1 and the size is the one
+// at the fixed offset 40.
+struct DataChunk {
+    long long start = -1;
+    uint32_t size = 0;
+};
+
+DataChunk findDataChunk(std::FILE* file, long long fileSize, const WavInfo& info) {
+    DataChunk chunk;
+    chunk.size = info.dataSize;
+    long long position = 12;
+    unsigned char head[8];
+    while (position + 8 <= fileSize) {
+        if (fseeko(file, position, SEEK_SET) != 0 || std::fread(head, 1, 8, file) != 8) break;
+        const uint32_t size = readLe32(head + 4);
+        if (std::memcmp(head, "data", 4) == 0) {
+            chunk.start = position + 8;
+            chunk.size = size;
+            break;
+        }
+        position += 8LL + size + (size & 1U);
     }
-    return -1;
+    return chunk;
 }
 
-void describeWav(const std::string& path, const std::vector<unsigned char>& bytes, const WavInfo& info) {
+void describeWav(const std::string& path, std::FILE* file, long long fileSize, const WavInfo& info) {
     std::printf("%s: WAV file\n", path.c_str());
     std::printf("  format:            %u (%s)\n", static_cast<unsigned>(info.audioFormat), formatName(info.audioFormat));
     std::printf("  channels:          %u\n", static_cast<unsigned>(info.channels));
     std::printf("  bits per sample:   %u\n", static_cast<unsigned>(info.bitsPerSample));
     std::printf("  sample rate:       %u Hz\n", static_cast<unsigned>(info.sampleRate));
     // The data chunk where it really is; at the fixed offsets for a canonical file.
-    const long long dataStart = findDataStart(bytes);
-    const std::size_t sizeAt = dataStart >= 8 ? static_cast<std::size_t>(dataStart - 4) : 40;
-    const uint32_t dataSize = readLe32(&bytes[sizeAt]);
-    const unsigned long long following = bytes.size() - (sizeAt + 4);
-    std::printf("  data size:         %u bytes (%llu bytes follow)\n", static_cast<unsigned>(dataSize), following);
+    const DataChunk chunk = findDataChunk(file, fileSize, info);
+    const long long dataStart = chunk.start;
+    const uint32_t dataSize = chunk.size;
+    const long long following = fileSize - (dataStart >= 0 ? dataStart : 44);
+    std::printf("  data size:         %u bytes (%lld bytes follow)\n", static_cast<unsigned>(dataSize), following);
     const unsigned frameBytes = static_cast<unsigned>(info.channels) * info.bitsPerSample / 8U;
     if (frameBytes == 0) {
         std::printf("  frames:            unknown\n");
@@ -117,24 +132,37 @@ void reportError(const std::string& text) {
 }
 
 bool describeFile(const std::string& path) {
+    // A WAV file is read no further than its chunk headers; anything else is
+    // read whole and tried as a module.
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    struct stat status;
+    if (file == nullptr || fstat(fileno(file), &status) != 0) {
+        reportError(path + ": " + std::strerror(errno));
+        if (file != nullptr) std::fclose(file);
+        return false;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        std::fclose(file);
+        reportError(path + ": is a folder");
+        return false;
+    }
+    WavHeader header{};
+    const std::size_t got = std::fread(&header, 1, sizeof header, file);
+    if (got >= 4 && std::memcmp(header.riffTag, "RIFF", 4) == 0) {
+        WavInfo info{};
+        const bool whole = got == sizeof header && parseWavHeader(header, info) == 1;
+        if (whole) describeWav(path, file, static_cast<long long>(status.st_size), info);
+        std::fclose(file);
+        if (!whole) reportError(path + ": WAV header cut short (" + std::to_string(got) + " of 44 bytes)");
+        return whole;
+    }
+    std::fclose(file);
+
     std::vector<unsigned char> bytes;
     std::string error;
     if (!readWholeFile(path, bytes, error)) {
         reportError(error);
         return false;
-    }
-    if (bytes.size() >= 4 && std::memcmp(bytes.data(), "RIFF", 4) == 0) {
-        if (bytes.size() < sizeof(WavHeader)) {
-            reportError(path + ": WAV header cut short (" + std::to_string(bytes.size()) + " of 44 bytes)");
-            return false;
-        }
-        WavHeader header;
-        std::memcpy(&header, bytes.data(), sizeof header);
-        WavInfo info{};
-        if (parseWavHeader(header, info) == 1) {
-            describeWav(path, bytes, info);
-            return true;
-        }
     }
     const int size = static_cast<int>(bytes.size());
     std::unique_ptr<ModPlayer> player(new ModPlayer());

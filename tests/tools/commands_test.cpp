@@ -201,7 +201,10 @@ TEST(Info, DescribesModulesAndReportsUnknownFiles) {
     TempDir dir;
     writeFile(dir / "song.mod", makeModule(2048));
     writeFile(dir / "notes.txt", Bytes(100, 0xFF));
-    const RunResult run = runTool({"info", dir / "song.mod", dir / "notes.txt", dir / "missing.wav"});
+    const Bytes wav = makeWav(1, 8000, 10);
+    writeFile(dir / "short.wav", Bytes(wav.begin(), wav.begin() + 30));
+    const RunResult run =
+        runTool({"info", dir / "song.mod", dir / "notes.txt", dir / "missing.wav", dir / "short.wav"});
     EXPECT_EQ(run.status, 1);
     auto fields = infoFields(run.out);
     EXPECT_EQ(fields["tag"], "M.K.");
@@ -216,6 +219,7 @@ TEST(Info, DescribesModulesAndReportsUnknownFiles) {
     EXPECT_NE(fields["duration"].find("61440 frames"), std::string::npos);
     EXPECT_NE(run.err.find("plinth: " + dir / "notes.txt" + ": neither"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("plinth: " + dir / "missing.wav" + ": "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("plinth: " + dir / "short.wav" + ": WAV header cut short"), std::string::npos) << run.err;
 }
 
 }  // namespace

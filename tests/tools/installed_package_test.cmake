@@ -4,7 +4,7 @@
 # installed tool starts without any library path set.
 #
 # Run with cmake -P; needs BUILD_DIR, WORK_DIR, CONSUMER_DIR, LIBDIR,
-# C_COMPILER, CXX_COMPILER, VERSION and optionally EXTRA_FLAGS.
+# C_COMPILER, CXX_COMPILER, VERSION, INPUT_WAV and optionally EXTRA_FLAGS.
 
 function(run_step what)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -54,7 +54,7 @@ run_step("configure the consumer" ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${build
 run_step("build the consumer" ${CMAKE_COMMAND} --build ${build})
 foreach(program consumer_c consumer_cxx)
   file(MAKE_DIRECTORY ${build}/${program}-files)
-  run_step("${program} (find_package)" ${build}/${program} ${build}/${program}-files)
+  run_step("${program} (find_package)" ${build}/${program} ${INPUT_WAV} ${build}/${program}-files)
 endforeach()
 
 # Through pkg-config, with the compilers called directly.
@@ -77,7 +77,7 @@ run_step("compile consumer.cpp" ${CXX_COMPILER} -std=c++17 -Wall -Wextra -Werror
 foreach(program consumer_c consumer_cxx)
   file(MAKE_DIRECTORY ${build}/${program}-files)
   run_step("${program} (pkg-config)" ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/${LIBDIR}
-    ${build}/${program} ${build}/${program}-files)
+    ${build}/${program} ${INPUT_WAV} ${build}/${program}-files)
 endforeach()
 
 file(REMOVE_RECURSE ${WORK_DIR})
