@@ -1,1 +1,209 @@
-// placeholder
+// The tick processor: advances the tick counter, has the line processor read
+// a line at the end of each line, runs the per-tick effects and recomputes
+// each channel's increment and mixed volume when they are stale.
+
+#include "mod_player.h"
+
+namespace {
+
+constexpr uint8_t kPitchStale = 1;
+constexpr uint8_t kVolumeStale = 2;
+
+void tonePortamento(ModChannel& ch) {
+    const int current = ch.period;
+    const int target = ch.targetPeriod;
+    const bool below = current < target;
+    int next = below ? current + ch.portaSpeed : current - ch.portaSpeed;
+    // Land exactly on the target when a step would reach or pass it.
+    if ((next < target) != below) next = target;
+    ch.period = static_cast<uint16_t>(next);
+    ch.updateFlags |= kPitchStale;
+}
+
+}  // namespace
+
+int clampVolume(int x) { return modMin(modMax(x, 0), 64); }
+
+int lfoSine(int k) {
+    int v = quarterSineTable[k & 15];
+    if ((k & 16) != 0) v = 255 - v;
+    if (k >= 32) v = -v;
+    return v;
+}
+
+int lfoValue(const ModPlayer& player, const ModChannel& channel, unsigned phase) {
+    const int waveform = (channel.effect == 7 ? channel.tremoloWaveform : channel.vibratoWaveform) & 3;
+    const int k = static_cast<int>(phase & 63);
+    switch (waveform) {
+        case 0:
+            return lfoSine(k);
+        case 1:
+            return 255 - 8 * k;
+        case 2:
+            return k < 32 ? 255 : -255;
+        default:
+            return static_cast<int>(player.lfoRandom & 511) - 255;
+    }
+}
+
+void slidePeriod(ModChannel& channel, int delta) {
+    const int8_t* row = finetuneDeltaTable[channel.finetune & 15];
+    const int lower = 113 + row[35];
+    const int upper = 856 + row[0];
+    int next = channel.period + delta;
+    next = modMax(next, lower);
+    next = modMin(next, upper);
+    channel.period = static_cast<uint16_t>(next);
+    channel.updateFlags |= kPitchStale;
+}
+
+void slideVolume(ModChannel& channel, int amount) {
+    const int delta = (amount & 0xF0) != 0 ? (amount >> 4) : -(amount & 0x0F);
+    channel.volume = static_cast<uint8_t>(clampVolume(channel.volume + delta));
+    channel.updateFlags |= kVolumeStale;
+}
+
+void updatePitch(ModPlayer& player, ModChannel& channel) {
+    channel.increment = 0.0f;
+    if (channel.period == 0) {
+        channel.updateFlags &= static_cast<uint8_t>(~kPitchStale);
+        return;
+    }
+    float f = static_cast<float>(channel.period);
+    const int effect = channel.effect;
+    if (effect == 4 || effect == 6) {
+        const int speed = channel.vibratoParam >> 4;
+        const int depth = channel.vibratoParam & 15;
+        const int v = lfoValue(player, channel, static_cast<unsigned>(speed * channel.lfoStep));
+        f = static_cast<float>(v * depth) * 0.0078125f + f;
+    } else if (effect == 0 && channel.param != 0) {
+        const int step = player.tick % 3;
+        const int n = step == 0 ? 0 : (step == 1 ? channel.param >> 4 : channel.param & 15);
+        f = f / arpeggioRatioTable[n];
+    }
+    // Vibrato can carry a very small period (left by a portamento towards 0)
+    // to zero or below. Such a pitch has no meaning: the channel keeps an
+    // increment of 0 and so stays where it is and adds nothing.
+    if (f > 0.0f) {
+        channel.increment = 3546894.5f / (static_cast<float>(player.sampleRate) * f);
+    }
+    channel.updateFlags &= static_cast<uint8_t>(~kPitchStale);
+}
+
+void updateVolume(ModPlayer& player, ModChannel& channel) {
+    int v = channel.volume;
+    if (channel.effect == 7) {
+        const int speed = channel.tremoloParam >> 4;
+        const int depth = channel.tremoloParam & 15;
+        const int w = lfoValue(player, channel, static_cast<unsigned>(speed * channel.lfoStep));
+        // An arithmetic shift: rounds toward minus infinity.
+        v = v + ((w * depth) >> 6);
+    }
+    channel.realVolume = static_cast<uint8_t>(clampVolume(v));
+    channel.updateFlags &= static_cast<uint8_t>(~kVolumeStale);
+}
+
+void processTick(ModPlayer& player) {
+    player.tick = static_cast<int16_t>(player.tick + 1);
+    if (player.tick == player.ticksPerLine) {
+        if (player.patternDelay > 0) {
+            // The previous line is repeated: channels keep effect and param.
+            player.patternDelay = static_cast<uint8_t>(player.patternDelay - 1);
+        } else {
+            processRow(player);
+        }
+        player.tick = 0;
+    }
+
+    const int t = player.tick;
+    for (int c = 0; c < player.channelCount; ++c) {
+        ModChannel& ch = player.channels[c];
+        player.lfoRandom = player.lfoRandom * 1664525u + 1013904223u;
+        const int e = ch.effect;
+        const int p = ch.param;
+
+        switch (e) {
+            case 0:
+                ch.updateFlags |= kPitchStale;
+                break;
+            case 0xE9:
+                if (p == 0 || t % p == 0) {
+                    ch.position = 0.0f;
+                    ch.lfoStep = 0;
+                }
+                break;
+            case 0xEC:
+                if (t == p) {
+                    ch.volume = 0;
+                    ch.updateFlags |= kVolumeStale;
+                }
+                break;
+            case 0xED:
+                if (t == p && ch.sample != 0) {
+                    ch.updateFlags |= kPitchStale | kVolumeStale;
+                    ch.period = ch.delayedPeriod;
+                    ch.position = 0.0f;
+                    ch.lfoStep = 0;
+                }
+                break;
+            default:
+                break;
+        }
+
+        if (t == 0) {
+            switch (e) {
+                case 0xE1:
+                    slidePeriod(ch, -ch.fineSlideUpParam);
+                    break;
+                case 0xE2:
+                    slidePeriod(ch, ch.fineSlideDownParam);
+                    break;
+                case 0xEA:
+                    slideVolume(ch, ch.fineVolUpParam * 16);
+                    break;
+                case 0xEB:
+                    slideVolume(ch, ch.fineVolDownParam & 15);
+                    break;
+                default:
+                    break;
+            }
+        } else {
+            switch (e) {
+                case 1:
+                    slidePeriod(ch, -p);
+                    break;
+                case 2:
+                    slidePeriod(ch, p);
+                    break;
+                case 3:
+                    tonePortamento(ch);
+                    break;
+                case 4:
+                    ch.lfoStep = static_cast<uint8_t>(ch.lfoStep + 1);
+                    ch.updateFlags |= kPitchStale;
+                    break;
+                case 5:
+                    slideVolume(ch, p);
+                    tonePortamento(ch);
+                    break;
+                case 6:
+                    slideVolume(ch, p);
+                    ch.lfoStep = static_cast<uint8_t>(ch.lfoStep + 1);
+                    ch.updateFlags |= kPitchStale;
+                    break;
+                case 7:
+                    ch.lfoStep = static_cast<uint8_t>(ch.lfoStep + 1);
+                    ch.updateFlags |= kVolumeStale;
+                    break;
+                case 10:
+                    slideVolume(ch, p);
+                    break;
+                default:
+                    break;
+            }
+        }
+
+        if ((ch.updateFlags & kVolumeStale) != 0) updateVolume(player, ch);
+        if ((ch.updateFlags & kPitchStale) != 0) updatePitch(player, ch);
+    }
+}
