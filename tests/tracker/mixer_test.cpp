@@ -158,8 +158,9 @@ std::vector<uint32_t> renderCalls(ModPlayer& player, uint32_t bytes, int calls) 
 }
 
 TEST(Render, BufferSizesAndTicks) {
+    ModuleBuilder module;
     ModPlayer player;
-    ASSERT_TRUE(initPlayer(player, ModuleBuilder().image()));
+    ASSERT_TRUE(initPlayer(player, module.image()));
     std::vector<float> buffer(1024);
     EXPECT_EQ(modRender(&player, buffer.data(), 7), 0u);
     EXPECT_EQ(modRender(nullptr, buffer.data(), 4096), 0u);
@@ -209,8 +210,9 @@ TEST(Render, EarlyReturnsAtLineZero) {
 }
 
 TEST(Render, OneOrderSongLoopsAfterSixtyFourLines) {
+    ModuleBuilder module;
     ModPlayer player;
-    ASSERT_TRUE(initPlayer(player, ModuleBuilder().image()));
+    ASSERT_TRUE(initPlayer(player, module.image()));
     uint32_t frames = 0;
     for (uint32_t k : renderCalls(player, 4096, 1000)) frames += k;
     EXPECT_EQ(frames, 61440u);

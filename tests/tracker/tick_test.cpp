@@ -116,7 +116,8 @@ TEST(Lfo, Waveforms) {
 }
 
 TEST(Lfo, GeneratorStepsOncePerChannelPerTick) {
-    ModPlayer player = started(ModuleBuilder(3, 1, "3CHN"));
+    ModuleBuilder module(3, 1, "3CHN");
+    ModPlayer player = started(module);
     uint32_t expected = 0x0BADC0DEu;
     for (int i = 0; i < 3 * 5; ++i) expected = expected * 1664525u + 1013904223u;
     for (int t = 0; t < 4; ++t) processTick(player);
@@ -124,7 +125,8 @@ TEST(Lfo, GeneratorStepsOncePerChannelPerTick) {
 }
 
 TEST(Tremolo, ChangesOnlyTheMixedVolume) {
-    ModPlayer player = started(ModuleBuilder());
+    ModuleBuilder module;
+    ModPlayer player = started(module);
     ModChannel& ch = player.channels[0];
     ch.effect = 7;
     ch.tremoloParam = 0x1F;
