@@ -1,10 +1,12 @@
 #include "jobs.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -87,6 +89,21 @@ private:
     Clock::time_point start_;
 };
 
+// The first interrupt, termination or hang-up signal asks the workers to stop
+// taking jobs; its handler is then reset, so a second one ends the tool at once.
+std::atomic<int> gStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
+
+extern "C" void requestStop(int signal) { gStopSignal.store(signal); }
+
+void watchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
 bool existsAsFileOrLink(const std::string& path, bool& isFolder, bool& isSpecial) {
     struct stat info;
     isFolder = false;
@@ -147,17 +164,23 @@ int runConversions(const Options& options) {
     const std::size_t total = jobs.size();
     const bool showProgress = options.batch && isatty(STDERR_FILENO) == 1;
     Console console(showProgress, total);
+    watchStopSignals();
 
     std::vector<char> succeeded(total, 0);
     std::atomic<std::size_t> next{0};
-    std::atomic<std::size_t> remaining{total};
+    std::atomic<std::size_t> started{0};
+    std::atomic<std::size_t> workersLeft{0};
     std::mutex doneMutex;
     std::condition_variable allDone;
 
+    // Each worker takes the next job until none is left or a stop was asked
+    // for; a conversion under way always runs to its end.
     auto work = [&]() {
         for (;;) {
+            if (gStopSignal.load() != 0) break;
             const std::size_t index = next.fetch_add(1);
-            if (index >= total) return;
+            if (index >= total) break;
+            started.fetch_add(1);
             const Job& job = jobs[index];
             std::string error;
             if (!job.refusal.empty()) {
@@ -168,42 +191,59 @@ int runConversions(const Options& options) {
                 console.message(error);
             }
             console.finished();
-            if (remaining.fetch_sub(1) == 1) {
-                std::lock_guard<std::mutex> lock(doneMutex);
-                allDone.notify_all();
-            }
+        }
+        if (workersLeft.fetch_sub(1) == 1) {
+            std::lock_guard<std::mutex> lock(doneMutex);
+            allDone.notify_all();
         }
     };
 
-    const std::size_t threadCount = std::min<std::size_t>(static_cast<std::size_t>(options.jobs), total);
-    if (threadCount <= 1 && !showProgress) {
-        work();
-    } else {
-        std::vector<std::thread> threads;
-        threads.reserve(threadCount);
-        try {
-            for (std::size_t i = 0; i < threadCount; ++i) threads.emplace_back(work);
-        } catch (const std::system_error&) {
-            // Fewer threads than asked for (or none): this one helps too.
-            if (threads.empty()) work();
+    const std::size_t threadCount = std::max<std::size_t>(1, std::min<std::size_t>(options.jobs, total));
+    workersLeft.store(threadCount);
+    std::vector<std::thread> threads;
+    threads.reserve(threadCount);
+    try {
+        for (std::size_t i = 0; i < threadCount; ++i) threads.emplace_back(work);
+    } catch (const std::system_error&) {
+        // Fewer threads than asked for: the missing ones count as done.
+        workersLeft.fetch_sub(threadCount - threads.size());
+        if (threads.empty()) {
+            workersLeft.store(1);
+            work();
         }
-        {
-            // Keep the elapsed time moving while long conversions run.
-            std::unique_lock<std::mutex> lock(doneMutex);
-            while (remaining.load() != 0) {
-                allDone.wait_for(lock, std::chrono::milliseconds(250));
-                if (showProgress) console.redraw();
+    }
+    bool stopNoticed = false;
+    {
+        std::unique_lock<std::mutex> lock(doneMutex);
+        while (workersLeft.load() != 0) {
+            // Wakes now and then to keep the elapsed time moving and to notice a stop.
+            allDone.wait_for(lock, std::chrono::milliseconds(200));
+            if (showProgress) console.redraw();
+            if (!stopNoticed && gStopSignal.load() != 0) {
+                stopNoticed = true;
+                console.message("interrupted: finishing the conversions under way (interrupt again to abandon them)");
             }
         }
-        for (std::thread& thread : threads) thread.join();
     }
+    for (std::thread& thread : threads) thread.join();
     console.close();
 
     std::size_t converted = 0;
     for (char ok : succeeded) converted += ok != 0 ? 1 : 0;
-    if (options.batch) {
-        std::fprintf(stderr, "plinth: %zu converted, %zu failed, %.2f s\n", converted, total - converted,
-                     secondsSince(start));
+    const std::size_t notStarted = total - started.load();
+    const std::size_t failed = total - converted - notStarted;
+    if (options.batch || notStarted != 0) {
+        std::fprintf(stderr, "plinth: %zu converted, %zu failed", converted, failed);
+        if (notStarted != 0) std::fprintf(stderr, ", %zu not started", notStarted);
+        std::fprintf(stderr, ", %.2f s\n", secondsSince(start));
+    }
+    const int stopSignal = gStopSignal.load();
+    if (stopSignal != 0) {
+        // End the way the signal would have ended the tool, now that no
+        // conversion is left half-done.
+        std::fflush(stdout);
+        std::signal(stopSignal, SIG_DFL);
+        std::raise(stopSignal);
     }
     return converted == total ? kExitSuccess : kExitFailure;
 }

@@ -165,3 +165,54 @@ TEST(Batch, ProgressLineOnlyOnATerminal) {
 }
 
 }  // namespace
+
+namespace {
+
+bool hasPartialFile(const std::string& folder) {
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        if (entry.path().filename().string().find(".part-") != std::string::npos) return true;
+    return false;
+}
+
+TEST(Batch, AnInterruptLetsConversionsUnderWayFinishAndLeavesNoPartialFile) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "out");
+    std::vector<std::string> args = {"resample", "--rate", "48000", "-j", "2", "-o", dir / "out"};
+    const int inputs = 6;
+    for (int i = 0; i < inputs; ++i) {
+        writeFile(dir / ("in" + std::to_string(i) + ".wav"), makeWav(2, 44100, 44100 * 10));
+        args.push_back(dir / ("in" + std::to_string(i) + ".wav"));
+    }
+    const pid_t pid = spawnTool(args, dir / "stdout", dir / "stderr");
+    ASSERT_GT(pid, 0);
+    // Interrupt as soon as a conversion is under way (unless all are done first).
+    bool interrupted = false;
+    int wstatus = 0;
+    for (;;) {
+        if (waitpid(pid, &wstatus, WNOHANG) == pid) break;
+        if (hasPartialFile(dir / "out")) {
+            kill(pid, SIGINT);
+            interrupted = true;
+            ASSERT_EQ(waitpid(pid, &wstatus, 0), pid);
+            break;
+        }
+        usleep(500);
+    }
+    const std::string err = readText(dir / "stderr");
+    expectNoSanitizerReport(err);
+    if (interrupted) {
+        EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGINT) << err;
+        EXPECT_NE(err.find("interrupted"), std::string::npos) << err;
+    }
+    EXPECT_FALSE(hasPartialFile(dir / "out"));
+    // Whatever was written is whole.
+    for (int i = 0; i < inputs; ++i) {
+        const std::string output = dir / ("out/in" + std::to_string(i) + ".wav");
+        if (exists(output)) {
+            EXPECT_EQ(readFile(output), resampledByLibrary(dir, dir / ("in" + std::to_string(i) + ".wav"), 48000));
+        }
+    }
+}
+
+}  // namespace

@@ -112,10 +112,9 @@ struct RunResult {
     std::string err;
 };
 
-// Runs the tool with stdout and stderr sent to files (so stderr is no terminal).
-inline RunResult runTool(const std::vector<std::string>& args) {
-    TempDir capture;
-    const std::string outPath = capture / "out", errPath = capture / "err";
+// Starts the tool with stdout and stderr sent to files (so stderr is no
+// terminal); returns its process id, or -1.
+inline pid_t spawnTool(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -126,19 +125,33 @@ inline RunResult runTool(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (std::string& arg : all) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    RunResult result;
-    pid_t pid;
-    if (posix_spawn(&pid, PLINTH_TOOL, &actions, nullptr, argv.data(), environ) == 0) {
-        int wstatus = 0;
-        if (waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
-    }
+    pid_t pid = -1;
+    if (posix_spawn(&pid, PLINTH_TOOL, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
-    const Bytes out = readFile(outPath), err = readFile(errPath);
-    result.out.assign(out.begin(), out.end());
-    result.err.assign(err.begin(), err.end());
-    // A sanitizer report in the tool fails the test whatever the exit status.
-    if (result.err.find("Sanitizer") != std::string::npos || result.err.find("runtime error:") != std::string::npos)
-        ADD_FAILURE() << "sanitizer report from plinth:\n" << result.err;
+    return pid;
+}
+
+inline std::string readText(const std::string& path) {
+    const Bytes bytes = readFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A sanitizer report in the tool fails the test whatever the exit status.
+inline void expectNoSanitizerReport(const std::string& err) {
+    if (err.find("Sanitizer") != std::string::npos || err.find("runtime error:") != std::string::npos)
+        ADD_FAILURE() << "sanitizer report from plinth:\n" << err;
+}
+
+// Runs the tool to its end.
+inline RunResult runTool(const std::vector<std::string>& args) {
+    TempDir capture;
+    RunResult result;
+    const pid_t pid = spawnTool(args, capture / "out", capture / "err");
+    int wstatus = 0;
+    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
+    result.out = readText(capture / "out");
+    result.err = readText(capture / "err");
+    expectNoSanitizerReport(result.err);
     return result;
 }
 
