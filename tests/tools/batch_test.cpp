@@ -168,10 +168,13 @@ TEST(Batch, ProgressLineOnlyOnATerminal) {
 
 namespace {
 
+// Anything in the folder but finished outputs (named inN.wav) is a partial file.
 bool hasPartialFile(const std::string& folder) {
     std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
-        if (entry.path().filename().string().find(".part-") != std::string::npos) return true;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("in", 0) != 0 || name.size() != 7 || name.substr(3) != ".wav") return true;
+    }
     return false;
 }
 
