@@ -13,6 +13,9 @@ set(PLINTH_INSTALL_PKGCONFIGDIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 set_target_properties(PlinthRateConv PROPERTIES EXPORT_NAME RateConv)
 set_target_properties(PlinthTracker PROPERTIES EXPORT_NAME Tracker)
+# The same names for a project that takes Plinth in with add_subdirectory.
+add_library(Plinth::RateConv ALIAS PlinthRateConv)
+add_library(Plinth::Tracker ALIAS PlinthTracker)
 
 install(TARGETS PlinthRateConv PlinthTracker
   EXPORT PlinthTargets
