@@ -142,7 +142,7 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
     const char* name = commandName(options.command);
     const bool converts = options.command != Command::Info;
 
-    static const struct option kConvertOptions[] = {
+    static const struct option kResampleOptions[] = {
         {"rate", required_argument, nullptr, 'r'},       {"channel", required_argument, nullptr, 'c'},
         {"output-dir", required_argument, nullptr, 'o'}, {"jobs", required_argument, nullptr, 'j'},
         {"force", no_argument, nullptr, 'f'},            {"help", no_argument, nullptr, 'h'},
@@ -153,7 +153,7 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
         {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0}};
     static const struct option kInfoOptions[] = {{"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
     const bool resample = options.command == Command::Resample;
-    const struct option* longOptions = !converts ? kInfoOptions : resample ? kConvertOptions : kModOptions;
+    const struct option* longOptions = !converts ? kInfoOptions : resample ? kResampleOptions : kModOptions;
     const char* shortOptions = !converts ? ":h" : resample ? ":r:c:o:j:fh" : ":r:o:j:fh";
 
     // The command's own arguments, with the command in the place of the program name.
