@@ -9,20 +9,19 @@
 
 namespace {
 
-constexpr int kExtended = 14;
+constexpr float kFullVolume = 64.0f / 32768.0f;
 
-// A module whose sample 1 holds `data` and is the last thing in the image.
-struct MixFixture : ::testing::Test {
+// Sample 1 holds `data` and ends the image, unless more is appended later.
+struct Mix : ::testing::Test {
     ModuleBuilder module;
     ModPlayer player{};
     std::vector<float> frames;
 
-    ModChannel& prepare(const std::vector<int8_t>& data, int loopStartWords = 0, int loopLengthWords = 0) {
-        module.sample(1, static_cast<int>(data.size() / 2), 0, 64, loopStartWords, loopLengthWords).data(data);
+    ModChannel& prepare(const std::vector<int8_t>& data, int loopStartWords = 0, int loopWords = 0) {
+        module.sample(1, static_cast<int>(data.size() / 2), 0, 64, loopStartWords, loopWords).data(data);
         EXPECT_TRUE(initPlayer(player, module.image()));
         ModChannel& ch = player.channels[0];
         ch.sample = 1;
-        ch.position = 0.0f;
         ch.increment = 1.0f;
         ch.realVolume = 64;
         ch.pan = 0;
@@ -42,22 +41,18 @@ std::vector<int8_t> ramp(int length) {
     return data;
 }
 
-TEST_F(MixFixture, SampleWithoutLoopEndsOneFramePastItsLength) {
+TEST_F(Mix, SampleWithoutLoopEndsAtTheEndOfTheImage) {
     ModChannel& ch = prepare(ramp(1000));
     mix(ch, 1100);
-    const float gain = 64.0f / 32768.0f;
-    for (int k = 0; k < 1000; ++k) ASSERT_EQ(left(k), static_cast<float>(k % 100 + 1) * gain) << k;
-    // Frame 1000 interpolates from the byte after the data, which lies past
-    // the end of the image and counts as 0.
-    EXPECT_EQ(left(1000), 0.0f);
-    for (int k = 1001; k < 1100; ++k) ASSERT_EQ(left(k), 0.0f);
+    for (int k = 0; k < 1000; ++k) ASSERT_EQ(left(k), static_cast<float>(k % 100 + 1) * kFullVolume) << k;
+    // Frame 1000 reads the byte after the data: past the end of the image,
+    // it counts as 0. Then the sample has ended.
+    for (int k = 1000; k < 1100; ++k) ASSERT_EQ(left(k), 0.0f) << k;
     for (int k = 0; k < 1100; ++k) ASSERT_EQ(right(k), 0.0f);
     EXPECT_EQ(ch.position, -1.0f);
-}
 
-TEST_F(MixFixture, BytesAfterTheSampleInsideTheImageAreUsed) {
-    ModChannel& ch = prepare(ramp(1000));
-    module.sample(2, 2).data({5, 6, 7, 8});  // sample 2 follows in the image
+    // Inside the image the next sample's first byte is used.
+    module.sample(2, 2).data({5, 6, 7, 8});
     ASSERT_TRUE(initPlayer(player, module.image()));
     ch = ModChannel{};
     ch.sample = 1;
@@ -65,70 +60,62 @@ TEST_F(MixFixture, BytesAfterTheSampleInsideTheImageAreUsed) {
     ch.realVolume = 64;
     ch.position = 1000.0f;
     mix(ch, 1);
-    EXPECT_EQ(left(0), 5.0f * (64.0f / 32768.0f));
-    EXPECT_EQ(ch.position, -1.0f);
+    EXPECT_EQ(left(0), 5.0f * kFullVolume);
 }
 
-TEST_F(MixFixture, LoopWrapsAtItsEnd) {
-    // Loop start 200 bytes, length 100 bytes: loop end 300.
-    ModChannel& ch = prepare(ramp(1000), 100, 50);
-    mix(ch, 301);
-    EXPECT_EQ(left(300), static_cast<float>(300 % 100 + 1) * (64.0f / 32768.0f));
-    EXPECT_EQ(ch.position, 201.0f);
-    mix(ch, 100);
-    EXPECT_EQ(left(0), static_cast<float>(201 % 100 + 1) * (64.0f / 32768.0f));
-    EXPECT_EQ(ch.position, 201.0f);
-}
-
-TEST_F(MixFixture, LoopWithLargeStepLandsOneFrameBeforeTheEnd) {
-    // Loop start 202 bytes, length 100 bytes: loop end 302, step 4.
-    std::vector<int8_t> data(1000, 0);
-    data[296] = 10;
-    data[300] = 20;
-    ModChannel& ch = prepare(data, 101, 50);
-    ch.increment = 4.0f;
-    mix(ch, 75);
-    EXPECT_EQ(ch.position, 300.0f);
-    EXPECT_NE(left(74), 0.0f);  // position 296
-    mix(ch, 1);
-    EXPECT_EQ(left(0), 20.0f * (64.0f / 32768.0f));
-    EXPECT_EQ(ch.position, 204.0f);
-}
-
-TEST_F(MixFixture, SecondByteWrapsIntoTheLoop) {
-    std::vector<int8_t> data(1000, 0);
+TEST_F(Mix, LoopsWrap) {
+    std::vector<int8_t> data = ramp(1000);
     data[202] = 10;
     data[301] = 20;
     data[302] = 100;
-    ModChannel& ch = prepare(data, 101, 50);  // loop end 302
-    ch.position = 301.5f;
-    mix(ch, 1);
-    EXPECT_EQ(left(0), (10.0f * 0.5f + 20.0f * 0.5f) * (64.0f / 32768.0f));
+    ModChannel& ch = prepare(data, 100, 50);  // loop 200..300
+    mix(ch, 301);
+    EXPECT_EQ(ch.position, 201.0f);
+    mix(ch, 100);
+    EXPECT_EQ(left(0), static_cast<float>(201 % 100 + 1) * kFullVolume);
+    EXPECT_EQ(ch.position, 201.0f);
+
+    // Loop 202..302 with step 4: 75 frames up to 296, one at 300, then 204.
+    module = ModuleBuilder();
+    ModChannel& wide = prepare(data, 101, 50);
+    wide.increment = 4.0f;
+    mix(wide, 75);
+    EXPECT_EQ(wide.position, 300.0f);
+    mix(wide, 1);
+    EXPECT_EQ(wide.position, 204.0f);
+    // The second byte of the last position wraps to the loop start.
+    wide.position = 301.5f;
+    mix(wide, 1);
+    EXPECT_EQ(left(0), (10.0f * 0.5f + 20.0f * 0.5f) * kFullVolume);
+    // A position far past the loop comes down one loop length per call.
+    wide.position = 520.0f;
+    mix(wide, 10);
+    EXPECT_EQ(wide.position, 420.0f);
+    for (float v : frames) ASSERT_EQ(v, 0.0f);
 }
 
-TEST_F(MixFixture, Pans) {
+TEST_F(Mix, PansVolumeAndNoPitch) {
     ModChannel& ch = prepare(std::vector<int8_t>(100, 64));
     mix(ch, 10);
-    EXPECT_GT(left(5), 0.0f);
+    EXPECT_EQ(left(5), 64.0f * kFullVolume);
     EXPECT_EQ(right(5), 0.0f);
     ch.position = 0.0f;
     ch.pan = 255;
     mix(ch, 10);
     EXPECT_EQ(left(5), 0.0f);
-    EXPECT_EQ(right(5), 64.0f * (64.0f / 32768.0f));
+    EXPECT_EQ(right(5), 64.0f * kFullVolume);
     ch.position = 0.0f;
     ch.pan = 96;
     mix(ch, 10);
     EXPECT_NEAR(left(5) / right(5), 159.0 / 96.0, 1e-5);
-}
 
-TEST_F(MixFixture, SilentChannelsStillMoveOrStayPut) {
-    ModChannel& ch = prepare(ramp(1000));
+    // Volume 0: zeros, but the position moves and the sample can end.
+    ch.position = 0.0f;
     ch.realVolume = 0;
-    mix(ch, 500);
+    mix(ch, 60);
     for (float v : frames) ASSERT_EQ(v, 0.0f);
-    EXPECT_EQ(ch.position, 500.0f);
-    mix(ch, 600);
+    EXPECT_EQ(ch.position, 60.0f);
+    mix(ch, 60);
     EXPECT_EQ(ch.position, -1.0f);
 
     // No pitch (a sample set before any note): nothing added, no movement.
@@ -140,16 +127,6 @@ TEST_F(MixFixture, SilentChannelsStillMoveOrStayPut) {
     EXPECT_EQ(ch.position, 10.0f);
 }
 
-TEST_F(MixFixture, SampleOffsetBeyondTheLoopComesDownOneLoopPerCall) {
-    ModChannel& ch = prepare(ramp(1000), 100, 50);
-    ch.position = 520.0f;
-    mix(ch, 10);
-    EXPECT_EQ(ch.position, 420.0f);
-    for (float v : frames) ASSERT_EQ(v, 0.0f);
-}
-
-// Render loop.
-
 std::vector<uint32_t> renderCalls(ModPlayer& player, uint32_t bytes, int calls) {
     std::vector<float> buffer(bytes / 4 + 2);
     std::vector<uint32_t> frames;
@@ -157,101 +134,80 @@ std::vector<uint32_t> renderCalls(ModPlayer& player, uint32_t bytes, int calls) 
     return frames;
 }
 
-TEST(Render, BufferSizesAndTicks) {
+uint32_t total(const std::vector<uint32_t>& calls) {
+    uint32_t sum = 0;
+    for (uint32_t k : calls) sum += k;
+    return sum;
+}
+
+TEST(Render, BufferSizesAndTickTiming) {
     ModuleBuilder module;
     ModPlayer player;
     ASSERT_TRUE(initPlayer(player, module.image()));
     std::vector<float> buffer(1024);
     EXPECT_EQ(modRender(&player, buffer.data(), 7), 0u);
-    EXPECT_EQ(modRender(nullptr, buffer.data(), 4096), 0u);
     EXPECT_EQ(modRender(&player, nullptr, 4096), 0u);
-    EXPECT_EQ(modRender(&player, buffer.data(), 4096), 4096u);
+    EXPECT_EQ(modRender(&player, buffer.data(), 4096), 4096u);  // ticks after 160, 320, 480
     EXPECT_EQ(player.tick, 3);
     EXPECT_EQ(player.tickSamples, 32.0f);
     EXPECT_EQ(modRender(&player, buffer.data(), 4095), 4088u);
-}
 
-TEST(Render, TicksFallOnTheirFrames) {
-    ModuleBuilder module;
-    module.cell(0, 0, 0, 0, 0, 15, 150);  // 133.33333 frames per tick
-    ModPlayer player;
-    ASSERT_TRUE(initPlayer(player, module.image()));
-    float frame[2];
+    // At 133.33333 frames per tick, ticks last 133 or 134 frames.
+    ModuleBuilder tempo;
+    ASSERT_TRUE(initPlayer(player, tempo.effect(0, 0, 15, 150).image()));
     int length = 0;
-    int total = 0;
+    int sum = 0;
     for (int ticks = 0; ticks < 300;) {
         const int16_t before = player.tick;
-        ASSERT_EQ(modRender(&player, frame, 8), 8u);
+        ASSERT_EQ(modRender(&player, buffer.data(), 8), 8u);
         ++length;
         if (player.tick != before) {
             ASSERT_TRUE(length == 133 || length == 134) << length;
-            total += length;
+            sum += length;
             length = 0;
             ++ticks;
         }
     }
-    EXPECT_NEAR(total, 300 * 400 / 3, 1);
+    EXPECT_NEAR(sum, 40000, 1);
 }
 
-TEST(Render, EarlyReturnsAtLineZero) {
-    // Two orders of two lines each (breaks on line 1).
-    ModuleBuilder module(4, 2);
-    module.song(2).order(1, 1).cell(0, 1, 0, 0, 0, 13, 0).cell(1, 1, 0, 0, 0, 13, 0);
+TEST(Render, EarlyReturnsAndLoops) {
+    // Two orders of two lines each: a call returns early at each order's
+    // line 0 and the second arrival at order 0 counts a loop.
+    ModuleBuilder two(4, 2);
+    two.song(2).order(1, 1).cell(0, 1, 0, 0, 0, 13, 0).cell(1, 1, 0, 0, 0, 13, 0);
     ModPlayer player;
-    ASSERT_TRUE(initPlayer(player, module.image()));
-    // Two lines are 1920 frames: 512, 512, 512, then 384 up to order 1.
+    ASSERT_TRUE(initPlayer(player, two.image()));
     EXPECT_EQ(renderCalls(player, 4096, 4), (std::vector<uint32_t>{512, 512, 512, 384}));
-    EXPECT_EQ(player.orderIndex, 1);
     EXPECT_EQ(player.loopCount, 0);
-    // Back at order 0, which has been played: a loop.
     EXPECT_EQ(renderCalls(player, 4096, 5), (std::vector<uint32_t>{512, 512, 512, 384}));
     EXPECT_EQ(player.loopCount, 1);
-    for (uint8_t b : player.visitedOrders) EXPECT_EQ(b, 0);
-}
+    for (uint8_t bits : player.visitedOrders) EXPECT_EQ(bits, 0);
 
-TEST(Render, OneOrderSongLoopsAfterSixtyFourLines) {
-    ModuleBuilder module;
-    ModPlayer player;
-    ASSERT_TRUE(initPlayer(player, module.image()));
-    uint32_t frames = 0;
-    for (uint32_t k : renderCalls(player, 4096, 1000)) frames += k;
-    EXPECT_EQ(frames, 61440u);
-    EXPECT_EQ(player.loopCount, 1);
-    EXPECT_EQ(player.line, 0);
-    EXPECT_EQ(player.tick, 0);
-}
-
-TEST(Render, WhatCountsAsALoop) {
-    // A break into line 10 of an order played before counts nothing there.
-    ModuleBuilder breakInto(4, 1);
-    breakInto.cell(0, 20, 0, 0, 0, 13, 0x10);
-    ModPlayer player;
-    ASSERT_TRUE(initPlayer(player, breakInto.image()));
-    renderCalls(player, 4096, 200);
-    EXPECT_EQ(player.loopCount, 0);
-
-    // A loop back to line 0 (E60 on line 0) arrives at a marked order.
-    ModuleBuilder loopBack;
-    loopBack.cell(0, 0, 0, 0, 0, kExtended, 0x60).cell(0, 1, 0, 0, 0, kExtended, 0x61);
-    ASSERT_TRUE(initPlayer(player, loopBack.image()));
-    EXPECT_EQ(renderCalls(player, 4096, 10), (std::vector<uint32_t>{512, 512, 512, 384}));
+    ModuleBuilder one;  // 64 lines, then order 0 again
+    ASSERT_TRUE(initPlayer(player, one.image()));
+    EXPECT_EQ(total(renderCalls(player, 4096, 1000)), 61440u);
     EXPECT_EQ(player.loopCount, 1);
 
-    // A pattern delay on line 0 returns at each repeat without a loop.
-    ModuleBuilder delay;
-    delay.cell(0, 0, 0, 0, 0, kExtended, 0xE2);
-    ASSERT_TRUE(initPlayer(player, delay.image()));
+    ModuleBuilder loopBack;  // E60 on line 0 returns to a marked order
+    ASSERT_TRUE(initPlayer(player, loopBack.effect(0, 0, kExtended, 0x60).effect(1, 0, kExtended, 0x61).image()));
+    EXPECT_EQ(total(renderCalls(player, 4096, 100)), 1920u);
+    EXPECT_EQ(player.loopCount, 1);
+
+    ModuleBuilder delay;  // each repeat of line 0 returns, but counts nothing
+    ASSERT_TRUE(initPlayer(player, delay.effect(0, 0, kExtended, 0xE2).image()));
     EXPECT_EQ(renderCalls(player, 8192, 3), (std::vector<uint32_t>{960, 960, 1024}));
     EXPECT_EQ(player.loopCount, 0);
 
-    // A position jump to an order played before counts at its line 0.
-    ModuleBuilder jump(4, 2);
-    jump.song(2).order(1, 1).cell(1, 0, 0, 0, 0, 11, 0);
-    ASSERT_TRUE(initPlayer(player, jump.image()));
-    uint32_t frames = 0;
-    for (uint32_t k : renderCalls(player, 8192, 100)) frames += k;
+    ModuleBuilder breakInto;  // into line 10 of a played order: no loop
+    ASSERT_TRUE(initPlayer(player, breakInto.effect(20, 0, 13, 0x10).image()));
+    renderCalls(player, 4096, 200);
+    EXPECT_EQ(player.loopCount, 0);
+
+    ModuleBuilder jump(4, 2);  // a jump counts when the played order's line 0 starts
+    ASSERT_TRUE(initPlayer(player, jump.song(2).order(1, 1).cell(1, 0, 0, 0, 0, 11, 0).image()));
+    EXPECT_EQ(total(renderCalls(player, 8192, 100)), 65u * 960u);
     EXPECT_EQ(player.loopCount, 1);
-    EXPECT_EQ(frames, 65u * 960u);
 }
 
 }  // namespace
