@@ -3,10 +3,11 @@
 
 #include "modwav.h"
 
+#include <cerrno>
 #include <cstdlib>
-#include <new>
-#include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "output_file.h"
 
@@ -14,9 +15,11 @@ namespace {
 
 constexpr int kBlockFrames = 512;
 
-// Bound on the line reads of the cycle search. Every line lasts at least one
-// tick, so a cycle that has not closed within this many reads ends later than
-// the frame cap at any ordinary rate; past it the cap ends the file.
+// Bound on the line reads of the cycle search (a few seconds at most). A
+// cycle that Brent's method has not closed within this many reads spans more
+// than 2^23 lines, and every line lasts at least one tick: at 8000 frames per
+// second that is beyond 6.5e8 frames even at the fastest tempo, so the frame
+// cap, which then ends the file, ends it at a comparable length.
 constexpr uint32_t kMaxSearchReads = 1u << 24;
 
 // What decides the sequence of lines read, as it stands after a line read.
@@ -87,14 +90,14 @@ struct ModuleBuffer {
     ~ModuleBuffer() { std::free(bytes); }
 };
 
-// Reads a regular file of 1 byte to 2 GiB - 1 whole. No message except when
-// the buffer cannot be allocated.
+// Reads a regular file of 1 byte to 2 GiB - 1 whole. Anything else (a folder,
+// a pipe, a device) fails at once without blocking. No message except when the
+// buffer cannot be allocated.
 bool readModuleFile(const char* path, ModuleBuffer& module) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return false;
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
     struct stat info;
-    bool ok = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-              info.st_size <= 0x7FFFFFFF;
+    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 && info.st_size <= 0x7FFFFFFF;
     if (ok) {
         module.size = static_cast<int32_t>(info.st_size);
         module.bytes = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(module.size)));
@@ -103,18 +106,16 @@ bool readModuleFile(const char* path, ModuleBuffer& module) {
             ok = false;
         }
     }
-    if (ok) {
-        size_t got = 0;
-        const size_t want = static_cast<size_t>(module.size);
-        while (got < want) {
-            const size_t n = std::fread(module.bytes + got, 1, want - got, file);
-            if (n == 0) break;
-            got += n;
-        }
-        ok = got == want;
+    size_t got = 0;
+    const size_t want = ok ? static_cast<size_t>(module.size) : 0;
+    while (got < want) {
+        const ssize_t n = read(fd, module.bytes + got, want - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
     }
-    std::fclose(file);
-    return ok;
+    close(fd);
+    return ok && got == want;
 }
 
 bool writeHeader(std::FILE* file, uint32_t sampleRate, long long frames) {
@@ -153,13 +154,15 @@ int convert(const char* inPath, const char* outPath, int sampleRate) {
     if (!writeHeader(output.stream, static_cast<uint32_t>(sampleRate), frames)) return -1;
 
     float floatBlock[kBlockFrames * 2];
-    int16_t sampleBlock[kBlockFrames * 2];
+    uint8_t sampleBlock[kBlockFrames * 4];  // 16-bit little-endian, left then right
     long long written = 0;
     while (modLoopCount(&player) == 0 && player.stopped == 0 && written < kMaxWavFrames) {
         long long k = modRender(&player, floatBlock, sizeof floatBlock) >> 3;
         if (k > kMaxWavFrames - written) k = kMaxWavFrames - written;
         for (long long i = 0; i < k * 2; ++i) {
-            sampleBlock[i] = floatToSample(floatBlock[i]);
+            const uint16_t sample = static_cast<uint16_t>(floatToSample(floatBlock[i]));
+            sampleBlock[2 * i] = static_cast<uint8_t>(sample & 0xFF);
+            sampleBlock[2 * i + 1] = static_cast<uint8_t>(sample >> 8);
         }
         if (k > 0 && std::fwrite(sampleBlock, static_cast<size_t>(k) * 4, 1, output.stream) != 1) return -1;
         written += k;

@@ -127,10 +127,11 @@ TEST(Failures, LeaveNothingBehind) {
     writeFile(dir / "text.mod", std::vector<uint8_t>(3000, 0xFF));
     writeFile(dir / "cut.mod", cut);
     mkdir((dir / "folder.mod").c_str(), 0755);
+    mkfifo((dir / "pipe.mod").c_str(), 0600);  // must fail, not wait for a writer
     writeFile(dir / "big.mod", {});
     ASSERT_EQ(truncate((dir / "big.mod").c_str(), 0x80000000LL), 0);  // 2 GiB, sparse
     writeFile(dir / "keep.wav", {1, 2, 3});
-    for (const char* input : {"missing.mod", "empty.mod", "text.mod", "cut.mod", "folder.mod", "big.mod"}) {
+    for (const char* input : {"missing.mod", "empty.mod", "text.mod", "cut.mod", "folder.mod", "pipe.mod", "big.mod"}) {
         EXPECT_EQ(convert(dir / input, dir / "out.wav"), -1) << input;
         EXPECT_EQ(convert(dir / input, dir / "keep.wav"), -1) << input;
     }
@@ -145,7 +146,7 @@ TEST(Failures, LeaveNothingBehind) {
     int entries = 0;
     EXPECT_EQ(std::fscanf(listing, "%d", &entries), 1);
     pclose(listing);
-    EXPECT_EQ(entries, 7);  // the inputs and keep.wav: no temporary file left
+    EXPECT_EQ(entries, 8);  // the inputs and keep.wav: no temporary file left
     EXPECT_EQ(convert(dir / "good.mod", "/dev/null"), 999);  // a device is written directly
 }
 
