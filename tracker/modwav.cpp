@@ -22,7 +22,7 @@ constexpr int kBlockFrames = 512;
 // cap, which then ends the file, ends it at a comparable length.
 constexpr uint32_t kMaxSearchReads = 1u << 24;
 
-// What decides the sequence of lines read, as it stands after a line read.
+// What decides the sequence of lines read, as it stands between two reads.
 // patternDelay and the timing fields do not steer the sequence, but they are
 // kept so that equal states also mean equal time per pass.
 struct PositionState {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "module_builder.h"
 
 namespace {
@@ -129,11 +131,8 @@ TEST(ModInit, StartingState) {
     ModPlayer player;
     ModuleBuilder two(2, 1, "2CHN");
     ASSERT_TRUE(initPlayer(player, two.image()));
-    EXPECT_EQ(player.tick, 0);
-    EXPECT_EQ(player.line, 0);
-    EXPECT_EQ(player.orderIndex, 0);
-    EXPECT_EQ(player.loopCount, 0);
-    EXPECT_EQ(player.ticksPerLine, 6);
+    EXPECT_EQ(std::make_tuple(player.tick, player.line, player.orderIndex, player.loopCount, player.ticksPerLine),
+              std::make_tuple(0, 0, 0, 0, 6));
     EXPECT_EQ(player.samplesPerTick, 160.0f);
     EXPECT_EQ(player.lfoRandom, 0x90E443C0u);  // the first tick stepped it once per channel
     for (uint8_t bits : player.visitedOrders) EXPECT_EQ(bits, 0);

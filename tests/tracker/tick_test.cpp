@@ -144,16 +144,6 @@ TEST(TickEffects, RunningAndFirstTickEffects) {
     }
 }
 
-TEST(TickEffects, PortamentoTowardsNoTargetFallsToZero) {
-    ModuleBuilder module;
-    module.cell(0, 0, 0, 0, 40, 0, 0).cell(0, 1, 0, 0, 0, 3, 16);
-    ModPlayer player;
-    ASSERT_TRUE(initPlayer(player, module.image()));
-    for (int t = 0; t < 9; ++t) processTick(player);
-    EXPECT_EQ(player.channels[0].period, 0);
-    EXPECT_EQ(player.channels[0].increment, 0.0f);
-}
-
 TEST(TickEffects, RetriggerCutAndDelay) {
     ModuleBuilder module(7, 1, "7CHN");
     module.sample(1, 0, 0, 50);
