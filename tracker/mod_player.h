@@ -19,7 +19,7 @@ struct ModChannel {
     uint8_t sample;       // 1..31, 0 = none (not mixed)
     uint8_t volume;       // 0..64
     uint8_t pan;          // 0 = left only .. 255 = right only
-    uint16_t period;      // Amiga period units, 0 = no note yet
+    uint16_t period;      // larger = lower pitch; 0 = no note yet
     uint16_t delayedPeriod;
     uint16_t targetPeriod;
     uint8_t finetune;  // 0..15
