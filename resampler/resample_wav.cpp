@@ -27,10 +27,19 @@ void reportCannotWrite(const char* path, int error) {
     std::fprintf(stderr, "[ERROR!]: Cannot write '%s': %s.\n", path, std::strerror(error != 0 ? error : EIO));
 }
 
-// Reads 44 bytes; false when fewer arrive.
-bool readHeader(std::FILE* file, WavHeader& header) {
+// Reads and parses the 44 header bytes; on failure prints why. The entry and
+// the file resampler word a short header differently.
+bool readHeader(std::FILE* file, WavHeader& header, WavInfo& info, const char* shortHeaderMessage) {
     std::memset(&header, 0, sizeof header);
-    return std::fread(&header, 1, sizeof header, file) == sizeof header;
+    if (std::fread(&header, 1, sizeof header, file) != sizeof header) {
+        std::fputs(shortHeaderMessage, stderr);
+        return false;
+    }
+    if (!parseWavHeader(header, info)) {
+        std::fputs("[ERROR!]: invalid wav header. Please check the header tag.\n", stderr);
+        return false;
+    }
+    return true;
 }
 
 bool copyRest(std::FILE* input, std::FILE* output) {
@@ -54,15 +63,8 @@ int resampleOpenInput(std::FILE* rawInput, const char* inPath, const char* outPa
                       int sourceRate, int channelMode) {
     InputFile input(rawInput);
     WavHeader header;
-    if (!readHeader(input.get(), header)) {
-        std::fprintf(stderr, "[ERROR!]: cannot read wav header.\n");
-        return 0;
-    }
     WavInfo info{};
-    if (!parseWavHeader(header, info)) {
-        std::fprintf(stderr, "[ERROR!]: invalid wav header. Please check the header tag.\n");
-        return 0;
-    }
+    if (!readHeader(input.get(), header, info, "[ERROR!]: cannot read wav header.\n")) return 0;
     if (info.bitsPerSample != 16 || info.audioFormat != 1 || (info.channels != 1 && info.channels != 2)) {
         std::fprintf(stderr, "[ERROR!]: Unsupported wave. Please check the wave are (mono|stereo)(16bit)(PCM).\n");
         return 0;
@@ -163,15 +165,8 @@ int resampleWavWide(const wchar_t* inPath, const wchar_t* outPath, int targetRat
             return 0;
         }
         WavHeader header;
-        if (!readHeader(input.get(), header)) {
-            std::fprintf(stderr, "[ERROR!]: Cannot read wave header.\n");
-            return 0;
-        }
         WavInfo info{};
-        if (!parseWavHeader(header, info)) {
-            std::fprintf(stderr, "[ERROR!]: invalid wav header. Please check the header tag.\n");
-            return 0;
-        }
+        if (!readHeader(input.get(), header, info, "[ERROR!]: Cannot read wave header.\n")) return 0;
         input.reset();
         // A rate above INT_MAX reads as negative and is refused as invalid.
         return resampleWavFile(in.c_str(), out.c_str(), targetRate, static_cast<int>(info.sampleRate), channelMode);

@@ -55,6 +55,16 @@ TEST_F(Entry, ReportsUnreadableInputs) {
     expectOnly({"in.wav"});
 }
 
+TEST_F(Entry, FileResamplerWordsAShortHeaderItsOwnWay) {
+    writeBytes(in, std::vector<unsigned char>(30, 'R'));
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(resampleWavFile(in.c_str(), out.c_str(), 16000, 8000, 0), 0);
+    EXPECT_EQ(resampleWavFile(nullptr, out.c_str(), 16000, 8000, 0), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "[ERROR!]: cannot read wav header.\n[ERROR!]: Invalid parameters!\n");
+    expectOnly({"in.wav"});
+}
+
 TEST_F(Entry, ReadsTheHeaderAtFixedOffsetsOnly) {
     // "WAVX" form, fmtSize 18: still taken as a canonical header with data at byte 44.
     std::vector<unsigned char> bytes = wavBytes(WavFormat{}, std::vector<int16_t>(100, 5));
