@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "path_names.h"
+
 namespace plinth {
 namespace {
 
@@ -17,18 +19,6 @@ std::string resolveSymlink(const std::string& path) {
     char resolved[PATH_MAX];
     if (realpath(path.c_str(), resolved) == nullptr) return path;  // dangling: replace the link
     return resolved;
-}
-
-std::string folderOf(const std::string& path) {
-    const std::string::size_type slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string baseNameOf(const std::string& path) {
-    const std::string::size_type slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // Creates a fresh file beside the target. Mode 0666 lets the process umask give

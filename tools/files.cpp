@@ -75,22 +75,14 @@ std::string joinPath(const std::string& folder, const std::string& name) {
     return folder + "/" + name;
 }
 
-std::string folderOf(const std::string& path) {
-    const std::string::size_type slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 std::string fileIdentity(const std::string& path) {
     struct stat info;
     if (stat(path.c_str(), &info) == 0) {
         return "file:" + std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
                std::to_string(static_cast<unsigned long long>(info.st_ino));
     }
-    const std::string::size_type slash = path.find_last_of('/');
     const std::string folder = folderOf(path);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string name = baseNameOf(path);
     char* resolved = realpath(folder.c_str(), nullptr);
     std::string key = "path:" + (resolved != nullptr ? std::string(resolved) : folder) + "/" + name;
     std::free(resolved);

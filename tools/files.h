@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "path_names.h"
+
 namespace plinth {
 
 // Reads a whole file (below 2 GiB). On failure returns false with "PATH: reason".
@@ -17,9 +19,6 @@ std::string outputNameFor(const std::string& input);
 
 // Joins a folder and a name with one slash between them.
 std::string joinPath(const std::string& folder, const std::string& name);
-
-// The folder part of a path ("." when it has none).
-std::string folderOf(const std::string& path);
 
 // A key that is equal for two paths of the same file: device and inode for a
 // file that exists, otherwise the resolved folder and the name.
