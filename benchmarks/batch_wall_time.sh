@@ -2,7 +2,7 @@
 # Wall time of a batch of 200 short WAV files (copies of examples/example.wav:
 # 2 s of 44.1 kHz stereo) resampled to 16000 Hz, with -j 1 and with -j 2.
 # Prints the median of five runs of each.
-#   tools/measure_batch.sh [path/to/plinth]
+#   benchmarks/batch_wall_time.sh [path/to/plinth]
 set -eu
 tool=${1:-build/tools/plinth}
 source_wav=$(dirname "$0")/../examples/example.wav
