@@ -62,8 +62,9 @@ bool openOutputFile(const std::string& path, OutputFile& output) {
         output.tempPath.clear();
         return false;
     }
-    // Replacing a file keeps the permissions it had, as overwriting it would.
-    if (exists) fchmod(fd, existing.st_mode & 07777);
+    // Replacing a file keeps its read, write and execute bits, as overwriting
+    // it would; set-id and sticky bits are not carried over to new contents.
+    if (exists) fchmod(fd, existing.st_mode & 0777);
     output.stream = fdopen(fd, "w+b");
     if (output.stream == nullptr) {
         const int saved = errno;

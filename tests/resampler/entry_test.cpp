@@ -164,6 +164,10 @@ TEST_F(Entry, NewOutputsGetOrdinaryPermissionsAndReplacedOnesKeepTheirs) {
     run(in, out, 11025, 0, 1);
     ASSERT_EQ(stat(out.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+    chmod(out.c_str(), 04755);  // set-id bits do not pass to new contents
+    run(in, out, 12000, 0, 1);
+    ASSERT_EQ(stat(out.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0755u);
     umask(previousMask);
 }
 
