@@ -119,15 +119,11 @@ TEST(Overwrite, TwoInputsOfOneRunNeverShareAnOutput) {
 
 // Runs the tool on a pseudo-terminal and returns everything it wrote there.
 std::string runOnTerminal(const std::vector<std::string>& args, int& status) {
-    std::vector<std::string> all{PLINTH_TOOL};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all) argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    ToolCommandLine command(args);
     int master = -1;
     const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
     if (pid == 0) {
-        execv(PLINTH_TOOL, argv.data());
+        execv(PLINTH_TOOL, command.argv());
         _exit(127);
     }
     std::string text;

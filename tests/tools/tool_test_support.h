@@ -112,6 +112,21 @@ struct RunResult {
     std::string err;
 };
 
+// The tool's path followed by `args`, as exec wants them.
+class ToolCommandLine {
+public:
+    explicit ToolCommandLine(const std::vector<std::string>& args) : words_{PLINTH_TOOL} {
+        words_.insert(words_.end(), args.begin(), args.end());
+        for (std::string& word : words_) pointers_.push_back(word.data());
+        pointers_.push_back(nullptr);
+    }
+    char** argv() { return pointers_.data(); }
+
+private:
+    std::vector<std::string> words_;
+    std::vector<char*> pointers_;
+};
+
 // Starts the tool with stdout and stderr sent to files (so stderr is no
 // terminal); returns its process id, or -1.
 inline pid_t spawnTool(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath) {
@@ -120,13 +135,9 @@ inline pid_t spawnTool(const std::vector<std::string>& args, const std::string& 
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> all{PLINTH_TOOL};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all) argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    ToolCommandLine command(args);
     pid_t pid = -1;
-    if (posix_spawn(&pid, PLINTH_TOOL, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    if (posix_spawn(&pid, PLINTH_TOOL, &actions, nullptr, command.argv(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
