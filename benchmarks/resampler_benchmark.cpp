@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-#include "resample_wav.h"
+#include "resample_file.h"
 
 namespace {
 
@@ -45,7 +45,9 @@ void resampleTenMinutes(benchmark::State& state) {
     const std::string output = input + ".out.wav";
     const int targetRate = static_cast<int>(state.range(0));
     for (auto _ : state) {
-        if (resampleWavFile(input.c_str(), output.c_str(), targetRate, 44100, 2) != 1) {
+        plinth::ResampleJob job;
+        if (plinth::openResampleJob(input, targetRate, 2, job).error != plinth::ResampleError::none ||
+            plinth::runResampleJob(job, output).error != plinth::ResampleError::none) {
             state.SkipWithError("conversion failed");
             break;
         }

@@ -9,6 +9,8 @@
 
 #include "mod_player.h"
 
+using namespace plinth;
+
 namespace {
 
 constexpr int kChannels = 32;

@@ -95,7 +95,7 @@ SampleDef kick() {
     std::vector<int8_t> d(1600);
     double phase = 0.0;
     for (size_t i = 0; i < d.size(); ++i) {
-        const double t = static_cast<double>(i) / d.size();
+        const double t = static_cast<double>(i) / static_cast<double>(d.size());
         phase += 0.02 + 0.10 * std::exp(-t * 12.0);  // the pitch falls
         d[i] = clip(120.0 * std::exp(-t * 4.0) * std::sin(phase * 6.283185307179586));
     }
@@ -106,7 +106,7 @@ SampleDef snare() {
     std::vector<int8_t> d(2000);
     Noise noise;
     for (size_t i = 0; i < d.size(); ++i) {
-        const double t = static_cast<double>(i) / d.size();
+        const double t = static_cast<double>(i) / static_cast<double>(d.size());
         const double body = std::sin(static_cast<double>(i) * 0.09) * std::exp(-t * 18.0);
         d[i] = clip(100.0 * std::exp(-t * 6.0) * (0.7 * noise.next() + 0.5 * body));
     }
@@ -119,7 +119,7 @@ SampleDef hat() {
     noise.state = 777;
     double previous = 0.0;
     for (size_t i = 0; i < d.size(); ++i) {
-        const double t = static_cast<double>(i) / d.size();
+        const double t = static_cast<double>(i) / static_cast<double>(d.size());
         const double n = noise.next();
         d[i] = clip(90.0 * std::exp(-t * 7.0) * (n - previous) * 0.5);  // brighter: differenced
         previous = n;

@@ -8,6 +8,8 @@
 
 #include "mod_player.h"
 
+using namespace plinth;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || size > (1u << 22)) return 0;
     // An exact-size copy, so that a read past the end is caught.

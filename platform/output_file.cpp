@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,68 +43,107 @@ int createTempFile(const std::string& target, std::string& tempPath) {
 
 }  // namespace
 
-bool openOutputFile(const std::string& path, OutputFile& output) {
-    output = OutputFile{};
-    output.path = resolveSymlink(path);
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : stream_(other.stream_), path_(std::move(other.path_)), tempPath_(std::move(other.tempPath_)) {
+    other.stream_ = nullptr;
+    other.tempPath_.clear();
+}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+    if (this != &other) {
+        abandon();
+        stream_ = other.stream_;
+        path_ = std::move(other.path_);
+        tempPath_ = std::move(other.tempPath_);
+        other.stream_ = nullptr;
+        other.tempPath_.clear();
+    }
+    return *this;
+}
+
+bool OutputFile::open(const std::string& path, int& systemError) {
+    abandon();
+    systemError = 0;
+    path_ = resolveSymlink(path);
 
     struct stat existing;
-    const bool exists = stat(output.path.c_str(), &existing) == 0;
+    const bool exists = stat(path_.c_str(), &existing) == 0;
     if (exists && !S_ISREG(existing.st_mode)) {
         if (S_ISDIR(existing.st_mode)) {
-            errno = EISDIR;
+            systemError = EISDIR;
             return false;
         }
-        output.stream = std::fopen(output.path.c_str(), "wb");
-        return output.stream != nullptr;
+        stream_ = std::fopen(path_.c_str(), "wb");
+        if (stream_ == nullptr) systemError = errno;
+        return stream_ != nullptr;
     }
 
-    const int fd = createTempFile(output.path, output.tempPath);
+    std::string tempPath;
+    const int fd = createTempFile(path_, tempPath);
     if (fd < 0) {
-        output.tempPath.clear();
+        systemError = errno;
         return false;
     }
     // Replacing a file keeps its read, write and execute bits, as overwriting
     // it would; set-id and sticky bits are not carried over to new contents.
     if (exists) fchmod(fd, existing.st_mode & 0777);
-    output.stream = fdopen(fd, "w+b");
-    if (output.stream == nullptr) {
-        const int saved = errno;
+    stream_ = fdopen(fd, "w+b");
+    if (stream_ == nullptr) {
+        systemError = errno;
         close(fd);
-        unlink(output.tempPath.c_str());
-        output.tempPath.clear();
-        errno = saved;
+        unlink(tempPath.c_str());
         return false;
     }
+    tempPath_ = tempPath;
     return true;
 }
 
-bool commitOutputFile(OutputFile& output) {
-    if (output.stream == nullptr) {
-        errno = EBADF;
+bool OutputFile::write(const void* data, std::size_t bytes, int& systemError) {
+    if (bytes == 0) return true;
+    errno = 0;
+    if (stream_ != nullptr && std::fwrite(data, 1, bytes, stream_) == bytes) return true;
+    systemError = errno != 0 ? errno : EIO;
+    return false;
+}
+
+bool OutputFile::rewrite(uint64_t offset, const void* data, std::size_t bytes, int& systemError) {
+    errno = 0;
+    if (stream_ != nullptr && !tempPath_.empty() && fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) == 0 &&
+        std::fwrite(data, 1, bytes, stream_) == bytes && fseeko(stream_, 0, SEEK_END) == 0) {
+        return true;
+    }
+    systemError = errno != 0 ? errno : ESPIPE;
+    return false;
+}
+
+bool OutputFile::commit(int& systemError) {
+    systemError = 0;
+    if (stream_ == nullptr) {
+        systemError = EBADF;
         return false;
     }
-    bool ok = std::fflush(output.stream) == 0 && !std::ferror(output.stream);
-    int saved = ok ? 0 : (errno != 0 ? errno : EIO);
-    if (std::fclose(output.stream) != 0 && ok) {
+    errno = 0;
+    bool ok = std::fflush(stream_) == 0 && !std::ferror(stream_);
+    if (!ok) systemError = errno != 0 ? errno : EIO;
+    if (std::fclose(stream_) != 0 && ok) {
         ok = false;
-        saved = errno;
+        systemError = errno;
     }
-    output.stream = nullptr;
-    if (ok && !output.tempPath.empty() && std::rename(output.tempPath.c_str(), output.path.c_str()) != 0) {
+    stream_ = nullptr;
+    if (ok && !tempPath_.empty() && std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
         ok = false;
-        saved = errno;
+        systemError = errno;
     }
-    if (!ok && !output.tempPath.empty()) unlink(output.tempPath.c_str());
-    output.tempPath.clear();
-    errno = saved;
+    if (!ok && !tempPath_.empty()) unlink(tempPath_.c_str());
+    tempPath_.clear();
     return ok;
 }
 
-void abandonOutputFile(OutputFile& output) {
-    if (output.stream != nullptr) std::fclose(output.stream);
-    output.stream = nullptr;
-    if (!output.tempPath.empty()) unlink(output.tempPath.c_str());
-    output.tempPath.clear();
+void OutputFile::abandon() {
+    if (stream_ != nullptr) std::fclose(stream_);
+    stream_ = nullptr;
+    if (!tempPath_.empty()) unlink(tempPath_.c_str());
+    tempPath_.clear();
 }
 
 }  // namespace plinth

@@ -4,37 +4,50 @@
 // path only when it is complete, so a failure never leaves a partial file or
 // harms what stood there before, and a file may be converted onto itself.
 // Anything else at the path (a device such as /dev/null, a pipe) is written
-// directly.
+// directly. An output that is neither committed nor kept is removed when it
+// goes out of scope.
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 namespace plinth {
 
-struct OutputFile {
-    std::FILE* stream = nullptr;  // open for reading and writing, positioned at 0
-    std::string path;             // where the finished file goes
-    std::string tempPath;         // empty when writing directly
-};
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile() { abandon(); }
+    OutputFile(OutputFile&& other) noexcept;
+    OutputFile& operator=(OutputFile&& other) noexcept;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
 
-// Opens the output; on failure returns false with errno set and nothing created.
-bool openOutputFile(const std::string& path, OutputFile& output);
+    // Creates the temporary file (or opens the device). On failure returns
+    // false with systemError set and nothing created.
+    bool open(const std::string& path, int& systemError);
 
-// Flushes and closes the stream and moves the file into place. Returns false
-// (errno set) when any write, the flush, the close or the rename failed; the
-// temporary file is then removed and the path left as it was.
-bool commitOutputFile(OutputFile& output);
+    // True when the output is a file being built beside its path, which can
+    // be rewritten in place before it is committed.
+    bool isRegular() const { return !tempPath_.empty(); }
 
-// Closes the stream and removes the temporary file; the path stays as it was.
-void abandonOutputFile(OutputFile& output);
+    bool write(const void* data, std::size_t bytes, int& systemError);
 
-// Closes an output that was not committed; does nothing after commit or abandon.
-struct OutputFileGuard {
-    OutputFile& output;
-    explicit OutputFileGuard(OutputFile& o) : output(o) {}
-    ~OutputFileGuard() { abandonOutputFile(output); }
-    OutputFileGuard(const OutputFileGuard&) = delete;
-    OutputFileGuard& operator=(const OutputFileGuard&) = delete;
+    // Overwrites bytes already written (a regular output only).
+    bool rewrite(uint64_t offset, const void* data, std::size_t bytes, int& systemError);
+
+    // Flushes and closes the stream and moves the file into place. On failure
+    // (any write, the flush, the close or the rename) the temporary file is
+    // removed and the path left as it was.
+    bool commit(int& systemError);
+
+    // Closes the stream and removes the temporary file; the path stays as it was.
+    void abandon();
+
+private:
+    std::FILE* stream_ = nullptr;
+    std::string path_;      // where the finished file goes
+    std::string tempPath_;  // empty when writing directly
 };
 
 }  // namespace plinth

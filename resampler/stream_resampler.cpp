@@ -2,14 +2,16 @@
 
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "dsp/lowpass_design.h"
 #include "dsp/polyphase.h"
-#include "wav_header.h"
 
+namespace plinth {
 namespace {
+
+// Samples the work buffer holds: the lead-in or overlap and the block behind it.
+constexpr int kWorkSamples = 65536;
 
 // Sizes derived from a ratio: the double ceiling of a single-precision quotient.
 int ceilOfFloatQuotient(float numerator, float denominator) {
@@ -33,9 +35,25 @@ void convertFrames(const int16_t* items, int frames, int channels, int channelMo
     }
 }
 
-template <typename T>
-std::unique_ptr<T[]> allocate(std::size_t count) {
-    return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
+bool emit(StreamResampler& resampler, const SampleSink& sink, int count) {
+    if (count <= 0) return true;
+    resampler.samplesOut += static_cast<uint64_t>(count);
+    return sink.write(sink.context, resampler.outputBlock.data(), static_cast<std::size_t>(count));
+}
+
+// Filters everything in the work buffer, then keeps its last u samples as the
+// overlap the next block starts on.
+bool filterBlock(StreamResampler& resampler, const SampleSink& sink) {
+    const ResamplerPlan& plan = resampler.plan;
+    const int u = plan.phaseLength;
+    const int produced = polyphaseFilterBlock(resampler.work.data(), resampler.outputBlock.data(), resampler.filled,
+                                              &resampler.phase, resampler.bank.data(), u, plan.upFactor,
+                                              plan.downFactor);
+    std::memmove(resampler.work.data(), resampler.work.data() + resampler.filled - u,
+                 sizeof(float) * static_cast<std::size_t>(u));
+    resampler.filled = u;
+    resampler.blockRan = true;
+    return emit(resampler, sink, produced);
 }
 
 }  // namespace
@@ -62,95 +80,84 @@ ResamplerPlan planResampling(int targetRate, int sourceRate) {
     return plan;
 }
 
-StreamResult resampleStream(std::FILE* input, std::FILE* output, int channels, int targetRate,
-                            int sourceRate, int channelMode) {
-    const ResamplerPlan plan = planResampling(targetRate, sourceRate);
+bool ratioSupported(int targetRate, int sourceRate) {
+    int up = targetRate;
+    int down = sourceRate;
+    reduceRatio(up, down);
+    return up <= kMaxRatioTerm && down <= kMaxRatioTerm;
+}
+
+StreamError startResampler(StreamResampler& resampler, int targetRate, int sourceRate, int channels, int channelMode) {
+    resampler = StreamResampler{};
+    resampler.plan = planResampling(targetRate, sourceRate);
+    resampler.channels = channels;
+    resampler.channelMode = channelMode;
+    const ResamplerPlan& plan = resampler.plan;
+    try {
+        std::vector<float> halfFilter(static_cast<std::size_t>(plan.halfFilterTaps));
+        resampler.bank.resize(static_cast<std::size_t>(plan.phaseLength) * static_cast<std::size_t>(plan.upFactor));
+        designLowpass(halfFilter.data(), plan.cutoff, plan.halfFilterTaps, static_cast<float>(plan.upFactor));
+        buildPolyphaseBank(halfFilter.data(), resampler.bank.data(), plan.halfFilterTaps, plan.upFactor);
+        resampler.work.assign(kWorkSamples, 0.0f);
+        resampler.outputBlock.assign(plan.outputBlockSize, 0);
+    } catch (const std::bad_alloc&) {
+        resampler = StreamResampler{};
+        return StreamError::outOfMemory;
+    }
+    // The first G entries stay zero: the lead-in in front of frame 0.
+    resampler.filled = plan.leadIn;
+    resampler.phase = plan.startPhase;
+    return StreamError::none;
+}
+
+StreamError feedResampler(StreamResampler& resampler, const int16_t* items, uint64_t frames, const SampleSink& sink) {
+    while (frames > 0) {
+        if (resampler.filled == kWorkSamples && !filterBlock(resampler, sink)) return StreamError::sinkFailed;
+        const uint64_t room = static_cast<uint64_t>(kWorkSamples - resampler.filled);
+        const int take = static_cast<int>(frames < room ? frames : room);
+        convertFrames(items, take, resampler.channels, resampler.channelMode,
+                      resampler.work.data() + resampler.filled);
+        resampler.filled += take;
+        items += static_cast<std::ptrdiff_t>(take) * resampler.channels;
+        frames -= static_cast<uint64_t>(take);
+    }
+    return StreamError::none;
+}
+
+StreamError finishResampler(StreamResampler& resampler, const SampleSink& sink) {
+    const ResamplerPlan& plan = resampler.plan;
     const int up = plan.upFactor;
     const int down = plan.downFactor;
-    const float cutoff = plan.cutoff;
     const int m = plan.halfFilterTaps;
     const int u = plan.phaseLength;
-
-    auto halfFilter = allocate<float>(static_cast<std::size_t>(m));
-    auto bank = allocate<float>(static_cast<std::size_t>(u) * static_cast<std::size_t>(up));
-    if (!halfFilter || !bank) return StreamResult::outOfMemory;
-    designLowpass(halfFilter.get(), cutoff, m, static_cast<float>(up));
-    buildPolyphaseBank(halfFilter.get(), bank.get(), m, up);
-
-    const int workSize = kInputBlockItems / channels;
-    auto inputBlock = allocate<int16_t>(kInputBlockItems);
-    auto outputBlock = allocate<int16_t>(plan.outputBlockSize);
-    auto work = allocate<float>(static_cast<std::size_t>(workSize));
-    if (!inputBlock || !outputBlock || !work) return StreamResult::outOfMemory;
-
-    const int leadIn = plan.leadIn;
-    int phase = plan.startPhase;
-    std::memset(work.get(), 0, sizeof(float) * static_cast<std::size_t>(workSize));
-    uint64_t totalSamples = 0;
-
-    auto writeSamples = [&](int count) {
-        totalSamples += static_cast<uint64_t>(count);
-        if (totalSamples > kMaxOutputSamples) return StreamResult::tooLarge;
-        if (std::fwrite(outputBlock.get(), 2, static_cast<std::size_t>(count), output) !=
-            static_cast<std::size_t>(count)) {
-            return StreamResult::writeFailed;
-        }
-        return StreamResult::ok;
-    };
-    auto readFrames = [&](int overlap) {
-        const std::size_t items = std::fread(inputBlock.get(), 2,
-                                             static_cast<std::size_t>(kInputBlockItems - overlap * channels), input);
-        return channels == 1 ? static_cast<int>(items) : static_cast<int>(items / 2);
-    };
-
-    int frames = readFrames(leadIn);
-    int offset = leadIn;
-    const bool blocksRan = offset + frames > u;
-    if (blocksRan) {
-        for (;;) {
-            convertFrames(inputBlock.get(), frames, channels, channelMode, work.get() + offset);
-            const int produced = polyphaseFilterBlock(work.get(), outputBlock.get(), offset + frames, &phase,
-                                                      bank.get(), u, up, down);
-            const StreamResult written = writeSamples(produced);
-            if (written != StreamResult::ok) return written;
-            // The last u samples are the overlap the next block starts on.
-            std::memmove(work.get(), work.get() + offset + frames - u, sizeof(float) * static_cast<std::size_t>(u));
-            frames = readFrames(u);
-            offset = u;
-            if (frames <= 0) break;
-        }
+    // Frames still waiting behind the lead-in or the overlap go through one
+    // more block call, as long as there are more than u samples in all.
+    const int start = resampler.blockRan ? u : plan.leadIn;
+    if (resampler.filled > start && (resampler.blockRan || resampler.filled > u)) {
+        if (!filterBlock(resampler, sink)) return StreamError::sinkFailed;
     }
-    if (std::ferror(input)) return StreamResult::readFailed;
 
     // The flush writes the output instants still owed after the last block.
     unsigned flushCount = 0;
-    if (blocksRan) {
-        const int32_t owed = up * (u + 1) - phase - m;
+    if (resampler.blockRan) {
+        const int32_t owed = up * (u + 1) - resampler.phase - m;
         flushCount = static_cast<unsigned>(
             std::ceil(static_cast<double>(static_cast<float>(owed) / static_cast<float>(down))));
-    } else if (frames > 0) {
-        const uint32_t owed = static_cast<uint32_t>(frames) * static_cast<uint32_t>(up);
+    } else if (resampler.filled > start) {
+        // The whole input was too short for a block call.
+        const uint32_t owed = static_cast<uint32_t>(resampler.filled - start) * static_cast<uint32_t>(up);
         flushCount = static_cast<unsigned>(
             std::ceil(static_cast<double>(static_cast<float>(owed) / static_cast<float>(down))));
     }
-    std::memset(work.get() + offset + frames, 0, sizeof(float) * static_cast<std::size_t>(u));
-    convertFrames(inputBlock.get(), frames, channels, channelMode, work.get() + offset);
-    polyphaseFilterBlock(work.get(), outputBlock.get(), offset + frames + u, &phase, bank.get(), u, up, down);
-    const StreamResult flushed = writeSamples(static_cast<int>(flushCount));
-    if (flushed != StreamResult::ok) return flushed;
-
-    WavInfo info{};
-    info.dataSize = static_cast<uint32_t>(2 * totalSamples);
-    info.riffSize = info.dataSize + 36;
-    info.fmtSize = 16;
-    info.sampleRate = static_cast<uint32_t>(targetRate);
-    info.channels = 1;
-    info.audioFormat = 1;
-    info.bitsPerSample = 16;
-    WavHeader header;
-    buildWavHeader(header, info);
-    if (std::fseek(output, 0, SEEK_SET) != 0 || std::fwrite(&header, sizeof header, 1, output) != 1) {
-        return StreamResult::writeFailed;
-    }
-    return StreamResult::ok;
+    std::memset(resampler.work.data() + resampler.filled, 0, sizeof(float) * static_cast<std::size_t>(u));
+    const int computed = polyphaseFilterBlock(resampler.work.data(), resampler.outputBlock.data(),
+                                              resampler.filled + u, &resampler.phase, resampler.bank.data(), u, up,
+                                              down);
+    // Within the supported ratios the last call always computes every owed sample.
+    if (static_cast<unsigned>(computed) < flushCount) flushCount = static_cast<unsigned>(computed);
+    if (!emit(resampler, sink, static_cast<int>(flushCount))) return StreamError::sinkFailed;
+    resampler.filled = 0;
+    return StreamError::none;
 }
+
+}  // namespace plinth

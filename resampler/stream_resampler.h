@@ -1,13 +1,17 @@
 #pragma once
-// Streams the samples of an input positioned at byte 44 through the polyphase
-// filter into an output positioned at byte 44, then writes the final header.
+// The resampler's one path from samples to samples. Frames go in, in blocks
+// of any size; the output samples come out through a sink, exactly the ones a
+// whole-file conversion writes, whatever the block sizes: the filter keeps a
+// u-sample overlap and its phase across blocks, so seams never show.
 
 #include <cstdint>
-#include <cstdio>
+#include <vector>
 
-enum class StreamResult { ok, outOfMemory, readFailed, writeFailed, tooLarge };
+#include "conversion_control.h"
 
-// Items per read from the input: 65536 16-bit samples.
+namespace plinth {
+
+// Items per read from a file: 65536 16-bit samples.
 constexpr int kInputBlockItems = 65536;
 
 // The largest reduced ratio term the design supports.
@@ -16,25 +20,50 @@ constexpr int kMaxRatioTerm = 8192;
 // Number of output samples for `frames` input frames: ceil(frames x L / M).
 uint64_t resampledLength(uint64_t frames, int upFactor, int downFactor);
 
-// The largest number of 16-bit mono samples whose size still fits the header.
-constexpr uint64_t kMaxOutputSamples = (0xFFFFFFFFull - 36) / 2;
-
 // Everything the filter needs for one rate pair.
 struct ResamplerPlan {
-    int upFactor;            // L, the reduced target term
-    int downFactor;          // M, the reduced source term
+    int upFactor;              // L, the reduced target term
+    int downFactor;            // M, the reduced source term
     float cutoff;
-    int halfFilterTaps;      // m
-    int phaseLength;         // u
-    int leadIn;              // G zeros in front of frame 0
-    int startPhase;          // L x (G + 1) - m
+    int halfFilterTaps;        // m
+    int phaseLength;           // u
+    int leadIn;                // G zeros in front of frame 0
+    int startPhase;            // L x (G + 1) - m
     uint32_t outputBlockSize;  // samples one kernel call can produce from a full block
 };
 
 // targetRate and sourceRate positive.
 ResamplerPlan planResampling(int targetRate, int sourceRate);
 
-// targetRate and sourceRate positive, their reduced terms at most 8192;
-// channels 1 or 2. Leaves both streams open.
-StreamResult resampleStream(std::FILE* input, std::FILE* output, int channels, int targetRate,
-                            int sourceRate, int channelMode);
+// True when the rate pair reduces to terms the filter supports.
+bool ratioSupported(int targetRate, int sourceRate);
+
+enum class StreamError { none, outOfMemory, sinkFailed };
+
+// One conversion's filter and buffers, and where it stands.
+struct StreamResampler {
+    ResamplerPlan plan{};
+    int channels = 1;
+    int channelMode = 0;
+    std::vector<float> bank;
+    std::vector<float> work;  // lead-in or overlap, then the frames not yet filtered
+    std::vector<int16_t> outputBlock;
+    int filled = 0;           // samples in work
+    int phase = 0;
+    bool blockRan = false;    // a kernel call has filtered a block
+    uint64_t samplesOut = 0;
+};
+
+// Designs the filter for the pair (both positive, ratioSupported) and readies
+// the buffers. channels is 1 or 2; channelMode picks what two channels become:
+// 1 the second, 2 the floor of their mean, anything else the first.
+StreamError startResampler(StreamResampler& resampler, int targetRate, int sourceRate, int channels, int channelMode);
+
+// Takes `frames` interleaved frames.
+StreamError feedResampler(StreamResampler& resampler, const int16_t* items, uint64_t frames, const SampleSink& sink);
+
+// Flushes the end of the signal: the output then holds ceil(N x L / M)
+// samples for the N frames fed.
+StreamError finishResampler(StreamResampler& resampler, const SampleSink& sink);
+
+}  // namespace plinth

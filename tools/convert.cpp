@@ -1,62 +1,57 @@
 #include "convert.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <vector>
-
-#include "files.h"
-#include "modwav.h"
-#include "plinth/modwav.h"
-#include "plinth/resample_wav.h"
-#include "utf8_path.h"
+#include "module_render.h"
+#include "resample_file.h"
 
 namespace plinth {
 namespace {
 
-// MODWAV says nothing about a failure; find out what went wrong.
-std::string explainModuleFailure(const std::string& input, const std::string& output) {
-    std::vector<unsigned char> image;
-    std::string error;
-    if (!readWholeFile(input, image, error)) return error;
-    if (image.empty()) return input + ": is empty";
-    if (modSongFrames(image.data(), static_cast<int>(image.size()), 8000) < 0)
-        return input + ": not a module this player can play";
-    const std::string folder = folderOf(output);
-    if (access(folder.c_str(), W_OK) != 0) return output + ": cannot write in " + folder + ": " + std::strerror(errno);
-    return output + ": could not be written";
+constexpr int kModuleRate = 8000;  // MODWAV's own rate
+
+// Whether the output, not the input, is the file at fault.
+bool outputAtFault(ResampleError error) {
+    return error == ResampleError::cannotOpenOutput || error == ResampleError::writeFailed ||
+           error == ResampleError::tooLarge;
 }
 
-bool toWide(const std::string& path, std::wstring& wide, std::string& error) {
-    if (utf8ToWide(path, wide)) return true;
-    error = path + ": file name is not valid UTF-8";
-    return false;
+ConversionResult resample(const Options& options, const std::string& input, const std::string& output,
+                          const Progress* progress) {
+    ConversionResult result;
+    ResampleJob job;
+    ResampleStatus status = openResampleJob(input, options.rate, options.channelMode, job);
+    if (status.error == ResampleError::none) {
+        if (job.copyOnly) result.libraryLines = kCopyWarningLine;
+        status = runResampleJob(job, output, progress);
+    }
+    if (status.error == ResampleError::none) {
+        result.ok = true;
+        return result;
+    }
+    result.libraryLines += resampleFailureLine(status, input, output);
+    result.error = (outputAtFault(status.error) ? output : input) + ": " + describeResampleError(status);
+    return result;
+}
+
+ConversionResult renderModule(const Options& options, const std::string& input, const std::string& output,
+                              const Progress* progress) {
+    ConversionResult result;
+    const int rate = options.rate != 0 ? options.rate : kModuleRate;
+    const ModuleStatus status = convertModuleFile(input, output, rate, progress);
+    if (status.error == ModuleError::none) {
+        result.ok = true;
+        return result;
+    }
+    const bool outputFault = status.error == ModuleError::cannotOpenOutput || status.error == ModuleError::writeFailed;
+    result.error = (outputFault ? output : input) + ": " + describeModuleError(status);
+    return result;
 }
 
 }  // namespace
 
-bool convertFile(const Options& options, const std::string& input, const std::string& output, std::string& error) {
-    error.clear();
-    if (options.command == Command::Resample) {
-        std::wstring wideInput, wideOutput;
-        if (!toWide(input, wideInput, error) || !toWide(output, wideOutput, error)) return false;
-        if (ResampleWav(wideInput.c_str(), wideOutput.c_str(), options.rate, options.channelMode) == 1) return true;
-        error = input + ": not converted";
-        return false;
-    }
-
-    int result;
-    if (options.rate == 0) {
-        std::wstring wideInput, wideOutput;
-        if (!toWide(input, wideInput, error) || !toWide(output, wideOutput, error)) return false;
-        result = MODWAV(wideInput.c_str(), wideOutput.c_str());
-    } else {
-        result = modToWavFile(input.c_str(), output.c_str(), options.rate);
-    }
-    if (result == 999) return true;
-    error = explainModuleFailure(input, output);
-    return false;
+ConversionResult convertFile(const Options& options, const std::string& input, const std::string& output,
+                             const Progress* progress) {
+    return options.command == Command::Resample ? resample(options, input, output, progress)
+                                                : renderModule(options, input, output, progress);
 }
 
 }  // namespace plinth

@@ -1,16 +1,23 @@
 #pragma once
-// One conversion of the tool, through the libraries' entries.
+// One conversion of the tool, through the same internals as the libraries'
+// exported entries.
 
 #include <string>
 
 #include "cli.h"
+#include "conversion_control.h"
 
 namespace plinth {
 
-// Converts input into output as the options say: resample through
-// ResampleWav; mod2wav through MODWAV, or at another rate through the
-// converter's internal entry. The libraries print their own messages; on
-// failure `error` says, as "PATH: reason", what the tool can tell about it.
-bool convertFile(const Options& options, const std::string& input, const std::string& output, std::string& error);
+struct ConversionResult {
+    bool ok = false;
+    std::string libraryLines;  // what the library's entry would print, word for word
+    std::string error;         // "PATH: reason" naming the file at fault, on failure
+};
+
+// Converts input into output as the options say: resample as ResampleWav
+// does; mod2wav as MODWAV does, at its rate or at --rate.
+ConversionResult convertFile(const Options& options, const std::string& input, const std::string& output,
+                             const Progress* progress = nullptr);
 
 }  // namespace plinth

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
@@ -20,46 +19,6 @@ std::string lastComponent(const std::string& path) {
 }
 
 }  // namespace
-
-bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, std::string& error) {
-    bytes.clear();
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) {
-        error = describeErrno(path, errno);
-        return false;
-    }
-    if (S_ISDIR(info.st_mode)) {
-        error = path + ": is a folder";
-        return false;
-    }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = describeErrno(path, errno);
-        return false;
-    }
-    const long long limit = 0x7FFFFFFFLL;  // sizes are 32-bit signed downstream
-    unsigned char block[65536];
-    bool ok = true;
-    for (;;) {
-        const std::size_t got = std::fread(block, 1, sizeof block, file);
-        if (static_cast<long long>(bytes.size() + got) > limit) {
-            error = path + ": too large (2 GiB or more)";
-            ok = false;
-            break;
-        }
-        bytes.insert(bytes.end(), block, block + got);
-        if (got < sizeof block) {
-            if (std::ferror(file)) {
-                error = describeErrno(path, errno != 0 ? errno : EIO);
-                ok = false;
-            }
-            break;
-        }
-    }
-    std::fclose(file);
-    if (!ok) bytes.clear();
-    return ok;
-}
 
 std::string outputNameFor(const std::string& input) {
     std::string name = lastComponent(input);

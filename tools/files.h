@@ -1,16 +1,12 @@
 #pragma once
-// File helpers of the tool: whole-file reads, names of batch outputs, and the
+// File helpers of the tool: names of batch outputs, and the
 // identity of paths, so that two names of one file are recognised.
 
 #include <string>
-#include <vector>
 
 #include "path_names.h"
 
 namespace plinth {
-
-// Reads a whole file (below 2 GiB). On failure returns false with "PATH: reason".
-bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, std::string& error);
 
 // The output name for an input in a batch: its last path component with the
 // extension (the part from the last dot, unless the name starts with it)

@@ -1,28 +1,23 @@
 #include "info.h"
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "cli.h"
-#include "files.h"
-#include "mod_player.h"
-#include "modwav.h"
+#include "input_file.h"
+#include "module_render.h"
 #include "wav_header.h"
 
 namespace plinth {
 namespace {
 
 constexpr int kInfoRate = 8000;  // the converter's own rate
-
-uint32_t readLe32(const unsigned char* bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
 
 // Text from a fixed-size field: up to the first zero byte, anything
 // unprintable shown as '?'.
@@ -44,42 +39,19 @@ const char* formatName(unsigned format) {
     }
 }
 
-// Walks the chunk list from byte 12 to the "data" chunk: where its bytes begin
-// and the size it declares. Without one, start is -1 and the size is the one
-// at the fixed offset 40.
-struct DataChunk {
-    long long start = -1;
-    uint32_t size = 0;
-};
-
-DataChunk findDataChunk(std::FILE* file, long long fileSize, const WavInfo& info) {
-    DataChunk chunk;
-    chunk.size = info.dataSize;
-    long long position = 12;
-    unsigned char head[8];
-    while (position + 8 <= fileSize) {
-        if (fseeko(file, position, SEEK_SET) != 0 || std::fread(head, 1, 8, file) != 8) break;
-        const uint32_t size = readLe32(head + 4);
-        if (std::memcmp(head, "data", 4) == 0) {
-            chunk.start = position + 8;
-            chunk.size = size;
-            break;
-        }
-        position += 8LL + size + (size & 1U);
-    }
-    return chunk;
-}
-
-void describeWav(const std::string& path, std::FILE* file, long long fileSize, const WavInfo& info) {
+void describeWav(const std::string& path, InputFile& file, const WavInfo& info) {
     std::printf("%s: WAV file\n", path.c_str());
     std::printf("  format:            %u (%s)\n", static_cast<unsigned>(info.audioFormat), formatName(info.audioFormat));
     std::printf("  channels:          %u\n", static_cast<unsigned>(info.channels));
     std::printf("  bits per sample:   %u\n", static_cast<unsigned>(info.bitsPerSample));
     std::printf("  sample rate:       %u Hz\n", static_cast<unsigned>(info.sampleRate));
     // The data chunk where it really is; at the fixed offsets for a canonical file.
-    const DataChunk chunk = findDataChunk(file, fileSize, info);
-    const long long dataStart = chunk.start;
-    const uint32_t dataSize = chunk.size;
+    const long long fileSize = static_cast<long long>(file.size());
+    const DataChunkPlace chunk = findDataChunk(file.size(), [&](uint64_t offset, uint8_t* head) {
+        return pread(file.descriptor(), head, 8, static_cast<off_t>(offset)) == 8;
+    });
+    const long long dataStart = chunk.found ? static_cast<long long>(chunk.start) : -1;
+    const uint32_t dataSize = chunk.found ? chunk.size : info.dataSize;
     const long long following = fileSize - (dataStart >= 0 ? dataStart : 44);
     std::printf("  data size:         %u bytes (%lld bytes follow)\n", static_cast<unsigned>(dataSize), following);
     const unsigned frameBytes = static_cast<unsigned>(info.channels) * info.bitsPerSample / 8U;
@@ -94,7 +66,7 @@ void describeWav(const std::string& path, std::FILE* file, long long fileSize, c
         else
             std::printf("  duration:          %.3f s\n", static_cast<double>(frames) / info.sampleRate);
     }
-    if (dataStart == static_cast<long long>(sizeof(WavHeader)))
+    if (dataStart == static_cast<long long>(kWavHeaderBytes))
         std::printf("  samples at byte 44: yes\n");
     else if (dataStart < 0)
         std::printf("  samples at byte 44: no (no data chunk found)\n");
@@ -102,8 +74,9 @@ void describeWav(const std::string& path, std::FILE* file, long long fileSize, c
         std::printf("  samples at byte 44: no (the data chunk's samples start at byte %lld)\n", dataStart);
 }
 
-void describeModule(const std::string& path, const std::vector<unsigned char>& image, const ModPlayer& player,
-                    long long frames) {
+void describeModule(const std::string& path, const std::vector<uint8_t>& image, const Song& song) {
+    const ModPlayer& player = song.player;
+    const unsigned long long frames = song.frames;
     std::printf("%s: module\n", path.c_str());
     const bool tagged = player.sampleCount == 31;
     std::printf("  layout:            %u samples%s\n", static_cast<unsigned>(player.sampleCount),
@@ -122,7 +95,7 @@ void describeModule(const std::string& path, const std::vector<unsigned char>& i
         if (name.empty() && length == 0) continue;
         std::printf("    %2d  %-24s %6u bytes\n", n, ("\"" + name + "\"").c_str(), static_cast<unsigned>(length));
     }
-    std::printf("  duration:          %.3f s until the first loop (%lld frames at %d per second)\n",
+    std::printf("  duration:          %.3f s until the first loop (%llu frames at %d per second)\n",
                 static_cast<double>(frames) / kInfoRate, frames, kInfoRate);
 }
 
@@ -133,45 +106,41 @@ void reportError(const std::string& text) {
 
 bool describeFile(const std::string& path) {
     // A WAV file is read no further than its chunk headers; anything else is
-    // read whole and tried as a module.
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    struct stat status;
-    if (file == nullptr || fstat(fileno(file), &status) != 0) {
-        reportError(path + ": " + std::strerror(errno));
-        if (file != nullptr) std::fclose(file);
+    // read whole and tried as a module. Pipes and devices are refused unopened.
+    InputFile file;
+    int systemError = 0;
+    const InputError opened = file.open(path, InputPolicy::regularOnly, systemError);
+    if (opened != InputError::none) {
+        reportError(path + ": " + describeInputError(opened, systemError));
         return false;
     }
-    if (S_ISDIR(status.st_mode)) {
-        std::fclose(file);
-        reportError(path + ": is a folder");
+    uint8_t headerBytes[kWavHeaderBytes] = {};
+    const ssize_t peeked = pread(file.descriptor(), headerBytes, sizeof headerBytes, 0);
+    if (peeked < 0) {
+        reportError(path + ": " + describeInputError(InputError::readFailed, errno));
         return false;
     }
-    WavHeader header{};
-    const std::size_t got = std::fread(&header, 1, sizeof header, file);
-    if (got >= 4 && std::memcmp(header.riffTag, "RIFF", 4) == 0) {
+    const std::size_t got = static_cast<std::size_t>(peeked);
+    if (got >= 4 && std::memcmp(headerBytes, "RIFF", 4) == 0) {
+        WavHeader header;
+        decodeWavHeader(headerBytes, header);
         WavInfo info{};
-        const bool whole = got == sizeof header && parseWavHeader(header, info) == 1;
-        if (whole) describeWav(path, file, static_cast<long long>(status.st_size), info);
-        std::fclose(file);
+        const bool whole = got == sizeof headerBytes && parseWavHeader(header, info) == 1;
+        if (whole) describeWav(path, file, info);
         if (!whole) reportError(path + ": WAV header cut short (" + std::to_string(got) + " of 44 bytes)");
         return whole;
     }
-    std::fclose(file);
 
-    std::vector<unsigned char> bytes;
-    std::string error;
-    if (!readWholeFile(path, bytes, error)) {
-        reportError(error);
+    std::vector<uint8_t> image;
+    const ModuleStatus status = readModule(file, image);
+    if (status.error != ModuleError::none) {
+        reportError(path + ": " + describeModuleError(status));
         return false;
     }
-    const int size = static_cast<int>(bytes.size());
-    std::unique_ptr<ModPlayer> player(new ModPlayer());
-    if (size > 0 && modInit(player.get(), bytes.data(), size, kInfoRate) == 1) {
-        const long long frames = modSongFrames(bytes.data(), size, kInfoRate);
-        if (frames >= 0) {
-            describeModule(path, bytes, *player, frames);
-            return true;
-        }
+    std::unique_ptr<Song> song(new (std::nothrow) Song());
+    if (song && prepareSong(*song, image.data(), static_cast<int32_t>(image.size()), kInfoRate)) {
+        describeModule(path, image, *song);
+        return true;
     }
     reportError(path + ": neither a WAV file nor a playable module");
     return false;

@@ -40,6 +40,15 @@ public:
         drawLine();
     }
 
+    // Lines a library's entry would print, as they stand.
+    void libraryLines(const std::string& text) {
+        if (text.empty()) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        clearLine();
+        std::fputs(text.c_str(), stderr);
+        drawLine();
+    }
+
     void finished() {
         std::lock_guard<std::mutex> lock(mutex_);
         ++done_;
@@ -182,13 +191,16 @@ int runConversions(const Options& options) {
             if (index >= total) break;
             started.fetch_add(1);
             const Job& job = jobs[index];
-            std::string error;
             if (!job.refusal.empty()) {
                 console.message(job.refusal);
-            } else if (convertFile(options, job.input, job.output, error)) {
-                succeeded[index] = 1;
             } else {
-                console.message(error);
+                const ConversionResult result = convertFile(options, job.input, job.output);
+                console.libraryLines(result.libraryLines);
+                if (result.ok) {
+                    succeeded[index] = 1;
+                } else {
+                    console.message(result.error);
+                }
             }
             console.finished();
         }

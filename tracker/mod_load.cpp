@@ -4,6 +4,8 @@
 
 #include "mod_player.h"
 
+namespace plinth {
+
 namespace {
 
 constexpr int kTagOffset = 1080;
@@ -106,3 +108,5 @@ int modInit(ModPlayer* player, const uint8_t* image, int32_t size, int32_t sampl
     processTick(*player);
     return 1;
 }
+
+}  // namespace plinth

@@ -4,6 +4,8 @@
 
 #include "mod_player.h"
 
+namespace plinth {
+
 namespace {
 
 constexpr float kVolumeScale = 0x1p-15f;        // 1/32768
@@ -155,3 +157,5 @@ uint32_t modAdvance(ModPlayer* player, uint32_t frames) {
 }
 
 int modLoopCount(const ModPlayer* player) { return player == nullptr ? 0 : player->loopCount; }
+
+}  // namespace plinth

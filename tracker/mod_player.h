@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace plinth {
+
 // Where one sample's signed 8-bit data lies in the module image. Finetune,
 // default volume and loop points stay in the sample's 30-byte header.
 struct ModSample {
@@ -114,3 +116,5 @@ uint32_t modRender(ModPlayer* player, float* buffer, uint32_t bytes);
 uint32_t modAdvance(ModPlayer* player, uint32_t frames);
 void mixChannel(ModPlayer& player, ModChannel& channel, float* frames, int count);
 int modLoopCount(const ModPlayer* player);
+
+}  // namespace plinth

@@ -3,6 +3,8 @@
 
 #include "mod_player.h"
 
+namespace plinth {
+
 namespace {
 
 const uint16_t kBasePeriods[36] = {856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453,
@@ -193,3 +195,5 @@ void processRow(ModPlayer& player) {
         nextOrder(player);
     }
 }
+
+}  // namespace plinth

@@ -2,6 +2,8 @@
 
 #include "mod_player.h"
 
+namespace plinth {
+
 // The recognised format tags in search order: four characters, a zero byte
 // and the channel count. "4CHN" appears twice, both times with 4 channels.
 const uint8_t formatSignatureTable[40][6] = {
@@ -78,3 +80,5 @@ const float arpeggioRatioTable[16] = {1.0f,      1.059463f, 1.122462f, 1.189207f
                                       1.259921f, 1.33484f,  1.414214f, 1.498307f,
                                       1.587401f, 1.681793f, 1.781797f, 1.887749f,
                                       2.0f,      2.118926f, 2.244924f, 2.378414f};
+
+}  // namespace plinth

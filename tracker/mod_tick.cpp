@@ -4,6 +4,8 @@
 
 #include "mod_player.h"
 
+namespace plinth {
+
 namespace {
 
 constexpr uint8_t kPitchStale = 1;
@@ -207,3 +209,5 @@ void processTick(ModPlayer& player) {
         if ((ch.updateFlags & kPitchStale) != 0) updatePitch(player, ch);
     }
 }
+
+}  // namespace plinth

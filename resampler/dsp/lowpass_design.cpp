@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+namespace plinth {
 namespace {
 // Two units in the last place below the double nearest to pi; the taps are
 // defined with this value.
@@ -73,3 +74,5 @@ int designLowpass(float* halfFilter, float cutoff, int m, float gain) {
     }
     return 1;
 }
+
+}  // namespace plinth

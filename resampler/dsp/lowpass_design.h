@@ -2,6 +2,8 @@
 // Rate ratio reduction and the Kaiser-windowed (beta 10) sinc low-pass filter,
 // produced as its half: entry 0 is the centre tap, entry i the tap at distance i.
 
+namespace plinth {
+
 // Reduces (target, source) in place to L:M. Trial divisors run from 2 to half
 // the smaller value, so a prime that divides the larger one is not removed.
 void reduceRatio(int& upFactor, int& downFactor);
@@ -18,3 +20,5 @@ int designLowpass(float* halfFilter, float cutoff, int m, float gain);
 
 // Modified Bessel function of the first kind, order zero, by its power series.
 float besselI0(float x);
+
+}  // namespace plinth

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstddef>
 
+namespace plinth {
+
 int polyphaseLength(int m, int upFactor) {
     const float quotient = static_cast<float>(2 * m - 1) / static_cast<float>(upFactor);
     return static_cast<int>(std::ceil(static_cast<double>(quotient)));
@@ -64,3 +66,5 @@ int polyphaseFilterBlock(const float* input, int16_t* output, int count, int* ph
         if (q >= end) return written;
     }
 }
+
+}  // namespace plinth

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace plinth {
+
 // u = ceil((2m - 1) / L): the single-precision quotient, ceiled in double.
 int polyphaseLength(int m, int upFactor);
 
@@ -15,3 +17,5 @@ int buildPolyphaseBank(const float* halfFilter, float* bank, int m, int upFactor
 // Filters input[0 .. count-1]; returns the number of samples written to output.
 int polyphaseFilterBlock(const float* input, int16_t* output, int count, int* phase,
                          const float* bank, int phaseLength, int upFactor, int downFactor);
+
+}  // namespace plinth

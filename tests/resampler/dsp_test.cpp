@@ -9,6 +9,8 @@
 #include "dsp/lowpass_design.h"
 #include "dsp/polyphase.h"
 
+using namespace plinth;
+
 namespace {
 
 uint32_t bitsOf(float value) {

@@ -2,14 +2,19 @@
 // channel rule and block seams across the 65536-item reads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <random>
 
 #include "dsp/lowpass_design.h"
 #include "dsp/polyphase.h"
-#include "resample_wav.h"
+#include "resample_entry.h"
 #include "stream_resampler.h"
-#include "wav_files.h"
+#include "temp_dir.h"
+#include "wav_builder.h"
+
+using namespace plinth;
+using namespace testsupport;
 
 namespace {
 
@@ -225,6 +230,47 @@ TEST_F(Resample, BlockReadsChangeNothing) {
             const std::vector<int16_t> streamed = samplesOf(convert(format, items, target, 2));
             EXPECT_EQ(streamed, referenceResample(mono, target, source))
                 << target << " from " << source << ", " << channels << " channels";
+        }
+    }
+}
+
+// The in-memory path gives the file entry's samples whatever blocks the
+// frames arrive in, from single frames to several reads at once.
+TEST_F(Resample, FramesFedInAnyBlockSizesGiveTheFilesSamples) {
+    std::mt19937 random(11);
+    const std::pair<int, int> rates[] = {{16000, 44100}, {48000, 44100}, {8000, 16000}, {16000, 8000}, {22050, 22050}};
+    for (const auto& [target, source] : rates) {
+        for (int channels : {1, 2}) {
+            if (target == source && channels == 1) continue;  // the entry copies such a file
+            for (std::size_t frames : {std::size_t{0}, std::size_t{5}, std::size_t{40}, std::size_t{200000}}) {
+                std::vector<int16_t> items(frames * static_cast<std::size_t>(channels));
+                for (int16_t& item : items) item = static_cast<int16_t>(static_cast<int>(random() % 65536) - 32768);
+                WavFormat format;
+                format.channels = static_cast<uint16_t>(channels);
+                format.sampleRate = static_cast<uint32_t>(source);
+                const std::vector<int16_t> expected = samplesOf(convert(format, items, target, 2));
+
+                StreamResampler resampler;
+                ASSERT_EQ(startResampler(resampler, target, source, channels, 2), StreamError::none);
+                std::vector<int16_t> streamed;
+                const SampleSink sink{[](void* context, const int16_t* samples, std::size_t count) {
+                                          auto& out = *static_cast<std::vector<int16_t>*>(context);
+                                          out.insert(out.end(), samples, samples + count);
+                                          return true;
+                                      },
+                                      &streamed};
+                std::size_t at = 0;
+                while (at < frames) {
+                    const std::size_t limit = random() % 3 == 0 ? 150000 : 3000;
+                    const std::size_t take = std::min<std::size_t>(frames - at, 1 + random() % limit);
+                    ASSERT_EQ(feedResampler(resampler, items.data() + at * static_cast<std::size_t>(channels), take, sink),
+                              StreamError::none);
+                    at += take;
+                }
+                ASSERT_EQ(finishResampler(resampler, sink), StreamError::none);
+                EXPECT_EQ(streamed, expected) << target << " from " << source << ", " << channels << " channels, "
+                                              << frames << " frames";
+            }
         }
     }
 }

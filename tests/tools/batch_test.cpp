@@ -14,13 +14,12 @@ using namespace tooltest;
 
 namespace {
 
-std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 Bytes resampledByLibrary(const TempDir& dir, const std::string& input, int rate) {
     const std::string path = dir / "reference.wav";
     std::remove(path.c_str());
     if (ResampleWav(wide(input).c_str(), wide(path).c_str(), rate, 0) != 1) return Bytes();
-    return readFile(path);
+    return readBytes(path);
 }
 
 TEST(Batch, ParallelJobsWriteWhatTheLibraryWritesAndSumUp) {
@@ -28,7 +27,7 @@ TEST(Batch, ParallelJobsWriteWhatTheLibraryWritesAndSumUp) {
     std::vector<std::string> args = {"resample", "--rate", "16000", "-j", "3", "-o", dir / "out/nested"};
     for (int i = 0; i < 8; ++i) {
         const std::string input = dir / ("in" + std::to_string(i) + ".wav");
-        writeFile(input, makeWav(1 + i % 2, 22050 + 1000 * static_cast<uint32_t>(i), 700 + 50 * static_cast<uint32_t>(i)));
+        writeBytes(input, sawtoothWav(1 + i % 2, 22050 + 1000 * static_cast<uint32_t>(i), 700 + 50 * static_cast<uint32_t>(i)));
         args.push_back(input);
     }
     const RunResult run = runTool(args);
@@ -37,7 +36,7 @@ TEST(Batch, ParallelJobsWriteWhatTheLibraryWritesAndSumUp) {
         const std::string name = "in" + std::to_string(i);
         const Bytes expected = resampledByLibrary(dir, dir / (name + ".wav"), 16000);
         ASSERT_FALSE(expected.empty());
-        EXPECT_EQ(readFile(dir / ("out/nested/" + name + ".wav")), expected) << name;
+        EXPECT_EQ(readBytes(dir / ("out/nested/" + name + ".wav")), expected) << name;
     }
     EXPECT_NE(run.err.find("plinth: 8 converted, 0 failed, "), std::string::npos) << run.err;
     // Standard error is a file here: no progress line.
@@ -47,35 +46,35 @@ TEST(Batch, ParallelJobsWriteWhatTheLibraryWritesAndSumUp) {
 
 TEST(Batch, OneFailureFailsTheRunButNotTheOthers) {
     TempDir dir;
-    writeFile(dir / "a.wav", makeWav(2, 44100, 900));
-    writeFile(dir / "broken.wav", Bytes(30, 'R'));
-    writeFile(dir / "c.wav", makeWav(1, 32000, 900));
+    writeBytes(dir / "a.wav", sawtoothWav(2, 44100, 900));
+    writeBytes(dir / "broken.wav", Bytes(30, 'R'));
+    writeBytes(dir / "c.wav", sawtoothWav(1, 32000, 900));
     const RunResult run = runTool({"resample", "-r", "8000", "-j", "2", "-o", dir / "out", dir / "a.wav",
                                    dir / "broken.wav", dir / "c.wav"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("plinth: " + dir / "broken.wav"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("plinth: 2 converted, 1 failed, "), std::string::npos) << run.err;
-    EXPECT_EQ(readFile(dir / "out/a.wav"), resampledByLibrary(dir, dir / "a.wav", 8000));
-    EXPECT_EQ(readFile(dir / "out/c.wav"), resampledByLibrary(dir, dir / "c.wav", 8000));
+    EXPECT_EQ(readBytes(dir / "out/a.wav"), resampledByLibrary(dir, dir / "a.wav", 8000));
+    EXPECT_EQ(readBytes(dir / "out/c.wav"), resampledByLibrary(dir, dir / "c.wav", 8000));
     EXPECT_FALSE(exists(dir / "out/broken.wav"));
 }
 
 TEST(Overwrite, ExistingOutputIsReplacedOnlyWithForce) {
     TempDir dir;
-    writeFile(dir / "in.wav", makeWav(1, 44100, 1000));
+    writeBytes(dir / "in.wav", sawtoothWav(1, 44100, 1000));
     const Bytes old = {'o', 'l', 'd'};
-    writeFile(dir / "out.wav", old);
+    writeBytes(dir / "out.wav", old);
     RunResult run = runTool({"resample", dir / "in.wav", dir / "out.wav", "--rate", "8000"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("plinth: " + dir / "out.wav" + ": exists"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("--force"), std::string::npos);
-    EXPECT_EQ(readFile(dir / "out.wav"), old);
+    EXPECT_EQ(readBytes(dir / "out.wav"), old);
 
     for (const char* force : {"-f", "--force"}) {
-        writeFile(dir / "out.wav", old);
+        writeBytes(dir / "out.wav", old);
         run = runTool({"resample", dir / "in.wav", dir / "out.wav", "--rate", "8000", force});
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(readFile(dir / "out.wav"), resampledByLibrary(dir, dir / "in.wav", 8000));
+        EXPECT_EQ(readBytes(dir / "out.wav"), resampledByLibrary(dir, dir / "in.wav", 8000));
     }
     // Devices are written, not replaced: no --force needed.
     EXPECT_EQ(runTool({"resample", dir / "in.wav", "/dev/null", "--rate", "8000"}).status, 0);
@@ -83,22 +82,22 @@ TEST(Overwrite, ExistingOutputIsReplacedOnlyWithForce) {
 
 TEST(Overwrite, AnInputOfTheSameRunIsNeverAnOutputEvenWithForce) {
     TempDir dir;
-    const Bytes input = makeWav(1, 44100, 1000);
-    writeFile(dir / "in.wav", input);
+    const Bytes input = sawtoothWav(1, 44100, 1000);
+    writeBytes(dir / "in.wav", input);
     std::filesystem::create_symlink(dir / "in.wav", dir / "link.wav");
     std::filesystem::create_hard_link(dir / "in.wav", dir / "hard.wav");
     for (const std::string& output : {dir / "in.wav", dir / "link.wav", dir / "hard.wav", dir.path() + "/./in.wav"}) {
         const RunResult run = runTool({"resample", dir / "in.wav", output, "--rate", "8000", "--force"});
         EXPECT_EQ(run.status, 1) << output;
         EXPECT_NE(run.err.find("would overwrite the input"), std::string::npos) << run.err;
-        EXPECT_EQ(readFile(dir / "in.wav"), input);
+        EXPECT_EQ(readBytes(dir / "in.wav"), input);
     }
     // A batch into the inputs' own folder: x.wav would become x.wav itself.
-    writeFile(dir / "song.mod", makeModule());
+    writeBytes(dir / "song.mod", makeModule());
     RunResult run = runTool({"mod2wav", "-f", "-o", dir.path(), dir / "song.mod", dir / "in.wav"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("plinth: 1 converted, 1 failed"), std::string::npos) << run.err;
-    EXPECT_EQ(readFile(dir / "in.wav"), input);
+    EXPECT_EQ(readBytes(dir / "in.wav"), input);
     EXPECT_TRUE(exists(dir / "song.wav"));
 }
 
@@ -106,15 +105,15 @@ TEST(Overwrite, TwoInputsOfOneRunNeverShareAnOutput) {
     TempDir dir;
     std::filesystem::create_directories(dir / "one");
     std::filesystem::create_directories(dir / "two");
-    writeFile(dir / "one/song.mod", makeModule(1024));
-    writeFile(dir / "two/song.mod", makeModule(4096));
+    writeBytes(dir / "one/song.mod", makeModule(1024));
+    writeBytes(dir / "two/song.mod", makeModule(4096));
     const RunResult run =
         runTool({"mod2wav", "-j", "2", "-o", dir / "out", dir / "one/song.mod", dir / "two/song.mod"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("already the output of " + dir / "one/song.mod"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("plinth: 1 converted, 1 failed"), std::string::npos) << run.err;
     ASSERT_EQ(runTool({"mod2wav", dir / "one/song.mod", dir / "first.wav"}).status, 0);
-    EXPECT_EQ(readFile(dir / "out/song.wav"), readFile(dir / "first.wav"));
+    EXPECT_EQ(readBytes(dir / "out/song.wav"), readBytes(dir / "first.wav"));
 }
 
 // Runs the tool on a pseudo-terminal and returns everything it wrote there.
@@ -150,7 +149,7 @@ TEST(Batch, ProgressLineOnlyOnATerminal) {
     TempDir dir;
     std::vector<std::string> args = {"resample", "--rate", "8000", "-o", dir / "out"};
     for (int i = 0; i < 3; ++i) {
-        writeFile(dir / ("in" + std::to_string(i) + ".wav"), makeWav(1, 44100, 2000));
+        writeBytes(dir / ("in" + std::to_string(i) + ".wav"), sawtoothWav(1, 44100, 2000));
         args.push_back(dir / ("in" + std::to_string(i) + ".wav"));
     }
     int status = -1;
@@ -180,7 +179,7 @@ TEST(Batch, AnInterruptLetsConversionsUnderWayFinishAndLeavesNoPartialFile) {
     std::vector<std::string> args = {"resample", "--rate", "48000", "-j", "2", "-o", dir / "out"};
     const int inputs = 6;
     for (int i = 0; i < inputs; ++i) {
-        writeFile(dir / ("in" + std::to_string(i) + ".wav"), makeWav(2, 44100, 44100 * 10));
+        writeBytes(dir / ("in" + std::to_string(i) + ".wav"), sawtoothWav(2, 44100, 44100 * 10));
         args.push_back(dir / ("in" + std::to_string(i) + ".wav"));
     }
     const pid_t pid = spawnTool(args, dir / "stdout", dir / "stderr");
@@ -209,7 +208,7 @@ TEST(Batch, AnInterruptLetsConversionsUnderWayFinishAndLeavesNoPartialFile) {
     for (int i = 0; i < inputs; ++i) {
         const std::string output = dir / ("out/in" + std::to_string(i) + ".wav");
         if (exists(output)) {
-            EXPECT_EQ(readFile(output), resampledByLibrary(dir, dir / ("in" + std::to_string(i) + ".wav"), 48000));
+            EXPECT_EQ(readBytes(output), resampledByLibrary(dir, dir / ("in" + std::to_string(i) + ".wav"), 48000));
         }
     }
 }

@@ -7,7 +7,7 @@
 #include <map>
 #include <sstream>
 
-#include "modwav.h"
+#include "module_render.h"
 #include "plinth/modwav.h"
 #include "plinth/resample_wav.h"
 #include "tool_test_support.h"
@@ -16,7 +16,6 @@ using namespace tooltest;
 
 namespace {
 
-std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 // "  key:   value" lines of one `info` description, keyed by what stands before the colon.
 std::map<std::string, std::string> infoFields(const std::string& text) {
@@ -84,7 +83,7 @@ TEST(CommandLine, HelpForTheToolAndEachCommandAndVersion) {
 
 TEST(Resample, OutputIsByteForByteTheLibrarysForEveryChannelMode) {
     TempDir dir;
-    writeFile(dir / "stereo.wav", makeWav(2, 44100, 3000));
+    writeBytes(dir / "stereo.wav", sawtoothWav(2, 44100, 3000));
     const std::vector<std::pair<std::string, int>> modes = {{"first", 0}, {"second", 1}, {"mix", 2}};
     for (const auto& [name, mode] : modes) {
         for (int rate : {8000, 16000, 48000}) {
@@ -95,23 +94,23 @@ TEST(Resample, OutputIsByteForByteTheLibrarysForEveryChannelMode) {
             ASSERT_EQ(run.status, 0) << run.err;
             EXPECT_EQ(run.err, "");
             ASSERT_EQ(ResampleWav(wide(dir / "stereo.wav").c_str(), wide(direct).c_str(), rate, mode), 1);
-            EXPECT_EQ(readFile(viaTool), readFile(direct)) << name << " " << rate;
+            EXPECT_EQ(readBytes(viaTool), readBytes(direct)) << name << " " << rate;
         }
     }
     // The modes really differ, so the option reaches the library.
-    EXPECT_NE(readFile(dir / "tool-first8000.wav"), readFile(dir / "tool-second8000.wav"));
+    EXPECT_NE(readBytes(dir / "tool-first8000.wav"), readBytes(dir / "tool-second8000.wav"));
 }
 
 TEST(Resample, LibraryMessagesReachStandardError) {
     TempDir dir;
-    const Bytes mono = makeWav(1, 16000, 500);
-    writeFile(dir / "mono.wav", mono);
+    const Bytes mono = sawtoothWav(1, 16000, 500);
+    writeBytes(dir / "mono.wav", mono);
     RunResult run = runTool({"resample", dir / "mono.wav", dir / "copy.wav", "--rate", "16000"});
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.err.find("[WARNNING!]"), std::string::npos) << run.err;
-    EXPECT_EQ(readFile(dir / "copy.wav"), mono);
+    EXPECT_EQ(readBytes(dir / "copy.wav"), mono);
 
-    writeFile(dir / "eight.wav", makeWav(1, 16000, 500, 8));
+    writeBytes(dir / "eight.wav", sawtoothWav(1, 16000, 500, 8));
     run = runTool({"resample", dir / "eight.wav", dir / "out.wav", "--rate", "8000"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("[ERROR!]: Unsupported wave"), std::string::npos) << run.err;
@@ -126,31 +125,31 @@ TEST(Resample, LibraryMessagesReachStandardError) {
 
 TEST(Mod2Wav, OutputIsTheLibrarysAtEveryRate) {
     TempDir dir;
-    writeFile(dir / "song.mod", makeModule());
+    writeBytes(dir / "song.mod", makeModule());
     ASSERT_EQ(runTool({"mod2wav", dir / "song.mod", dir / "tool.wav"}).status, 0);
     ASSERT_EQ(MODWAV(wide(dir / "song.mod").c_str(), wide(dir / "lib.wav").c_str()), 999);
-    const Bytes tool = readFile(dir / "tool.wav");
-    EXPECT_EQ(tool, readFile(dir / "lib.wav"));
+    const Bytes tool = readBytes(dir / "tool.wav");
+    EXPECT_EQ(tool, readBytes(dir / "lib.wav"));
     // 64 lines of 6 ticks of 160 frames, 4 bytes each, behind the 44-byte header.
     EXPECT_EQ(tool.size(), 44u + 64u * 6u * 160u * 4u);
 
-    // --rate 8000 takes the internal entry and must agree with the export.
+    // --rate 8000 takes the same path as the export.
     ASSERT_EQ(runTool({"mod2wav", dir / "song.mod", dir / "tool8000.wav", "--rate", "8000"}).status, 0);
-    EXPECT_EQ(readFile(dir / "tool8000.wav"), tool);
+    EXPECT_EQ(readBytes(dir / "tool8000.wav"), tool);
 
     ASSERT_EQ(runTool({"mod2wav", dir / "song.mod", dir / "tool22050.wav", "-r", "22050"}).status, 0);
     const std::string direct = dir / "lib22050.wav";
-    ASSERT_EQ(modToWavFile((dir / "song.mod").c_str(), direct.c_str(), 22050), 999);
-    const Bytes at22050 = readFile(dir / "tool22050.wav");
-    EXPECT_EQ(at22050, readFile(direct));
+    ASSERT_EQ(plinth::convertModuleFile(dir / "song.mod", direct, 22050).error, plinth::ModuleError::none);
+    const Bytes at22050 = readBytes(dir / "tool22050.wav");
+    EXPECT_EQ(at22050, readBytes(direct));
     ASSERT_GE(at22050.size(), 28u);
     EXPECT_EQ(at22050[24] | at22050[25] << 8 | at22050[26] << 16, 22050);
 }
 
 TEST(Mod2Wav, FailuresNameTheFileAndLeaveNoOutput) {
     TempDir dir;
-    writeFile(dir / "notes.txt", Bytes(3000, 0xFF));
-    writeFile(dir / "empty.mod", Bytes());
+    writeBytes(dir / "notes.txt", Bytes(3000, 0xFF));
+    writeBytes(dir / "empty.mod", Bytes());
     const std::vector<std::pair<std::string, std::string>> cases = {
         {dir / "notes.txt", "not a module"}, {dir / "empty.mod", "empty"}, {dir / "missing.mod", "No such file"}};
     for (const auto& [input, reason] : cases) {
@@ -160,7 +159,7 @@ TEST(Mod2Wav, FailuresNameTheFileAndLeaveNoOutput) {
         EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
         EXPECT_FALSE(exists(dir / "out.wav"));
     }
-    writeFile(dir / "song.mod", makeModule());
+    writeBytes(dir / "song.mod", makeModule());
     const RunResult run = runTool({"mod2wav", dir / "song.mod", dir / "no-such-folder/out.wav"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find(dir / "no-such-folder/out.wav"), std::string::npos) << run.err;
@@ -168,15 +167,15 @@ TEST(Mod2Wav, FailuresNameTheFileAndLeaveNoOutput) {
 
 TEST(Info, DescribesWavHeaders) {
     TempDir dir;
-    writeFile(dir / "plain.wav", makeWav(2, 22050, 11025));
+    writeBytes(dir / "plain.wav", sawtoothWav(2, 22050, 11025));
     // The same file with a 26-byte chunk between "fmt " and "data": the
     // samples start at 12 + 24 + 8 + 26 + 8 = 78.
-    Bytes listed = makeWav(1, 8000, 4000);
+    Bytes listed = sawtoothWav(1, 8000, 4000);
     Bytes list(34, 0);
     std::copy_n("LIST", 4, list.begin());
-    putLe(list, 4, 26, 4);
+    list[4] = 26;  // its size, little-endian
     listed.insert(listed.begin() + 36, list.begin(), list.end());
-    writeFile(dir / "listed.wav", listed);
+    writeBytes(dir / "listed.wav", listed);
 
     RunResult run = runTool({"info", dir / "plain.wav"});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -199,10 +198,10 @@ TEST(Info, DescribesWavHeaders) {
 
 TEST(Info, DescribesModulesAndReportsUnknownFiles) {
     TempDir dir;
-    writeFile(dir / "song.mod", makeModule(2048));
-    writeFile(dir / "notes.txt", Bytes(100, 0xFF));
-    const Bytes wav = makeWav(1, 8000, 10);
-    writeFile(dir / "short.wav", Bytes(wav.begin(), wav.begin() + 30));
+    writeBytes(dir / "song.mod", makeModule(2048));
+    writeBytes(dir / "notes.txt", Bytes(100, 0xFF));
+    const Bytes wav = sawtoothWav(1, 8000, 10);
+    writeBytes(dir / "short.wav", Bytes(wav.begin(), wav.begin() + 30));
     const RunResult run =
         runTool({"info", dir / "song.mod", dir / "notes.txt", dir / "missing.wav", dir / "short.wav"});
     EXPECT_EQ(run.status, 1);

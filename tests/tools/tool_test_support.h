@@ -17,42 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "temp_dir.h"
+#include "wav_builder.h"
+
 extern char** environ;
 
 namespace tooltest {
 
-using Bytes = std::vector<unsigned char>;
-
-inline void putLe(Bytes& bytes, std::size_t at, uint32_t value, int size) {
-    for (int i = 0; i < size; ++i) bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-// A canonical 44-byte header followed by `frames` frames of a deterministic
-// signal (a sawtooth per channel at different pitches).
-inline Bytes makeWav(int channels, uint32_t rate, uint32_t frames, int bits = 16, int format = 1) {
-    const uint32_t frameBytes = static_cast<uint32_t>(channels * bits / 8);
-    Bytes bytes(44 + static_cast<std::size_t>(frames) * frameBytes, 0);
-    std::copy_n("RIFF", 4, bytes.begin());
-    putLe(bytes, 4, 36 + frames * frameBytes, 4);
-    std::copy_n("WAVEfmt ", 8, bytes.begin() + 8);
-    putLe(bytes, 16, 16, 4);
-    putLe(bytes, 20, static_cast<uint32_t>(format), 2);
-    putLe(bytes, 22, static_cast<uint32_t>(channels), 2);
-    putLe(bytes, 24, rate, 4);
-    putLe(bytes, 28, rate * frameBytes, 4);
-    putLe(bytes, 32, frameBytes, 2);
-    putLe(bytes, 34, static_cast<uint32_t>(bits), 2);
-    std::copy_n("data", 4, bytes.begin() + 36);
-    putLe(bytes, 40, frames * frameBytes, 4);
-    std::size_t at = 44;
-    for (uint32_t f = 0; f < frames; ++f) {
-        for (int c = 0; c < channels; ++c) {
-            const int value = static_cast<int>((f * (97u + 31u * static_cast<uint32_t>(c))) % 4000u) * 8 - 16000;
-            for (int b = 0; b < bits / 8; ++b) bytes[at++] = static_cast<unsigned char>(value >> (8 * b));
-        }
-    }
-    return bytes;
-}
+using namespace testsupport;
 
 // A one-order "M.K." module: one pattern whose line 0 starts sample 1
 // ("lead", `sampleBytes` bytes of a square wave) at period 428 in channel 1.
@@ -74,37 +46,7 @@ inline Bytes makeModule(uint32_t sampleBytes = 2048) {
     return bytes;
 }
 
-inline void writeFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 inline bool exists(const std::string& path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
-
-// A fresh folder, removed with everything in it at the end of the test.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "plinth-tool-XXXXXX").string();
-        path_ = mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 struct RunResult {
     int status = -1;  // exit status, -1 when the tool did not exit normally
@@ -143,7 +85,7 @@ inline pid_t spawnTool(const std::vector<std::string>& args, const std::string& 
 }
 
 inline std::string readText(const std::string& path) {
-    const Bytes bytes = readFile(path);
+    const Bytes bytes = readBytes(path);
     return std::string(bytes.begin(), bytes.end());
 }
 

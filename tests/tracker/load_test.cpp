@@ -6,6 +6,9 @@
 
 #include "module_builder.h"
 
+using namespace plinth;
+using namespace testsupport;
+
 namespace {
 
 int identify(const std::vector<uint8_t>& image, ModPlayer& player) {
@@ -49,7 +52,7 @@ TEST(ModIdentify, TagsAndTheFifteenSampleTest) {
 
     const std::vector<uint8_t> text(600, ' ');
     EXPECT_EQ(identify(std::vector<uint8_t>(599, ' '), player), 0);
-    for (uint8_t bad : {0x7F, 0x1F, 0xFF}) {
+    for (uint8_t bad : {uint8_t{0x7F}, uint8_t{0x1F}, uint8_t{0xFF}}) {
         for (size_t at : {size_t{0}, size_t{19}, size_t{20 + 14 * 30 + 21}}) {  // title, last name byte
             std::vector<uint8_t> image2 = text;
             image2[at] = bad;

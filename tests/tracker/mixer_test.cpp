@@ -7,6 +7,9 @@
 
 #include "module_builder.h"
 
+using namespace plinth;
+using namespace testsupport;
+
 namespace {
 
 constexpr float kFullVolume = 64.0f / 32768.0f;

@@ -14,28 +14,17 @@
 #include <set>
 #include <string>
 
+#include "exported_symbols.h"
 #include "module_builder.h"
-#include "modwav.h"
+#include "module_render.h"
+#include "temp_dir.h"
+#include "wav_builder.h"
+
+using namespace plinth;
+using namespace testsupport;
 
 namespace {
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char pattern[] = "/tmp/plinth-tracker-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
-
-void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-std::vector<uint8_t> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 bool exists(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;
@@ -45,20 +34,24 @@ uint32_t le(const std::vector<uint8_t>& b, size_t at, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | b[at + static_cast<size_t>(i)];
     return v;
 }
-long long songFrames(const ModuleBuilder& module, int rate = 8000) {
-    return modSongFrames(module.image().data(), static_cast<int>(module.image().size()), rate);
+// Frames the whole song lasts, or -1 when it cannot be played.
+long long songFrames(const ModuleBuilder& module, int rate = 8000, int32_t size = -1) {
+    Song song;
+    const int32_t bytes = size >= 0 ? size : static_cast<int32_t>(module.image().size());
+    return prepareSong(song, module.image().data(), bytes, rate) ? static_cast<long long>(song.frames) : -1;
 }
+// 999 or -1, as MODWAV answers.
 int convert(const std::string& in, const std::string& out, int rate = 8000) {
-    return modToWavFile(in.c_str(), out.c_str(), rate);
+    return convertModuleFile(in, out, rate).error == ModuleError::none ? 999 : -1;
 }
 
 TEST(WavOutput, OneOrderSongHeaderAndSamples) {
     TempDir dir;
     ModuleBuilder module;  // one 64-line order; sample 1 a looped constant 64
     module.sample(1, 32, 0, 64, 0, 32).cell(0, 0, 0, 1, 428, 0, 0).data(std::vector<int8_t>(64, 64));
-    writeFile(dir / "song.mod", module.image());
+    writeBytes(dir / "song.mod", module.image());
     ASSERT_EQ(convert(dir / "song.mod", dir / "song.wav"), 999);
-    const std::vector<uint8_t> wav = readFile(dir / "song.wav");
+    const std::vector<uint8_t> wav = readBytes(dir / "song.wav");
     ASSERT_EQ(wav.size(), 245804u);
     EXPECT_EQ(std::string(wav.begin(), wav.begin() + 16), std::string("RIFF\x24\xC0\x03\0WAVEfmt ", 16));
     const uint32_t fields[][3] = {{16, 4, 16}, {20, 2, 1}, {22, 2, 2},  {24, 4, 8000},
@@ -75,7 +68,7 @@ TEST(WavOutput, OneOrderSongHeaderAndSamples) {
     }
     // The header follows the rate.
     ASSERT_EQ(convert(dir / "song.mod", dir / "fast.wav", 22050), 999);
-    const std::vector<uint8_t> fast = readFile(dir / "fast.wav");
+    const std::vector<uint8_t> fast = readBytes(dir / "fast.wav");
     EXPECT_EQ(le(fast, 24, 4), 22050u);
     EXPECT_EQ(le(fast, 28, 4), 88200u);
     EXPECT_EQ(fast.size(), 44 + 4 * static_cast<size_t>(songFrames(module, 22050)));
@@ -111,10 +104,10 @@ TEST(SongLength, LoopCountedOnlyInTheSecondPassOfTheCycle) {
 
 TEST(SongLength, FramesNeverPassTheHeaderLimit) {
     ModuleBuilder module;
-    EXPECT_EQ(songFrames(module, kMaxWavRate), kMaxWavFrames);
-    EXPECT_EQ(kMaxWavFrames * 4 + 36, 0xFFFFFFFFLL - 3);
+    EXPECT_EQ(songFrames(module, kMaxWavRate), static_cast<long long>(kMaxWavFrames));
+    EXPECT_EQ(kMaxWavFrames * 4 + 36, 0xFFFFFFFFull - 3);
     EXPECT_EQ(songFrames(module, kMaxWavRate + 1), -1);
-    EXPECT_EQ(modSongFrames(module.image().data(), 100, 8000), -1);
+    EXPECT_EQ(songFrames(module, 8000, 100), -1);
 }
 
 TEST(Failures, LeaveNothingBehind) {
@@ -122,44 +115,30 @@ TEST(Failures, LeaveNothingBehind) {
     ModuleBuilder module;
     std::vector<uint8_t> cut = module.image();
     cut.pop_back();
-    writeFile(dir / "good.mod", module.image());
-    writeFile(dir / "empty.mod", {});
-    writeFile(dir / "text.mod", std::vector<uint8_t>(3000, 0xFF));
-    writeFile(dir / "cut.mod", cut);
+    writeBytes(dir / "good.mod", module.image());
+    writeBytes(dir / "empty.mod", {});
+    writeBytes(dir / "text.mod", std::vector<uint8_t>(3000, 0xFF));
+    writeBytes(dir / "cut.mod", cut);
     mkdir((dir / "folder.mod").c_str(), 0755);
     mkfifo((dir / "pipe.mod").c_str(), 0600);  // must fail, not wait for a writer
-    writeFile(dir / "big.mod", {});
+    writeBytes(dir / "big.mod", {});
     ASSERT_EQ(truncate((dir / "big.mod").c_str(), 0x80000000LL), 0);  // 2 GiB, sparse
-    writeFile(dir / "keep.wav", {1, 2, 3});
+    writeBytes(dir / "keep.wav", {1, 2, 3});
     for (const char* input : {"missing.mod", "empty.mod", "text.mod", "cut.mod", "folder.mod", "pipe.mod", "big.mod"}) {
         EXPECT_EQ(convert(dir / input, dir / "out.wav"), -1) << input;
         EXPECT_EQ(convert(dir / input, dir / "keep.wav"), -1) << input;
     }
     EXPECT_EQ(convert(dir / "good.mod", dir / "no/such/out.wav"), -1);
     EXPECT_EQ(convert(dir / "good.mod", dir / "out.wav", 0), -1);
-    EXPECT_EQ(modToWavFile(nullptr, (dir / "out.wav").c_str(), 8000), -1);
-    EXPECT_EQ(modToWavFile((dir / "good.mod").c_str(), nullptr, 8000), -1);
     EXPECT_EQ(convert(dir / "good.mod", "/dev/full"), -1);  // a write error
     EXPECT_FALSE(exists(dir / "out.wav"));
-    EXPECT_EQ(readFile(dir / "keep.wav"), (std::vector<uint8_t>{1, 2, 3}));
-    FILE* listing = popen(("ls -A '" + dir.path + "' | wc -l").c_str(), "r");
-    int entries = 0;
-    EXPECT_EQ(std::fscanf(listing, "%d", &entries), 1);
-    pclose(listing);
-    EXPECT_EQ(entries, 8);  // the inputs and keep.wav: no temporary file left
+    EXPECT_EQ(readBytes(dir / "keep.wav"), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(dir.entries().size(), 8u);  // the inputs and keep.wav: no temporary file left
     EXPECT_EQ(convert(dir / "good.mod", "/dev/null"), 999);  // a device is written directly
 }
 
 TEST(SharedLibrary, ExportsOnlyModwav) {
-    FILE* pipe = popen((std::string("nm -D --defined-only '") + PLINTH_TRACKER_LIBRARY + "'").c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::set<std::string> functions;
-    char address[64], type[8], name[400];
-    while (std::fscanf(pipe, "%63s %7s %399s", address, type, name) == 3) {
-        if (std::string("TWi").find(type[0]) != std::string::npos) functions.insert(name);
-    }
-    EXPECT_EQ(pclose(pipe), 0);
-    EXPECT_EQ(functions, (std::set<std::string>{"MODWAV"}));
+    EXPECT_EQ(exportedFunctions(PLINTH_TRACKER_LIBRARY), std::set<std::string>{"MODWAV"});
 }
 
 TEST(SharedLibrary, ModwavConvertsAtEightThousand) {
@@ -170,12 +149,12 @@ TEST(SharedLibrary, ModwavConvertsAtEightThousand) {
     ASSERT_NE(modwav, nullptr);
     TempDir dir;
     ModuleBuilder module;  // breaks to line 0 of the next order (itself) after 11 lines
-    writeFile(dir / "s\xc3\xa5ng.mod", module.effect(10, 0, 13, 0).image());
-    const std::wstring folder(dir.path.begin(), dir.path.end());
+    writeBytes(dir / "s\xc3\xa5ng.mod", module.effect(10, 0, 13, 0).image());
+    const std::wstring folder(dir.path().begin(), dir.path().end());
     const std::wstring input = folder + L"/s\u00e5ng.mod";
     const std::wstring output = folder + L"/out.wav";
     EXPECT_EQ(modwav(input.c_str(), output.c_str()), 999);
-    const std::vector<uint8_t> wav = readFile(dir / "out.wav");
+    const std::vector<uint8_t> wav = readBytes(dir / "out.wav");
     EXPECT_EQ(wav.size(), 44u + 11u * 960u * 4u);
     EXPECT_EQ(le(wav, 24, 4), 8000u);
     const wchar_t badPath[] = {L'/', static_cast<wchar_t>(0xD800), 0};

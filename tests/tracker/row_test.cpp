@@ -6,6 +6,9 @@
 
 #include "module_builder.h"
 
+using namespace plinth;
+using namespace testsupport;
+
 namespace {
 
 // The tests put their cells on line 1 of a 4-channel module and read that

@@ -4,6 +4,9 @@
 
 #include "module_builder.h"
 
+using namespace plinth;
+using namespace testsupport;
+
 namespace {
 
 float incrementFor(float period) { return 3546894.5f / (8000.0f * period); }

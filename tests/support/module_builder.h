@@ -8,6 +8,8 @@
 
 #include "mod_player.h"
 
+namespace testsupport {
+
 constexpr int kExtended = 14;  // the cell digit of the Ex effects
 
 class ModuleBuilder {
@@ -66,6 +68,8 @@ private:
 };
 
 // modInit over a builder's image; the builder must outlive the player's use.
-inline bool initPlayer(ModPlayer& player, const std::vector<uint8_t>& image, int rate = 8000) {
-    return modInit(&player, image.data(), static_cast<int32_t>(image.size()), rate) == 1;
+inline bool initPlayer(plinth::ModPlayer& player, const std::vector<uint8_t>& image, int rate = 8000) {
+    return plinth::modInit(&player, image.data(), static_cast<int32_t>(image.size()), rate) == 1;
 }
+
+}  // namespace testsupport

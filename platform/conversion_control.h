@@ -1,0 +1,35 @@
+#pragma once
+// What a caller hands to a conversion besides its input: where the samples go,
+// how far it has come, and a way to stop it between blocks.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace plinth {
+
+// Receives 16-bit samples (interleaved when there are several channels);
+// false stops the conversion as a failed write.
+struct SampleSink {
+    bool (*write)(void* context, const int16_t* samples, std::size_t count) = nullptr;
+    void* context = nullptr;
+};
+
+struct Progress {
+    // Set by another thread or a signal handler: the conversion stops at the
+    // next block and fails as stopped.
+    const std::atomic<int>* stop = nullptr;
+    // Called after each block with the work done and the whole (0 when unknown).
+    void (*report)(void* context, uint64_t done, uint64_t total) = nullptr;
+    void* context = nullptr;
+};
+
+inline bool stopRequested(const Progress* progress) {
+    return progress != nullptr && progress->stop != nullptr && progress->stop->load(std::memory_order_relaxed) != 0;
+}
+
+inline void reportProgress(const Progress* progress, uint64_t done, uint64_t total) {
+    if (progress != nullptr && progress->report != nullptr) progress->report(progress->context, done, total);
+}
+
+}  // namespace plinth

@@ -1,0 +1,66 @@
+#pragma once
+// One way to open an input, for both libraries and the tool. A regular file is
+// opened and its size taken; a pipe or device is opened only where the caller
+// streams it (and then waits for a writer as any reader of a pipe would). A
+// refusal never opens the file, so it never blocks on a pipe without a writer.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace plinth {
+
+enum class InputPolicy {
+    regularOnly,      // a file that is read whole or measured before reading
+    regularOrStream,  // also pipes and devices, read once from start to end
+};
+
+enum class InputError {
+    none,
+    cannotOpen,   // open or stat failed; systemError says why
+    isFolder,
+    notRegular,   // a pipe, socket or device where a regular file is needed
+    readFailed,   // systemError says why
+    changedSize,  // a regular file ended before the size it had when opened
+    tooLarge,     // larger than the caller can hold
+    outOfMemory,
+};
+
+// A reason in a few words, such as "is a folder"; systemError completes the
+// reasons that carry one.
+std::string describeInputError(InputError error, int systemError);
+
+class InputFile {
+public:
+    InputFile() = default;
+    ~InputFile();
+    InputFile(InputFile&& other) noexcept;
+    InputFile& operator=(InputFile&& other) noexcept;
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    bool isRegular() const { return regular_; }
+    // Bytes of a regular file when it was opened; 0 for a stream.
+    uint64_t size() const { return size_; }
+    int descriptor() const { return fd_; }
+
+    // Opens `path` under `policy`; on failure returns the error and sets systemError.
+    InputError open(const std::string& path, InputPolicy policy, int& systemError);
+
+    // Reads until `bytes` are in or the input ends; `got` tells how many came.
+    InputError read(void* buffer, std::size_t bytes, std::size_t& got, int& systemError);
+
+    // Reads the rest of the input whole, at most `limit` bytes.
+    InputError readRest(std::vector<uint8_t>& bytes, uint64_t limit, int& systemError);
+
+    void close();
+
+private:
+    int fd_ = -1;
+    bool regular_ = false;
+    uint64_t size_ = 0;
+};
+
+}  // namespace plinth

@@ -1,0 +1,110 @@
+#include "wav_header.h"
+
+#include <cstring>
+
+namespace plinth {
+namespace {
+
+void putLe16(uint8_t* at, uint32_t value) {
+    at[0] = static_cast<uint8_t>(value & 0xFF);
+    at[1] = static_cast<uint8_t>((value >> 8) & 0xFF);
+}
+
+void putLe32(uint8_t* at, uint32_t value) {
+    putLe16(at, value & 0xFFFF);
+    putLe16(at + 2, value >> 16);
+}
+
+}  // namespace
+
+uint16_t readLe16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)); }
+
+uint32_t readLe32(const uint8_t* bytes) {
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+int parseWavHeader(const WavHeader& header, WavInfo& info) {
+    if (std::memcmp(header.riffTag, "RIFF", 4) != 0) return 0;
+    info.riffSize = header.riffSize;
+    info.fmtSize = header.fmtSize;
+    info.dataSize = header.dataSize;
+    info.sampleRate = header.sampleRate;
+    info.channels = header.channels;
+    info.audioFormat = header.audioFormat;
+    info.bitsPerSample = header.bitsPerSample;
+    return 1;
+}
+
+int buildWavHeader(WavHeader& header, const WavInfo& info) {
+    std::memcpy(header.riffTag, "RIFF", 4);
+    std::memcpy(header.waveTag, "WAVE", 4);
+    std::memcpy(header.fmtTag, "fmt ", 4);
+    std::memcpy(header.dataTag, "data", 4);
+    header.riffSize = info.riffSize;
+    header.fmtSize = info.fmtSize;
+    header.audioFormat = info.audioFormat;
+    header.channels = info.channels;
+    header.sampleRate = info.sampleRate;
+    header.bitsPerSample = info.bitsPerSample;
+    header.blockAlign = static_cast<uint16_t>((info.bitsPerSample * info.channels) / 8);
+    header.byteRate = (static_cast<uint32_t>(info.bitsPerSample) * info.channels * info.sampleRate) >> 3;
+    header.dataSize = info.dataSize;
+    return 1;
+}
+
+void decodeWavHeader(const uint8_t* bytes, WavHeader& header) {
+    std::memcpy(header.riffTag, bytes, 4);
+    header.riffSize = readLe32(bytes + 4);
+    std::memcpy(header.waveTag, bytes + 8, 4);
+    std::memcpy(header.fmtTag, bytes + 12, 4);
+    header.fmtSize = readLe32(bytes + 16);
+    header.audioFormat = readLe16(bytes + 20);
+    header.channels = readLe16(bytes + 22);
+    header.sampleRate = readLe32(bytes + 24);
+    header.byteRate = readLe32(bytes + 28);
+    header.blockAlign = readLe16(bytes + 32);
+    header.bitsPerSample = readLe16(bytes + 34);
+    std::memcpy(header.dataTag, bytes + 36, 4);
+    header.dataSize = readLe32(bytes + 40);
+}
+
+void encodeWavHeader(const WavHeader& header, uint8_t* bytes) {
+    std::memcpy(bytes, header.riffTag, 4);
+    putLe32(bytes + 4, header.riffSize);
+    std::memcpy(bytes + 8, header.waveTag, 4);
+    std::memcpy(bytes + 12, header.fmtTag, 4);
+    putLe32(bytes + 16, header.fmtSize);
+    putLe16(bytes + 20, header.audioFormat);
+    putLe16(bytes + 22, header.channels);
+    putLe32(bytes + 24, header.sampleRate);
+    putLe32(bytes + 28, header.byteRate);
+    putLe16(bytes + 32, header.blockAlign);
+    putLe16(bytes + 34, header.bitsPerSample);
+    std::memcpy(bytes + 36, header.dataTag, 4);
+    putLe32(bytes + 40, header.dataSize);
+}
+
+WavHeader pcmWavHeader(uint16_t channels, uint32_t sampleRate, uint32_t dataBytes) {
+    WavInfo info{};
+    info.riffSize = dataBytes + 36;
+    info.fmtSize = 16;
+    info.dataSize = dataBytes;
+    info.sampleRate = sampleRate;
+    info.channels = channels;
+    info.audioFormat = 1;
+    info.bitsPerSample = 16;
+    WavHeader header;
+    buildWavHeader(header, info);
+    return header;
+}
+
+void samplesToLittleEndian(const int16_t* samples, std::size_t count, uint8_t* bytes) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(bytes, samples, count * 2);
+#else
+    for (std::size_t i = 0; i < count; ++i) putLe16(bytes + 2 * i, static_cast<uint16_t>(samples[i]));
+#endif
+}
+
+}  // namespace plinth

@@ -1,0 +1,66 @@
+#pragma once
+// A WAV file resampled into a WAV file: the input opened once and judged once,
+// then streamed through the resampler into a whole-or-nothing output. The
+// exported entry, the tool and the bindings all convert files through here;
+// only the entry turns the outcome into message lines.
+
+#include <cstdint>
+#include <string>
+
+#include "conversion_control.h"
+#include "input_file.h"
+#include "wav_header.h"
+
+namespace plinth {
+
+enum class ResampleError {
+    none,
+    invalidParameters,  // a rate of 0 or below, or a ratio outside the supported range
+    cannotOpenInput,
+    shortHeader,        // fewer than 44 bytes
+    notRiff,
+    unsupportedFormat,  // not 16-bit integer PCM with 1 or 2 channels
+    cannotOpenOutput,
+    readFailed,
+    writeFailed,
+    tooLarge,           // the output would pass the header's 32-bit sizes
+    outOfMemory,
+    stopped,            // the caller asked it to stop
+};
+
+struct ResampleStatus {
+    ResampleError error = ResampleError::none;
+    int systemError = 0;                       // errno behind a failed open, read or write
+    InputError inputError = InputError::none;  // what was wrong with the input, when it was refused
+};
+
+// A few words on a failure, such as "not 16-bit PCM with 1 or 2 channels".
+std::string describeResampleError(const ResampleStatus& status);
+
+// An input opened and judged, ready to be converted.
+struct ResampleJob {
+    InputFile input;
+    uint8_t headerBytes[kWavHeaderBytes] = {};
+    WavInfo info{};
+    int targetRate = 0;
+    int channelMode = 0;
+    bool copyOnly = false;        // a mono input already at the target rate is copied byte for byte
+    bool lengthKnown = false;     // a regular input: the output's length is known before it starts
+    uint64_t inputFrames = 0;     // when lengthKnown
+    uint64_t outputSamples = 0;   // when lengthKnown and not copyOnly
+};
+
+// Opens the input and judges its header, the rates and the output's size.
+ResampleStatus openResampleJob(const std::string& inPath, int targetRate, int channelMode, ResampleJob& job);
+
+// Converts (or copies) the job's input into outPath. On failure the output
+// path is left as it was.
+ResampleStatus runResampleJob(ResampleJob& job, const std::string& outPath, const Progress* progress = nullptr);
+
+// The line ResampleWav prints for a failure, newline included.
+std::string resampleFailureLine(const ResampleStatus& status, const std::string& inPath, const std::string& outPath);
+
+// The warning ResampleWav prints before it copies a file.
+extern const char kCopyWarningLine[];
+
+}  // namespace plinth

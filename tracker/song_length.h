@@ -1,0 +1,39 @@
+#pragma once
+// How long a song plays: until it first arrives at line 0 of an order it has
+// already played or, for a song that never does, after exactly one pass
+// through the cycle of lines it repeats; never past the WAV header's sizes.
+
+#include <cstdint>
+
+#include "mod_player.h"
+#include "wav_header.h"
+
+namespace plinth {
+
+// Largest frame count whose sizes still fit the header's 32-bit fields.
+constexpr uint64_t kMaxWavFrames = kMaxWavDataBytes / 4;
+
+// Frames the renderer asks for at a time. Where a render call ends decides
+// where a channel's loop is wrapped, so this block size is part of the output.
+constexpr uint32_t kRenderBlockFrames = 512;
+
+// Highest rate whose byte rate (4 bytes a frame) fits the header's 32 bits.
+constexpr int kMaxWavRate = 0x3FFFFFFF;
+
+// A player ready to render a whole song, and the frames the song lasts.
+struct Song {
+    ModPlayer player;
+    uint64_t frames = 0;
+};
+
+// Loads the image (which must outlive the song), sets the stop mark of a song
+// that never loops and measures it. False when the image is not a playable
+// module or the rate is outside 1..kMaxWavRate.
+bool prepareSong(Song& song, const uint8_t* image, int32_t size, int32_t sampleRate);
+
+// Line read number at which a song that never loops ends (after exactly one
+// pass through its cycle of lines), or 0 when the song loops or its cycle was
+// not found within the search bound. `initial` is a player fresh from modInit.
+uint32_t modFindStopRead(const ModPlayer& initial);
+
+}  // namespace plinth
