@@ -222,3 +222,54 @@ TEST(Info, DescribesModulesAndReportsUnknownFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a shell command writes to its standard output, a pipe.
+Bytes pipedOutput(const std::string& command) {
+    Bytes bytes;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return bytes;
+    unsigned char block[65536];
+    for (std::size_t got; (got = std::fread(block, 1, sizeof block, pipe)) > 0;) bytes.insert(bytes.end(), block, block + got);
+    EXPECT_EQ(pclose(pipe), 0) << command;
+    return bytes;
+}
+
+TEST(Pipes, OutputsWriteToPipesAndWavInputsStreamFromThem) {
+    TempDir dir;
+    writeBytes(dir / "in.wav", sawtoothWav(2, 44100, 30000));
+    writeBytes(dir / "song.mod", makeModule());
+    ASSERT_EQ(runTool({"resample", dir / "in.wav", dir / "file.wav", "--rate", "16000", "--channel", "mix"}).status, 0);
+    ASSERT_EQ(runTool({"mod2wav", dir / "song.mod", dir / "song.wav"}).status, 0);
+    const Bytes resampled = readBytes(dir / "file.wav");
+    ASSERT_EQ(resampled.size(), 44u + 2u * ((30000u * 160u + 440u) / 441u));
+
+    const std::string tool = PLINTH_TOOL;
+    EXPECT_EQ(pipedOutput(tool + " resample '" + dir / "in.wav" + "' /dev/stdout --rate 16000 --channel mix"), resampled);
+    EXPECT_EQ(pipedOutput(tool + " mod2wav '" + dir / "song.mod" + "' /dev/stdout"), readBytes(dir / "song.wav"));
+    // A named pipe as input, fed by a writer, into a file or into a pipe: the
+    // tool waits for the writer, as any reader of a pipe does.
+    ASSERT_EQ(mkfifo((dir / "in.fifo").c_str(), 0600), 0);
+    const std::string fromFifo = "cat '" + dir / "in.wav" + "' > '" + dir / "in.fifo" + "' & " + tool + " resample '" +
+                                 dir / "in.fifo" + "' ";
+    EXPECT_EQ(pipedOutput(fromFifo + "'" + dir / "fifo.wav" + "' --rate 16000 --channel mix; wait"), Bytes());
+    EXPECT_EQ(readBytes(dir / "fifo.wav"), resampled);
+    EXPECT_EQ(pipedOutput(fromFifo + "/dev/stdout --rate 16000 --channel mix; wait"), resampled);
+}
+
+// Modules are read whole and info reads files at fixed places: a named pipe
+// is refused at once, never waited on.
+TEST(Pipes, ModulesAndInfoRefuseNamedPipesWithoutWaiting) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo((dir / "song.fifo").c_str(), 0600), 0);
+    RunResult run = runTool({"mod2wav", dir / "song.fifo", dir / "out.wav"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("plinth: " + dir / "song.fifo" + ": is not a regular file"), std::string::npos) << run.err;
+    run = runTool({"info", dir / "song.fifo"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("plinth: " + dir / "song.fifo" + ": is not a regular file"), std::string::npos) << run.err;
+    EXPECT_FALSE(exists(dir / "out.wav"));
+}
+
+}  // namespace

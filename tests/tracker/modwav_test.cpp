@@ -13,6 +13,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "exported_symbols.h"
 #include "module_builder.h"
@@ -162,6 +163,46 @@ TEST(SharedLibrary, ModwavConvertsAtEightThousand) {
     EXPECT_EQ(modwav(input.c_str(), nullptr), -1);
     EXPECT_EQ(modwav(input.c_str(), badPath), -1);
     dlclose(library);
+}
+
+}  // namespace
+
+namespace {
+
+// The renderer in memory gives exactly the samples of the file conversion, at
+// the converter's rate and at others; a pipe as output gets the same bytes.
+TEST(Renderer, InMemoryFramesAreTheFilesSamples) {
+    TempDir dir;
+    ModuleBuilder module(4, 2);
+    module.song(2).order(1, 1).sample(1, 40, 0, 64, 8, 12).sample(2, 25, 3, 40);
+    std::vector<int8_t> data(130);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<int8_t>((i * 37) % 251 - 125);
+    module.data(data).cell(0, 0, 0, 1, 428, 4, 0x46).cell(0, 0, 1, 2, 302, 10, 0x02).cell(0, 4, 2, 1, 214, 8, 0xC0);
+    module.cell(0, 16, 3, 2, 856, 3, 0x08).cell(1, 8, 0, 1, 113, kExtended, 0x93).effect(40, 1, 13, 0x10);
+    writeBytes(dir / "song.mod", module.image());
+    for (int rate : {8000, 44100, 11111}) {
+        const std::string wavPath = dir / ("song" + std::to_string(rate) + ".wav");
+        ASSERT_EQ(convert(dir / "song.mod", wavPath, rate), 999);
+        Song song;
+        ASSERT_TRUE(prepareSong(song, module.image().data(), static_cast<int32_t>(module.image().size()), rate));
+        std::vector<int16_t> rendered;
+        const SampleSink sink{[](void* context, const int16_t* samples, std::size_t count) {
+                                  auto& out = *static_cast<std::vector<int16_t>*>(context);
+                                  out.insert(out.end(), samples, samples + count);
+                                  return true;
+                              },
+                              &rendered};
+        ASSERT_EQ(renderSong(song, sink), ModuleError::none);
+        EXPECT_EQ(rendered.size(), 2 * song.frames);
+        EXPECT_EQ(rendered, samplesOf(readBytes(wavPath))) << rate;
+    }
+
+    ASSERT_EQ(mkfifo((dir / "out.fifo").c_str(), 0600), 0);
+    Bytes piped;
+    std::thread reader([&] { piped = readBytes(dir / "out.fifo"); });
+    EXPECT_EQ(convert(dir / "song.mod", dir / "out.fifo"), 999);
+    reader.join();
+    EXPECT_EQ(piped, readBytes(dir / "song8000.wav"));
 }
 
 }  // namespace
