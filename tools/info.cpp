@@ -89,8 +89,9 @@ void describeModule(const std::string& path, const std::vector<uint8_t>& image, 
     std::printf("  patterns:          %u\n", static_cast<unsigned>(player.patternCount));
     std::printf("  samples:\n");
     for (int n = 1; n <= player.sampleCount; ++n) {
-        const std::size_t header = 20 + static_cast<std::size_t>(n - 1) * 30;
-        const std::string name = header + 22 <= image.size() ? printable(&image[header], 22) : std::string();
+        const uint8_t* header = sampleHeader(image.data(), n);
+        const bool inImage = header + kSampleNameBytes <= image.data() + image.size();
+        const std::string name = inImage ? printable(header, kSampleNameBytes) : std::string();
         const uint32_t length = player.samples[n - 1].length;
         if (name.empty() && length == 0) continue;
         std::printf("    %2d  %-24s %6u bytes\n", n, ("\"" + name + "\"").c_str(), static_cast<unsigned>(length));

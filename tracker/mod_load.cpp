@@ -19,8 +19,8 @@ bool passesOldLayoutTest(const uint8_t* image) {
         if (!printableOrZero(image[i])) return false;
     }
     for (int s = 0; s < 15; ++s) {
-        const uint8_t* name = image + 20 + s * 30;
-        for (int i = 0; i < 22; ++i) {
+        const uint8_t* name = sampleHeader(image, s + 1);
+        for (int i = 0; i < kSampleNameBytes; ++i) {
             if (!printableOrZero(name[i])) return false;
         }
     }
@@ -86,8 +86,8 @@ int modInit(ModPlayer* player, const uint8_t* image, int32_t size, int32_t sampl
     const int8_t* next = reinterpret_cast<const int8_t*>(image + patternsEnd);
     int32_t left = size - patternsEnd;
     for (int j = 0; j < player->sampleCount; ++j) {
-        const uint8_t* header = image + 20 + j * 30;
-        int32_t length = 2 * ((header[22] << 8) | header[23]);
+        const uint8_t* header = sampleHeader(image, j + 1);
+        int32_t length = 2 * ((header[kSampleLengthField] << 8) | header[kSampleLengthField + 1]);
         if (length <= 2) length = 0;
         length = modMin(length, left);
         player->samples[j].data = next;

@@ -9,6 +9,61 @@
 
 namespace plinth {
 
+// Effect numbers as a channel holds them: the cell's effect digit, or 0xE0 + x
+// for the extended effect Ex (whose parameter is then y alone).
+enum ModEffect : uint8_t {
+    kEffectArpeggio = 0x00,
+    kEffectSlideUp = 0x01,
+    kEffectSlideDown = 0x02,
+    kEffectTonePortamento = 0x03,
+    kEffectVibrato = 0x04,
+    kEffectPortamentoVolumeSlide = 0x05,
+    kEffectVibratoVolumeSlide = 0x06,
+    kEffectTremolo = 0x07,
+    kEffectPan = 0x08,
+    kEffectSampleOffset = 0x09,
+    kEffectVolumeSlide = 0x0A,
+    kEffectPositionJump = 0x0B,
+    kEffectSetVolume = 0x0C,
+    kEffectPatternBreak = 0x0D,
+    kEffectSpeed = 0x0F,
+    kEffectFineSlideUp = 0xE1,
+    kEffectFineSlideDown = 0xE2,
+    kEffectVibratoWaveform = 0xE4,
+    kEffectFinetune = 0xE5,
+    kEffectPatternLoop = 0xE6,
+    kEffectTremoloWaveform = 0xE7,
+    kEffectCoarsePan = 0xE8,
+    kEffectRetrigger = 0xE9,
+    kEffectFineVolumeUp = 0xEA,
+    kEffectFineVolumeDown = 0xEB,
+    kEffectNoteCut = 0xEC,
+    kEffectNoteDelay = 0xED,
+    kEffectPatternDelay = 0xEE,
+};
+
+// The cell digit that introduces the extended effects.
+constexpr int kExtendedEffectDigit = 0xE;
+
+// ModChannel::updateFlags: what must be recomputed at the end of the tick.
+constexpr uint8_t kPitchStale = 1;   // the increment
+constexpr uint8_t kVolumeStale = 2;  // realVolume
+
+// A sample's 30-byte header in the module image, and its fields.
+constexpr int kSampleHeadersStart = 20;
+constexpr int kSampleHeaderBytes = 30;
+constexpr int kSampleNameBytes = 22;
+constexpr int kSampleLengthField = 22;     // big-endian 16-bit words
+constexpr int kSampleFinetuneField = 24;
+constexpr int kSampleVolumeField = 25;
+constexpr int kSampleLoopStartField = 26;  // big-endian 16-bit words
+constexpr int kSampleLoopLengthField = 28; // big-endian 16-bit words
+
+// Header of sample number n (1..31).
+inline const uint8_t* sampleHeader(const uint8_t* image, int n) {
+    return image + kSampleHeadersStart + (n - 1) * kSampleHeaderBytes;
+}
+
 // Where one sample's signed 8-bit data lies in the module image. Finetune,
 // default volume and loop points stay in the sample's 30-byte header.
 struct ModSample {
@@ -17,7 +72,7 @@ struct ModSample {
 };
 
 struct ModChannel {
-    uint8_t updateFlags;  // bit 0: increment stale; bit 1: realVolume stale
+    uint8_t updateFlags;  // kPitchStale, kVolumeStale
     uint8_t sample;       // 1..31, 0 = none (not mixed)
     uint8_t volume;       // 0..64
     uint8_t pan;          // 0 = left only .. 255 = right only
@@ -30,7 +85,7 @@ struct ModChannel {
     uint8_t lfoStep;
     uint8_t vibratoWaveform;
     uint8_t tremoloWaveform;
-    uint8_t effect;  // 0..13, 15, or 0xE0 + x for the extended effect Ex
+    uint8_t effect;  // a ModEffect
     uint8_t param;
     uint8_t portaSpeed;
     uint8_t vibratoParam;

@@ -62,7 +62,7 @@ void processRow(ModPlayer& player) {
         const int sampleNumber = (cell[0] & 0xF0) | (cell[2] >> 4);
         const int notePeriod = ((cell[0] & 0x0F) << 8) | cell[1];
         const int digit = cell[2] & 0x0F;
-        if (digit == 0x0E) {
+        if (digit == kExtendedEffectDigit) {
             ch.effect = static_cast<uint8_t>(0xE0 + (cell[3] >> 4));
             ch.param = static_cast<uint8_t>(cell[3] & 0x0F);
         } else {
@@ -75,11 +75,11 @@ void processRow(ModPlayer& player) {
         if (sampleNumber > 31) {
             ch.sample = 0;
         } else if (sampleNumber != 0) {
-            const uint8_t* header = player.source + 20 + (sampleNumber - 1) * 30;
+            const uint8_t* header = sampleHeader(player.source, sampleNumber);
             ch.sample = static_cast<uint8_t>(sampleNumber);
-            ch.finetune = static_cast<uint8_t>(header[24] & 0x0F);
-            ch.volume = static_cast<uint8_t>(modMin(header[25], 64));
-            if (effect != 0xED) ch.updateFlags |= 2;
+            ch.finetune = static_cast<uint8_t>(header[kSampleFinetuneField] & 0x0F);
+            ch.volume = static_cast<uint8_t>(modMin(header[kSampleVolumeField], 64));
+            if (effect != kEffectNoteDelay) ch.updateFlags |= kVolumeStale;
         }
 
         const bool hasNote = notePeriod != 0;
@@ -87,75 +87,75 @@ void processRow(ModPlayer& player) {
         if (hasNote) {
             // A sample number on the same line lends its finetune to the note.
             tunedPeriod = static_cast<uint16_t>(notePeriod + finetuneDeltaTable[ch.finetune][periodIndex(notePeriod)]);
-            if (effect == 3 || effect == 5) {
+            if (effect == kEffectTonePortamento || effect == kEffectPortamentoVolumeSlide) {
                 // The note only becomes the portamento target below.
-            } else if (effect == 0xED) {
+            } else if (effect == kEffectNoteDelay) {
                 ch.delayedPeriod = tunedPeriod;
             } else {
                 ch.period = tunedPeriod;
                 ch.position = 0.0f;
                 ch.lfoStep = 0;
-                ch.updateFlags |= 1;
+                ch.updateFlags |= kPitchStale;
             }
         }
 
         switch (effect) {
-            case 3:
+            case kEffectTonePortamento:
                 if (param != 0) ch.portaSpeed = static_cast<uint8_t>(param);
                 if (hasNote) ch.targetPeriod = tunedPeriod;
                 break;
-            case 5:
+            case kEffectPortamentoVolumeSlide:
                 if (hasNote) ch.targetPeriod = tunedPeriod;
                 break;
-            case 4:
+            case kEffectVibrato:
                 ch.vibratoParam = mergeNibbles(ch.vibratoParam, static_cast<uint8_t>(param));
                 break;
-            case 7:
+            case kEffectTremolo:
                 ch.tremoloParam = mergeNibbles(ch.tremoloParam, static_cast<uint8_t>(param));
                 break;
-            case 8:
+            case kEffectPan:
                 ch.pan = static_cast<uint8_t>(param);
                 break;
-            case 9:
+            case kEffectSampleOffset:
                 if (hasNote || sampleNumber != 0) {
                     if (param != 0) ch.offsetParam = static_cast<uint8_t>(param);
                     ch.position = static_cast<float>(ch.offsetParam * 256);
                 }
                 break;
-            case 0xB:
+            case kEffectPositionJump:
                 player.orderIndex = static_cast<uint8_t>(param < player.songLength ? param : 0);
                 player.line = -1;
                 break;
-            case 0xC:
+            case kEffectSetVolume:
                 ch.volume = static_cast<uint8_t>(modMin(param, 64));
-                ch.updateFlags |= 2;
+                ch.updateFlags |= kVolumeStale;
                 break;
-            case 0xD:
+            case kEffectPatternBreak:
                 // Two decimal digits, taken as they stand (0x1F gives 25).
                 breakPending = true;
                 breakLine = (param >> 4) * 10 + (param & 0x0F);
                 break;
-            case 0xF:
+            case kEffectSpeed:
                 if (param >= 32) {
                     player.samplesPerTick = static_cast<float>(player.sampleRate) / (static_cast<float>(param) * 0.4f);
                 } else if (param != 0) {
                     player.ticksPerLine = param;
                 }
                 break;
-            case 0xE1:
+            case kEffectFineSlideUp:
                 if (param != 0) ch.fineSlideUpParam = static_cast<uint8_t>(param);
                 break;
-            case 0xE2:
+            case kEffectFineSlideDown:
                 if (param != 0) ch.fineSlideDownParam = static_cast<uint8_t>(param);
                 break;
-            case 0xE4:
+            case kEffectVibratoWaveform:
                 ch.vibratoWaveform = static_cast<uint8_t>(param);
                 break;
-            case 0xE5:
+            case kEffectFinetune:
                 ch.finetune = static_cast<uint8_t>(param);
-                ch.updateFlags |= 1;
+                ch.updateFlags |= kPitchStale;
                 break;
-            case 0xE6:
+            case kEffectPatternLoop:
                 if (param == 0) {
                     // An earlier channel's position jump on this line can have
                     // left `line` at -1; the loop start then is line 0, so that
@@ -170,19 +170,19 @@ void processRow(ModPlayer& player) {
                     if (ch.loopRemaining != 0) player.line = ch.loopLine;
                 }
                 break;
-            case 0xE7:
+            case kEffectTremoloWaveform:
                 ch.tremoloWaveform = static_cast<uint8_t>(param);
                 break;
-            case 0xE8:
+            case kEffectCoarsePan:
                 ch.pan = static_cast<uint8_t>(param * 16);
                 break;
-            case 0xEA:
+            case kEffectFineVolumeUp:
                 if (param != 0) ch.fineVolUpParam = static_cast<uint8_t>(param);
                 break;
-            case 0xEB:
+            case kEffectFineVolumeDown:
                 if (param != 0) ch.fineVolDownParam = static_cast<uint8_t>(param);
                 break;
-            case 0xEE:
+            case kEffectPatternDelay:
                 player.patternDelay = static_cast<uint8_t>(param);
                 break;
             default:

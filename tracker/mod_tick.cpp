@@ -8,9 +8,6 @@ namespace plinth {
 
 namespace {
 
-constexpr uint8_t kPitchStale = 1;
-constexpr uint8_t kVolumeStale = 2;
-
 void tonePortamento(ModChannel& ch) {
     const int current = ch.period;
     const int target = ch.targetPeriod;
@@ -34,7 +31,7 @@ int lfoSine(int k) {
 }
 
 int lfoValue(const ModPlayer& player, const ModChannel& channel, unsigned phase) {
-    const int waveform = (channel.effect == 7 ? channel.tremoloWaveform : channel.vibratoWaveform) & 3;
+    const int waveform = (channel.effect == kEffectTremolo ? channel.tremoloWaveform : channel.vibratoWaveform) & 3;
     const int k = static_cast<int>(phase & 63);
     switch (waveform) {
         case 0:
@@ -73,12 +70,12 @@ void updatePitch(ModPlayer& player, ModChannel& channel) {
     }
     float f = static_cast<float>(channel.period);
     const int effect = channel.effect;
-    if (effect == 4 || effect == 6) {
+    if (effect == kEffectVibrato || effect == kEffectVibratoVolumeSlide) {
         const int speed = channel.vibratoParam >> 4;
         const int depth = channel.vibratoParam & 15;
         const int v = lfoValue(player, channel, static_cast<unsigned>(speed * channel.lfoStep));
         f = static_cast<float>(v * depth) * 0.0078125f + f;
-    } else if (effect == 0 && channel.param != 0) {
+    } else if (effect == kEffectArpeggio && channel.param != 0) {
         const int step = player.tick % 3;
         const int n = step == 0 ? 0 : (step == 1 ? channel.param >> 4 : channel.param & 15);
         f = f / arpeggioRatioTable[n];
@@ -94,7 +91,7 @@ void updatePitch(ModPlayer& player, ModChannel& channel) {
 
 void updateVolume(ModPlayer& player, ModChannel& channel) {
     int v = channel.volume;
-    if (channel.effect == 7) {
+    if (channel.effect == kEffectTremolo) {
         const int speed = channel.tremoloParam >> 4;
         const int depth = channel.tremoloParam & 15;
         const int w = lfoValue(player, channel, static_cast<unsigned>(speed * channel.lfoStep));
@@ -125,22 +122,22 @@ void processTick(ModPlayer& player) {
         const int p = ch.param;
 
         switch (e) {
-            case 0:
+            case kEffectArpeggio:
                 ch.updateFlags |= kPitchStale;
                 break;
-            case 0xE9:
+            case kEffectRetrigger:
                 if (p == 0 || t % p == 0) {
                     ch.position = 0.0f;
                     ch.lfoStep = 0;
                 }
                 break;
-            case 0xEC:
+            case kEffectNoteCut:
                 if (t == p) {
                     ch.volume = 0;
                     ch.updateFlags |= kVolumeStale;
                 }
                 break;
-            case 0xED:
+            case kEffectNoteDelay:
                 if (t == p && ch.sample != 0) {
                     ch.updateFlags |= kPitchStale | kVolumeStale;
                     ch.period = ch.delayedPeriod;
@@ -154,16 +151,16 @@ void processTick(ModPlayer& player) {
 
         if (t == 0) {
             switch (e) {
-                case 0xE1:
+                case kEffectFineSlideUp:
                     slidePeriod(ch, -ch.fineSlideUpParam);
                     break;
-                case 0xE2:
+                case kEffectFineSlideDown:
                     slidePeriod(ch, ch.fineSlideDownParam);
                     break;
-                case 0xEA:
+                case kEffectFineVolumeUp:
                     slideVolume(ch, ch.fineVolUpParam * 16);
                     break;
-                case 0xEB:
+                case kEffectFineVolumeDown:
                     slideVolume(ch, ch.fineVolDownParam & 15);
                     break;
                 default:
@@ -171,33 +168,33 @@ void processTick(ModPlayer& player) {
             }
         } else {
             switch (e) {
-                case 1:
+                case kEffectSlideUp:
                     slidePeriod(ch, -p);
                     break;
-                case 2:
+                case kEffectSlideDown:
                     slidePeriod(ch, p);
                     break;
-                case 3:
+                case kEffectTonePortamento:
                     tonePortamento(ch);
                     break;
-                case 4:
+                case kEffectVibrato:
                     ch.lfoStep = static_cast<uint8_t>(ch.lfoStep + 1);
                     ch.updateFlags |= kPitchStale;
                     break;
-                case 5:
+                case kEffectPortamentoVolumeSlide:
                     slideVolume(ch, p);
                     tonePortamento(ch);
                     break;
-                case 6:
+                case kEffectVibratoVolumeSlide:
                     slideVolume(ch, p);
                     ch.lfoStep = static_cast<uint8_t>(ch.lfoStep + 1);
                     ch.updateFlags |= kPitchStale;
                     break;
-                case 7:
+                case kEffectTremolo:
                     ch.lfoStep = static_cast<uint8_t>(ch.lfoStep + 1);
                     ch.updateFlags |= kVolumeStale;
                     break;
-                case 10:
+                case kEffectVolumeSlide:
                     slideVolume(ch, p);
                     break;
                 default:

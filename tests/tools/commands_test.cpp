@@ -273,3 +273,19 @@ TEST(Pipes, ModulesAndInfoRefuseNamedPipesWithoutWaiting) {
 }
 
 }  // namespace
+
+namespace {
+
+// The tool carries one copy of each library's internals and loads neither
+// shared library: mod2wav at 8000 and MODWAV share one path.
+TEST(Tool, HoldsOneCopyOfEachLibrary) {
+    const std::string tool = PLINTH_TOOL;
+    for (const char* function : {"processRow(", "modRender(", "polyphaseFilterBlock(", "convertModuleFile("}) {
+        const Bytes count = pipedOutput("nm -C '" + tool + "' | grep -c '" + function + "'");
+        EXPECT_EQ(std::string(count.begin(), count.end()), "1\n") << function;
+    }
+    const Bytes libraries = pipedOutput("ldd '" + tool + "' | grep -c libPlinth || true");
+    EXPECT_EQ(std::string(libraries.begin(), libraries.end()), "0\n");
+}
+
+}  // namespace
