@@ -10,6 +10,7 @@
 #include "dsp/polyphase.h"
 #include "resample_entry.h"
 #include "stream_resampler.h"
+#include "collect_samples.h"
 #include "temp_dir.h"
 #include "wav_builder.h"
 
@@ -253,12 +254,7 @@ TEST_F(Resample, FramesFedInAnyBlockSizesGiveTheFilesSamples) {
                 StreamResampler resampler;
                 ASSERT_EQ(startResampler(resampler, target, source, channels, 2), StreamError::none);
                 std::vector<int16_t> streamed;
-                const SampleSink sink{[](void* context, const int16_t* samples, std::size_t count) {
-                                          auto& out = *static_cast<std::vector<int16_t>*>(context);
-                                          out.insert(out.end(), samples, samples + count);
-                                          return true;
-                                      },
-                                      &streamed};
+                const SampleSink sink = collectInto(streamed);
                 std::size_t at = 0;
                 while (at < frames) {
                     const std::size_t limit = random() % 3 == 0 ? 150000 : 3000;

@@ -18,6 +18,7 @@
 #include "exported_symbols.h"
 #include "module_builder.h"
 #include "module_render.h"
+#include "collect_samples.h"
 #include "temp_dir.h"
 #include "wav_builder.h"
 
@@ -186,12 +187,7 @@ TEST(Renderer, InMemoryFramesAreTheFilesSamples) {
         Song song;
         ASSERT_TRUE(prepareSong(song, module.image().data(), static_cast<int32_t>(module.image().size()), rate));
         std::vector<int16_t> rendered;
-        const SampleSink sink{[](void* context, const int16_t* samples, std::size_t count) {
-                                  auto& out = *static_cast<std::vector<int16_t>*>(context);
-                                  out.insert(out.end(), samples, samples + count);
-                                  return true;
-                              },
-                              &rendered};
+        const SampleSink sink = collectInto(rendered);
         ASSERT_EQ(renderSong(song, sink), ModuleError::none);
         EXPECT_EQ(rendered.size(), 2 * song.frames);
         EXPECT_EQ(rendered, samplesOf(readBytes(wavPath))) << rate;
