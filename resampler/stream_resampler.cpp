@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <numeric>
 
 #include "dsp/lowpass_design.h"
 #include "dsp/polyphase.h"
@@ -68,6 +69,13 @@ ResamplerPlan planResampling(int targetRate, int sourceRate) {
     plan.upFactor = targetRate;
     plan.downFactor = sourceRate;
     reduceRatio(plan.upFactor, plan.downFactor);
+    // Where the trial division stops short of a term the filter supports (a
+    // prime smaller rate dividing the larger), the pair is reduced in full.
+    if (plan.upFactor > kMaxRatioTerm || plan.downFactor > kMaxRatioTerm) {
+        const int divisor = std::gcd(targetRate, sourceRate);
+        plan.upFactor = targetRate / divisor;
+        plan.downFactor = sourceRate / divisor;
+    }
     plan.cutoff = lowpassCutoff(plan.upFactor, plan.downFactor);
     plan.halfFilterTaps = halfFilterLength(plan.cutoff);
     plan.phaseLength = polyphaseLength(plan.halfFilterTaps, plan.upFactor);
@@ -81,10 +89,8 @@ ResamplerPlan planResampling(int targetRate, int sourceRate) {
 }
 
 bool ratioSupported(int targetRate, int sourceRate) {
-    int up = targetRate;
-    int down = sourceRate;
-    reduceRatio(up, down);
-    return up <= kMaxRatioTerm && down <= kMaxRatioTerm;
+    const int divisor = std::gcd(targetRate, sourceRate);
+    return targetRate / divisor <= kMaxRatioTerm && sourceRate / divisor <= kMaxRatioTerm;
 }
 
 StreamError startResampler(StreamResampler& resampler, int targetRate, int sourceRate, int channels, int channelMode) {

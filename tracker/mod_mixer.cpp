@@ -55,8 +55,9 @@ uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames) {
             processTick(player);
             bool early = false;
             if (player.line == 0 && player.tick == 0) {
-                // Arriving at line 0 of an order played before counts a loop.
-                if (orderVisited(player)) {
+                // Arriving at line 0 of an order played before counts a loop;
+                // a pattern-loop jump back to line 1 is no such arrival.
+                if (orderVisited(player) && player.lineFromLoopJump == 0) {
                     modZero(player.visitedOrders, sizeof player.visitedOrders);
                     ++player.loopCount;
                 }

@@ -128,6 +128,9 @@ struct ModPlayer {
     uint32_t lineReads;   // lines read so far; the read inside modInit is number 0
     uint32_t stopAtRead;  // non-zero: modRender stops where this line read starts
     uint8_t stopped;      // set once the line read stopAtRead has started
+    // Set when the last line read ended in a pattern-loop jump, whose `line`
+    // is the line before the loop start: a 0 there is no arrival at line 0.
+    uint8_t lineFromLoopJump;
 };
 
 // Constant tables.

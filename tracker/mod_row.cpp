@@ -56,6 +56,7 @@ void processRow(ModPlayer& player) {
 
     bool breakPending = false;
     int breakLine = 0;
+    bool loopJumped = false;
 
     for (int c = 0; c < channelCount; ++c, cell += 4) {
         ModChannel& ch = player.channels[c];
@@ -125,6 +126,7 @@ void processRow(ModPlayer& player) {
             case kEffectPositionJump:
                 player.orderIndex = static_cast<uint8_t>(param < player.songLength ? param : 0);
                 player.line = -1;
+                loopJumped = false;
                 break;
             case kEffectSetVolume:
                 ch.volume = static_cast<uint8_t>(modMin(param, 64));
@@ -165,9 +167,13 @@ void processRow(ModPlayer& player) {
                 } else if (ch.loopRemaining == 0) {
                     ch.loopRemaining = static_cast<uint8_t>(param);
                     player.line = ch.loopLine;
+                    loopJumped = true;
                 } else {
                     ch.loopRemaining = static_cast<uint8_t>(ch.loopRemaining - 1);
-                    if (ch.loopRemaining != 0) player.line = ch.loopLine;
+                    if (ch.loopRemaining != 0) {
+                        player.line = ch.loopLine;
+                        loopJumped = true;
+                    }
                 }
                 break;
             case kEffectTremoloWaveform:
@@ -193,7 +199,9 @@ void processRow(ModPlayer& player) {
     if (breakPending) {
         player.line = static_cast<int8_t>((breakLine < 64 ? breakLine : 0) - 1);
         nextOrder(player);
+        loopJumped = false;
     }
+    player.lineFromLoopJump = loopJumped ? 1 : 0;
 }
 
 }  // namespace plinth

@@ -60,7 +60,7 @@ void readNextLine(ModPlayer& player) {
 }
 
 bool arrivalCountsLoop(const ModPlayer& player) {
-    return player.line == 0 &&
+    return player.line == 0 && player.lineFromLoopJump == 0 &&
            (player.visitedOrders[player.orderIndex >> 3] & (1u << (player.orderIndex & 7))) != 0;
 }
 

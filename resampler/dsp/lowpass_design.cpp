@@ -1,6 +1,7 @@
 #include "lowpass_design.h"
 
 #include <cmath>
+#include <numeric>
 
 namespace plinth {
 namespace {
@@ -8,8 +9,22 @@ namespace {
 // defined with this value.
 constexpr double kFilterPi = 0x1.921fb54442d16p+1;
 constexpr int kMaxHalfFilterLength = 8192;
+
+
+bool isPrime(int n) {
+    if (n < 2) return false;
+    for (int d = 2; d <= n / d; ++d) {
+        if (n % d == 0) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
+// Trial division by 2, 3, ... below half the smaller value removes every
+// common prime factor in full, except the smaller value itself when it is a
+// prime dividing the larger one. The same result is reached here through the
+// greatest common divisor, in time that does not grow with the rates.
 void reduceRatio(int& upFactor, int& downFactor) {
     if (upFactor == 0 || downFactor == 0) return;
     if (upFactor == downFactor) {
@@ -17,14 +32,13 @@ void reduceRatio(int& upFactor, int& downFactor) {
         downFactor = 1;
         return;
     }
+    // A negative value leaves no divisor to try.
+    if (upFactor < 0 || downFactor < 0) return;
     const int smaller = upFactor < downFactor ? upFactor : downFactor;
-    const int limit = smaller / 2 + 1;
-    for (int divisor = 2; divisor < limit; ++divisor) {
-        while (upFactor % divisor == 0 && downFactor % divisor == 0) {
-            upFactor /= divisor;
-            downFactor /= divisor;
-        }
-    }
+    const int divisor = std::gcd(upFactor, downFactor);
+    if (divisor == smaller && isPrime(smaller)) return;
+    upFactor /= divisor;
+    downFactor /= divisor;
 }
 
 float lowpassCutoff(int upFactor, int downFactor) {

@@ -44,6 +44,39 @@ TEST(ReduceRatio, LeavesPairsWhoseSmallerValueIsAPrimeDividingTheOther) {
     EXPECT_EQ(reduced(7, 0), std::make_pair(7, 0));
 }
 
+// The reduction as literal trial division, for comparison.
+std::pair<int, int> reducedByTrialDivision(int up, int down) {
+    if (up == 0 || down == 0) return {up, down};
+    if (up == down) return {1, 1};
+    const int smaller = up < down ? up : down;
+    const int limit = smaller / 2 + 1;
+    for (int divisor = 2; divisor < limit; ++divisor) {
+        while (up % divisor == 0 && down % divisor == 0) {
+            up /= divisor;
+            down /= divisor;
+        }
+    }
+    return {up, down};
+}
+
+TEST(ReduceRatio, AgreesWithTrialDivisionAndTakesNoTimeForHugeRates) {
+    std::mt19937 random(3);
+    for (int round = 0; round < 20000; ++round) {
+        const int scale = 1 + static_cast<int>(random() % 4000);
+        const int up = scale * (1 + static_cast<int>(random() % 97)) * (round % 3 == 0 ? 1 : 11);
+        const int down = scale * (1 + static_cast<int>(random() % 89));
+        ASSERT_EQ(reduced(up, down), reducedByTrialDivision(up, down)) << up << ":" << down;
+    }
+    for (int prime : {2, 3, 7, 1009, 8191, 65537}) {
+        EXPECT_EQ(reduced(prime, prime * 10), reducedByTrialDivision(prime, prime * 10));
+        EXPECT_EQ(reduced(prime * 6, prime), reducedByTrialDivision(prime * 6, prime));
+    }
+    EXPECT_EQ(reduced(-4, 8), std::make_pair(-4, 8));
+    // Trial division up to a billion would take seconds; these answer at once.
+    EXPECT_EQ(reduced(2000000000, 1999999998), std::make_pair(1000000000, 999999999));
+    EXPECT_EQ(reduced(2147483578, 1073741789), std::make_pair(2147483578, 1073741789));  // a prime and its double
+}
+
 TEST(FilterLength, IsFifteenTimesTheLargerTermUnlessTheCutoffRoundsUp) {
     const std::pair<int, int> expected[] = {{1, 15},     {2, 30},     {3, 44},     {4, 60},
                                             {5, 74},     {25, 375},   {160, 2399}, {441, 6614},

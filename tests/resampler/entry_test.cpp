@@ -112,7 +112,23 @@ TEST_F(Entry, RefusesInvalidRatesBeforeAnyOutputExists) {
     // Reduced terms above 8192 are outside what the filter supports.
     writeMono(8000, 100);
     EXPECT_EQ(run(in, out, 8193, 0, 0), "[ERROR!]: Invalid parameters!\n");
+    writeMono(2000000011, 100);  // a prime: refused at once, not after a long search
+    EXPECT_EQ(run(in, out, 1999999973, 0, 0), "[ERROR!]: Invalid parameters!\n");
     expectOnly({"in.wav"});
+}
+
+// Where the smaller rate is a prime dividing the larger, trial division leaves
+// the pair as it is; reduced in full, these are ordinary ratios and convert.
+TEST_F(Entry, PairsWithAPrimeRateConvertAtTheirFullyReducedRatio) {
+    const struct { uint32_t source; int target; std::size_t frames; } pairs[] = {
+        {1009, 10090, 500}, {44100, 7, 44100}, {16382, 8191, 3000}};
+    for (const auto& pair : pairs) {
+        writeMono(pair.source, pair.frames);
+        EXPECT_EQ(run(in, out, pair.target, 0, 1), "") << pair.target << " from " << pair.source;
+        const Bytes converted = readBytes(out);
+        const uint64_t expected = (pair.frames * static_cast<uint64_t>(pair.target) + pair.source - 1) / pair.source;
+        EXPECT_EQ(converted.size(), 44 + 2 * expected) << pair.target << " from " << pair.source;
+    }
 }
 
 TEST_F(Entry, NullPathsAreInvalidParameters) {

@@ -104,6 +104,19 @@ TEST(SongLength, LoopCountedOnlyInTheSecondPassOfTheCycle) {
     EXPECT_EQ(songFrames(module), 184 * 960);
 }
 
+// A pattern loop from line 1 jumps to "the line before the loop start", 0:
+// no arrival at line 0, so it counts no loop, and lines 1..3 play three times
+// in each of the two orders before order 0 comes round again.
+TEST(SongLength, PatternLoopBackToLineOneCountsNoLoop) {
+    ModuleBuilder module(4, 1);
+    module.song(2).order(1, 0).effect(1, 0, kExtended, 0x60).effect(3, 0, kExtended, 0x62);
+    EXPECT_EQ(songFrames(module), 2 * (64 + 2 * 3) * 960);
+    // A loop from line 0 still brings playback back to line 0 of a played order.
+    ModuleBuilder fromLineZero(4, 1);
+    fromLineZero.effect(0, 0, kExtended, 0x60).effect(3, 0, kExtended, 0x62);
+    EXPECT_EQ(songFrames(fromLineZero), 4 * 960);
+}
+
 TEST(SongLength, FramesNeverPassTheHeaderLimit) {
     ModuleBuilder module;
     EXPECT_EQ(songFrames(module, kMaxWavRate), static_cast<long long>(kMaxWavFrames));
