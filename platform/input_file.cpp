@@ -50,6 +50,7 @@ void InputFile::close() {
 InputError InputFile::open(const std::string& path, InputPolicy policy, int& systemError) {
     close();
     systemError = 0;
+    if (path == "-") return openStandardInput(systemError);
     // Judged before opening: opening a pipe that has no writer would block.
     struct stat before;
     if (::stat(path.c_str(), &before) != 0) {
@@ -87,6 +88,29 @@ InputError InputFile::open(const std::string& path, InputPolicy policy, int& sys
     fd_ = fd;
     regular_ = S_ISREG(opened.st_mode);
     size_ = regular_ ? static_cast<uint64_t>(opened.st_size) : 0;
+    return InputError::none;
+}
+
+InputError InputFile::openStandardInput(int& systemError) {
+    // Standard input is whatever the caller was given: a pipe is read to its
+    // end (a caller that needs a whole image reads it whole).
+    const int fd = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
+    struct stat status;
+    if (fd < 0 || ::fstat(fd, &status) != 0) {
+        systemError = errno;
+        if (fd >= 0) ::close(fd);
+        return InputError::cannotOpen;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        ::close(fd);
+        return InputError::isFolder;
+    }
+    fd_ = fd;
+    regular_ = S_ISREG(status.st_mode);
+    if (regular_) {
+        const off_t at = ::lseek(fd, 0, SEEK_CUR);
+        size_ = static_cast<uint64_t>(status.st_size - (at > 0 ? at : 0));
+    }
     return InputError::none;
 }
 

@@ -46,7 +46,8 @@ public:
     uint64_t size() const { return size_; }
     int descriptor() const { return fd_; }
 
-    // Opens `path` under `policy`; on failure returns the error and sets systemError.
+    // Opens `path` under `policy` ("-" is standard input, under any policy);
+    // on failure returns the error and sets systemError.
     InputError open(const std::string& path, InputPolicy policy, int& systemError);
 
     // Reads until `bytes` are in or the input ends; `got` tells how many came.
@@ -58,6 +59,8 @@ public:
     void close();
 
 private:
+    InputError openStandardInput(int& systemError);
+
     int fd_ = -1;
     bool regular_ = false;
     uint64_t size_ = 0;

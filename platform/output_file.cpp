@@ -1,12 +1,14 @@
 #include "output_file.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "path_names.h"
@@ -22,30 +24,89 @@ std::string resolveSymlink(const std::string& path) {
     return resolved;
 }
 
-// Creates a fresh file beside the target. Mode 0666 lets the process umask give
-// it the permissions of any newly created file.
-int createTempFile(const std::string& target, std::string& tempPath) {
-    const std::string stem = folderOf(target) + "/." + baseNameOf(target) + ".part-";
+// A name for a file of our own beside the target. It does not grow with the
+// target's name, so any name the file system accepts can be an output.
+std::string freshName(const std::string& folder, int attempt) {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
+    // Time, process, thread and attempt keep concurrent callers apart.
     unsigned long long seed = static_cast<unsigned long long>(now.tv_nsec) ^
-                              (static_cast<unsigned long long>(getpid()) << 32);
+                              (static_cast<unsigned long long>(getpid()) << 32) ^
+                              (static_cast<unsigned long long>(syscall(SYS_gettid)) << 12) ^
+                              static_cast<unsigned long long>(attempt);
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    char name[40];
+    std::snprintf(name, sizeof name, "/.plinth-%016llx.part", seed);
+    return folder + name;
+}
+
+// Creates a fresh named file beside the target. Mode 0666 lets the process
+// umask give it the permissions of any newly created file.
+int createNamedTempFile(const std::string& folder, std::string& tempPath) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-        char suffix[17];
-        std::snprintf(suffix, sizeof suffix, "%016llx", seed);
-        tempPath = stem + suffix;
+        tempPath = freshName(folder, attempt);
         const int fd = open(tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
 }
 
+// A file with no name at all until it is complete: nothing is left behind,
+// whatever ends the process.
+int createUnnamedFile(const std::string& folder) {
+#ifdef O_TMPFILE
+    return open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+#else
+    (void)folder;
+    errno = EOPNOTSUPP;
+    return -1;
+#endif
+}
+
+// Gives an unnamed file a fresh name in its folder.
+bool nameUnnamedFile(int fd, const std::string& folder, std::string& name) {
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = freshName(folder, attempt);
+        if (linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
+// "-", /dev/stdout, /dev/stderr, /dev/fd/N and /proc/self/fd/N name a
+// descriptor this process already holds: it is written as it is, appending
+// where it appends, never replaced.
+bool namesOwnDescriptor(const std::string& path, int& fd) {
+    if (path == "-" || path == "/dev/stdout") {
+        fd = 1;
+        return true;
+    }
+    if (path == "/dev/stderr") {
+        fd = 2;
+        return true;
+    }
+    for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        const std::string start = prefix;
+        if (path.compare(0, start.size(), start) != 0 || path.size() == start.size()) continue;
+        const std::string number = path.substr(start.size());
+        if (number.find_first_not_of("0123456789") != std::string::npos || number.size() > 9) return false;
+        fd = std::atoi(number.c_str());
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
-    : stream_(other.stream_), path_(std::move(other.path_)), tempPath_(std::move(other.tempPath_)) {
+    : stream_(other.stream_),
+      building_(other.building_),
+      path_(std::move(other.path_)),
+      folder_(std::move(other.folder_)),
+      tempPath_(std::move(other.tempPath_)) {
     other.stream_ = nullptr;
+    other.building_ = false;
     other.tempPath_.clear();
 }
 
@@ -53,9 +114,12 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     if (this != &other) {
         abandon();
         stream_ = other.stream_;
+        building_ = other.building_;
         path_ = std::move(other.path_);
+        folder_ = std::move(other.folder_);
         tempPath_ = std::move(other.tempPath_);
         other.stream_ = nullptr;
+        other.building_ = false;
         other.tempPath_.clear();
     }
     return *this;
@@ -64,6 +128,16 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
 bool OutputFile::open(const std::string& path, int& systemError) {
     abandon();
     systemError = 0;
+    int ownDescriptor = -1;
+    if (namesOwnDescriptor(path, ownDescriptor)) {
+        const int fd = fcntl(ownDescriptor, F_DUPFD_CLOEXEC, 3);
+        stream_ = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+        if (stream_ == nullptr) {
+            systemError = errno;
+            if (fd >= 0) close(fd);
+        }
+        return stream_ != nullptr;
+    }
     path_ = resolveSymlink(path);
 
     struct stat existing;
@@ -78,8 +152,11 @@ bool OutputFile::open(const std::string& path, int& systemError) {
         return stream_ != nullptr;
     }
 
+    folder_ = folderOf(path_);
     std::string tempPath;
-    const int fd = createTempFile(path_, tempPath);
+    int fd = createUnnamedFile(folder_);
+    const bool unnamed = fd >= 0;
+    if (!unnamed) fd = createNamedTempFile(folder_, tempPath);
     if (fd < 0) {
         systemError = errno;
         return false;
@@ -91,9 +168,10 @@ bool OutputFile::open(const std::string& path, int& systemError) {
     if (stream_ == nullptr) {
         systemError = errno;
         close(fd);
-        unlink(tempPath.c_str());
+        if (!unnamed) unlink(tempPath.c_str());
         return false;
     }
+    building_ = true;
     tempPath_ = tempPath;
     return true;
 }
@@ -108,7 +186,7 @@ bool OutputFile::write(const void* data, std::size_t bytes, int& systemError) {
 
 bool OutputFile::rewrite(uint64_t offset, const void* data, std::size_t bytes, int& systemError) {
     errno = 0;
-    if (stream_ != nullptr && !tempPath_.empty() && fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) == 0 &&
+    if (stream_ != nullptr && building_ && fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) == 0 &&
         std::fwrite(data, 1, bytes, stream_) == bytes && fseeko(stream_, 0, SEEK_END) == 0) {
         return true;
     }
@@ -125,17 +203,24 @@ bool OutputFile::commit(int& systemError) {
     errno = 0;
     bool ok = std::fflush(stream_) == 0 && !std::ferror(stream_);
     if (!ok) systemError = errno != 0 ? errno : EIO;
+    // An unnamed file gets its name before it is closed, then moves into place.
+    if (ok && building_ && tempPath_.empty() && !nameUnnamedFile(fileno(stream_), folder_, tempPath_)) {
+        ok = false;
+        systemError = errno;
+        tempPath_.clear();
+    }
     if (std::fclose(stream_) != 0 && ok) {
         ok = false;
         systemError = errno;
     }
     stream_ = nullptr;
-    if (ok && !tempPath_.empty() && std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
+    if (ok && building_ && std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
         ok = false;
         systemError = errno;
     }
     if (!ok && !tempPath_.empty()) unlink(tempPath_.c_str());
     tempPath_.clear();
+    building_ = false;
     return ok;
 }
 
@@ -144,6 +229,7 @@ void OutputFile::abandon() {
     stream_ = nullptr;
     if (!tempPath_.empty()) unlink(tempPath_.c_str());
     tempPath_.clear();
+    building_ = false;
 }
 
 }  // namespace plinth

@@ -3,9 +3,11 @@
 // file is written to a temporary file in the same folder and renamed over the
 // path only when it is complete, so a failure never leaves a partial file or
 // harms what stood there before, and a file may be converted onto itself.
-// Anything else at the path (a device such as /dev/null, a pipe) is written
-// directly. An output that is neither committed nor kept is removed when it
-// goes out of scope.
+// Where the file system allows, that file has no name until it is complete,
+// so nothing is left behind even when the process is killed. Anything else at
+// the path (a device such as /dev/null, a pipe) is written directly, and so is
+// a descriptor the process holds ("-", /dev/stdout, /dev/fd/N), as it is. An
+// output that is not committed is removed when it goes out of scope.
 
 #include <cstddef>
 #include <cstdint>
@@ -29,7 +31,7 @@ public:
 
     // True when the output is a file being built beside its path, which can
     // be rewritten in place before it is committed.
-    bool isRegular() const { return !tempPath_.empty(); }
+    bool isRegular() const { return building_; }
 
     bool write(const void* data, std::size_t bytes, int& systemError);
 
@@ -46,8 +48,10 @@ public:
 
 private:
     std::FILE* stream_ = nullptr;
-    std::string path_;      // where the finished file goes
-    std::string tempPath_;  // empty when writing directly
+    bool building_ = false;  // a file built beside its path, not written directly
+    std::string path_;       // where the finished file goes
+    std::string folder_;
+    std::string tempPath_;   // the file's name while it is built; empty while it has none
 };
 
 }  // namespace plinth

@@ -61,7 +61,8 @@ void samplesToLittleEndian(const int16_t* samples, std::size_t count, uint8_t* b
 
 // Where a RIFF file's "data" chunk really begins, found by walking the chunks
 // that follow "WAVE" (at most `fileSize` bytes). readAt(offset, 8 bytes) reads
-// a chunk header; false from it ends the walk.
+// a chunk header; false from it ends the walk, and so does a chunk whose name
+// is not four printable characters (the end of the real chunks, say zeros).
 struct DataChunkPlace {
     bool found = false;
     uint64_t start = 0;  // the first sample byte
@@ -79,6 +80,9 @@ DataChunkPlace findDataChunk(uint64_t fileSize, ReadAt readAt) {
     uint64_t position = 12;
     uint8_t head[8];
     while (position + 8 <= fileSize && readAt(position, head)) {
+        for (int i = 0; i < 4; ++i) {
+            if (head[i] < 0x20 || head[i] > 0x7E) return place;
+        }
         const uint32_t size = readLe32(head + 4);
         if (head[0] == 'd' && head[1] == 'a' && head[2] == 't' && head[3] == 'a') {
             place.found = true;

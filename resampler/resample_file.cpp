@@ -244,7 +244,9 @@ ResampleStatus openResampleJob(const std::string& inPath, int targetRate, int ch
     return {};
 }
 
-ResampleStatus runResampleJob(ResampleJob& job, const std::string& outPath, const Progress* progress) {
+namespace {
+
+ResampleStatus convertJob(ResampleJob& job, const std::string& outPath, const Progress* progress) {
     OutputFile output;
     int systemError = 0;
     if (!output.open(outPath, systemError)) return failure(ResampleError::cannotOpenOutput, systemError);
@@ -253,6 +255,16 @@ ResampleStatus runResampleJob(ResampleJob& job, const std::string& outPath, cons
     if (status.error != ResampleError::none) return status;
     if (!output.commit(systemError)) return failure(ResampleError::writeFailed, systemError);
     return {};
+}
+
+}  // namespace
+
+ResampleStatus runResampleJob(ResampleJob& job, const std::string& outPath, const Progress* progress) {
+    try {
+        return convertJob(job, outPath, progress);
+    } catch (const std::bad_alloc&) {
+        return failure(ResampleError::outOfMemory);
+    }
 }
 
 }  // namespace plinth

@@ -28,7 +28,7 @@ const char kToolHelp[] =
     "\n"
     "Run 'plinth COMMAND --help' for the options of a command.\n"
     "Exit status: 0 when every conversion succeeded, 1 when any failed,\n"
-    "2 for a usage error.\n";
+    "2 for a usage error, 128 + the signal's number when interrupted.\n";
 
 const char kResampleHelp[] =
     "Usage: plinth resample IN.wav OUT.wav --rate HZ [OPTION]...\n"
@@ -47,7 +47,7 @@ const char kResampleHelp[] =
     "\n"
     "An output that is also an input of the same run is refused, even with --force.\n"
     "Exit status: 0 when every conversion succeeded, 1 when any failed,\n"
-    "2 for a usage error.\n";
+    "2 for a usage error, 128 + the signal's number when interrupted.\n";
 
 const char kMod2WavHelp[] =
     "Usage: plinth mod2wav IN.mod OUT.wav [OPTION]...\n"
@@ -61,11 +61,15 @@ const char kMod2WavHelp[] =
     "                        after its input with the extension .wav\n"
     "  -j, --jobs N          run up to N conversions at once (default 1)\n"
     "  -f, --force           replace outputs that already exist\n"
+    "      --max-duration S  refuse a song that lasts longer than S seconds before\n"
+    "                        it loops (default 3600; 0 for no limit but the 4 GiB\n"
+    "                        size of a WAV file)\n"
     "  -h, --help            show this help and exit\n"
     "\n"
     "An output that is also an input of the same run is refused, even with --force.\n"
+    "IN.mod may be - for standard input, OUT.wav - for standard output.\n"
     "Exit status: 0 when every conversion succeeded, 1 when any failed,\n"
-    "2 for a usage error.\n";
+    "2 for a usage error, 128 + the signal's number when interrupted.\n";
 
 const char kInfoHelp[] =
     "Usage: plinth info FILE...\n"
@@ -150,6 +154,7 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
     static const struct option kModOptions[] = {
         {"rate", required_argument, nullptr, 'r'},  {"output-dir", required_argument, nullptr, 'o'},
         {"jobs", required_argument, nullptr, 'j'},  {"force", no_argument, nullptr, 'f'},
+        {"max-duration", required_argument, nullptr, 'D'},
         {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0}};
     static const struct option kInfoOptions[] = {{"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
     const bool resample = options.command == Command::Resample;
@@ -199,6 +204,10 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
             case 'f':
                 options.force = true;
                 break;
+            case 'D':
+                if (!parseCount(optarg, options.maxDurationSeconds))
+                    return usageError(name, "invalid duration '%s' (whole seconds, 0 for no limit)", optarg);
+                break;
             case ':':
                 return usageError(name, "option '%s' needs a value", commandArgv[optind - 1]);
             default:
@@ -223,6 +232,7 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
         return usageError(name, "%s", operands.empty() ? "missing input and output" : "missing output");
     if (operands.size() > 2)
         return usageError(name, "%s", "more than one input needs -o DIR");
+    if (operands[0].empty() || operands[1].empty()) return usageError(name, "%s", "empty file name");
     options.inputs.push_back(operands[0]);
     options.output = operands[1];
     return ParseOutcome::Run;

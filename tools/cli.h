@@ -18,6 +18,7 @@ struct Options {
     int channelMode = 0;    // 0 first, 1 second, 2 mix (the library's channelMode)
     int jobs = 1;
     bool force = false;
+    int maxDurationSeconds = 3600;  // mod2wav: longer songs fail; 0 for no limit
 };
 
 enum class ParseOutcome {

@@ -1,5 +1,8 @@
 #include "convert.h"
 
+#include <new>
+#include <string>
+
 #include "module_render.h"
 #include "resample_file.h"
 
@@ -36,13 +39,22 @@ ConversionResult renderModule(const Options& options, const std::string& input, 
                               const Progress* progress) {
     ConversionResult result;
     const int rate = options.rate != 0 ? options.rate : kModuleRate;
-    const ModuleStatus status = convertModuleFile(input, output, rate, progress);
+    SongLimits limits;
+    limits.progress = progress;
+    if (options.maxDurationSeconds > 0) {
+        limits.maxFrames = static_cast<uint64_t>(options.maxDurationSeconds) * static_cast<uint64_t>(rate);
+    }
+    const ModuleStatus status = convertModuleFile(input, output, rate, limits);
     if (status.error == ModuleError::none) {
         result.ok = true;
         return result;
     }
     const bool outputFault = status.error == ModuleError::cannotOpenOutput || status.error == ModuleError::writeFailed;
     result.error = (outputFault ? output : input) + ": " + describeModuleError(status);
+    if (status.error == ModuleError::tooLong) {
+        result.error += " (" + std::to_string(options.maxDurationSeconds) +
+                        " s; --max-duration sets another limit, 0 none)";
+    }
     return result;
 }
 
@@ -50,8 +62,15 @@ ConversionResult renderModule(const Options& options, const std::string& input, 
 
 ConversionResult convertFile(const Options& options, const std::string& input, const std::string& output,
                              const Progress* progress) {
-    return options.command == Command::Resample ? resample(options, input, output, progress)
-                                                : renderModule(options, input, output, progress);
+    try {
+        return options.command == Command::Resample ? resample(options, input, output, progress)
+                                                    : renderModule(options, input, output, progress);
+    } catch (const std::bad_alloc&) {
+        // Whatever was being built is abandoned on the way out; only this file fails.
+        ConversionResult result;
+        result.error = input + ": not enough memory to convert it";
+        return result;
+    }
 }
 
 }  // namespace plinth

@@ -96,8 +96,9 @@ void describeModule(const std::string& path, const std::vector<uint8_t>& image, 
         if (name.empty() && length == 0) continue;
         std::printf("    %2d  %-24s %6u bytes\n", n, ("\"" + name + "\"").c_str(), static_cast<unsigned>(length));
     }
-    std::printf("  duration:          %.3f s until the first loop (%llu frames at %d per second)\n",
-                static_cast<double>(frames) / kInfoRate, frames, kInfoRate);
+    std::printf("  duration:          %.3f s until the first loop (%llu frames at %d per second)%s\n",
+                static_cast<double>(frames) / kInfoRate, frames, kInfoRate,
+                frames == kMaxWavFrames ? ", cut at the 4 GiB size limit of a WAV file" : "");
 }
 
 void reportError(const std::string& text) {
@@ -138,8 +139,8 @@ bool describeFile(const std::string& path) {
         reportError(path + ": " + describeModuleError(status));
         return false;
     }
-    std::unique_ptr<Song> song(new (std::nothrow) Song());
-    if (song && prepareSong(*song, image.data(), static_cast<int32_t>(image.size()), kInfoRate)) {
+    std::unique_ptr<Song> song(new Song());
+    if (prepareSong(*song, image.data(), static_cast<int32_t>(image.size()), kInfoRate) == ModuleError::none) {
         describeModule(path, image, *song);
         return true;
     }
@@ -152,7 +153,12 @@ bool describeFile(const std::string& path) {
 int runInfo(const std::vector<std::string>& files) {
     bool allDescribed = true;
     for (const std::string& path : files) {
-        if (!describeFile(path)) allDescribed = false;
+        try {
+            if (!describeFile(path)) allDescribed = false;
+        } catch (const std::bad_alloc&) {
+            reportError(path + ": not enough memory to read it");
+            allDescribed = false;
+        }
     }
     return allDescribed ? kExitSuccess : kExitFailure;
 }

@@ -98,17 +98,21 @@ private:
     Clock::time_point start_;
 };
 
-// The first interrupt, termination or hang-up signal asks the workers to stop
-// taking jobs; its handler is then reset, so a second one ends the tool at once.
+// An interrupt, termination or hang-up signal stops every conversion at its
+// next block: their unfinished outputs are removed, finished ones kept. The
+// flag is the one piece of process-wide state, as a signal handler needs; a
+// later signal changes nothing.
 std::atomic<int> gStopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
-extern "C" void requestStop(int signal) { gStopSignal.store(signal); }
+extern "C" void requestStop(int signal) {
+    int none = 0;
+    gStopSignal.compare_exchange_strong(none, signal);
+}
 
 void watchStopSignals() {
     struct sigaction action {};
     action.sa_handler = requestStop;
-    action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
@@ -183,7 +187,9 @@ int runConversions(const Options& options) {
     std::condition_variable allDone;
 
     // Each worker takes the next job until none is left or a stop was asked
-    // for; a conversion under way always runs to its end.
+    // for, which also ends the conversion under way at its next block.
+    Progress progress;
+    progress.stop = &gStopSignal;
     auto work = [&]() {
         for (;;) {
             if (gStopSignal.load() != 0) break;
@@ -194,7 +200,7 @@ int runConversions(const Options& options) {
             if (!job.refusal.empty()) {
                 console.message(job.refusal);
             } else {
-                const ConversionResult result = convertFile(options, job.input, job.output);
+                const ConversionResult result = convertFile(options, job.input, job.output, &progress);
                 console.libraryLines(result.libraryLines);
                 if (result.ok) {
                     succeeded[index] = 1;
@@ -233,7 +239,7 @@ int runConversions(const Options& options) {
             if (showProgress) console.redraw();
             if (!stopNoticed && gStopSignal.load() != 0) {
                 stopNoticed = true;
-                console.message("interrupted: finishing the conversions under way (interrupt again to abandon them)");
+                console.message("interrupted: stopping the conversions under way");
             }
         }
     }
@@ -250,13 +256,7 @@ int runConversions(const Options& options) {
         std::fprintf(stderr, ", %.2f s\n", secondsSince(start));
     }
     const int stopSignal = gStopSignal.load();
-    if (stopSignal != 0) {
-        // End the way the signal would have ended the tool, now that no
-        // conversion is left half-done.
-        std::fflush(stdout);
-        std::signal(stopSignal, SIG_DFL);
-        std::raise(stopSignal);
-    }
+    if (stopSignal != 0) return 128 + stopSignal;  // as a shell reports a process the signal ended
     return converted == total ? kExitSuccess : kExitFailure;
 }
 

@@ -1,12 +1,28 @@
 // plinth: the command-line tool over the resampler and the module converter.
 
+#include <fcntl.h>
+
 #include <cstdio>
+#include <cstdlib>
 
 #include "cli.h"
 #include "info.h"
 #include "jobs.h"
 
+namespace {
+
+// Descriptors 0 to 2 that the caller left closed are opened on /dev/null, so
+// that no file the tool opens can take their place and receive its messages.
+void occupyStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) < 0) std::_Exit(plinth::kExitFailure);
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    occupyStandardDescriptors();
     plinth::Options options;
     switch (plinth::parseCommandLine(argc, argv, options)) {
         case plinth::ParseOutcome::Done: return std::fflush(stdout) == 0 ? plinth::kExitSuccess : plinth::kExitFailure;

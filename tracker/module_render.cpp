@@ -43,6 +43,7 @@ std::string describeModuleError(const ModuleStatus& status) {
         case ModuleError::inputTooLarge: return "too large (2 GiB or more)";
         case ModuleError::outOfMemory: return "not enough memory to hold the module";
         case ModuleError::notPlayable: return "not a module this player can play";
+        case ModuleError::tooLong: return "the song lasts longer than the limit allows";
         case ModuleError::cannotOpenOutput:
         case ModuleError::writeFailed: return std::strerror(status.systemError != 0 ? status.systemError : EIO);
         case ModuleError::stopped: return "stopped before it was complete";
@@ -91,10 +92,11 @@ ModuleStatus readModuleFile(const std::string& path, std::vector<uint8_t>& image
 }
 
 ModuleStatus readModule(InputFile& input, std::vector<uint8_t>& image) {
-    if (input.size() == 0) return failure(ModuleError::emptyInput);
-    if (input.size() > kMaxModuleBytes) return failure(ModuleError::inputTooLarge);
+    if (input.isRegular() && input.size() > kMaxModuleBytes) return failure(ModuleError::inputTooLarge);
     ModuleStatus status;
     const InputError error = input.readRest(image, kMaxModuleBytes, status.systemError);
+    if (error == InputError::none && image.empty()) return failure(ModuleError::emptyInput);
+    if (error == InputError::tooLarge) return failure(ModuleError::inputTooLarge);
     if (error == InputError::outOfMemory) {
         status.error = ModuleError::outOfMemory;
         status.moduleBytes = input.size();
@@ -105,17 +107,18 @@ ModuleStatus readModule(InputFile& input, std::vector<uint8_t>& image) {
     return status;
 }
 
-ModuleStatus convertModuleFile(const std::string& inPath, const std::string& outPath, int sampleRate,
-                               const Progress* progress) {
-    if (sampleRate <= 0 || sampleRate > kMaxWavRate) return failure(ModuleError::invalidRate);
+namespace {
+
+ModuleStatus convertModule(const std::string& inPath, const std::string& outPath, int sampleRate,
+                           const SongLimits& limits) {
     std::vector<uint8_t> image;
     ModuleStatus status = readModuleFile(inPath, image);
     if (status.error != ModuleError::none) return status;
 
     Song song;
-    if (!prepareSong(song, image.data(), static_cast<int32_t>(image.size()), sampleRate)) {
-        return failure(ModuleError::notPlayable);
-    }
+    const ModuleError prepared =
+        prepareSong(song, image.data(), static_cast<int32_t>(image.size()), sampleRate, limits);
+    if (prepared != ModuleError::none) return failure(prepared);
     // The length is known before anything is written, so the header goes out
     // once with its final sizes and the output need not be seekable.
     OutputFile output;
@@ -129,10 +132,23 @@ ModuleStatus convertModuleFile(const std::string& inPath, const std::string& out
 
     FileSink fileSink;
     fileSink.output = &output;
-    const ModuleError rendered = renderSong(song, SampleSink{writeToFile, &fileSink}, progress);
+    const ModuleError rendered = renderSong(song, SampleSink{writeToFile, &fileSink}, limits.progress);
     if (rendered != ModuleError::none) return failure(rendered, fileSink.systemError);
     if (!output.commit(systemError)) return failure(ModuleError::writeFailed, systemError);
     return {};
+}
+
+}  // namespace
+
+ModuleStatus convertModuleFile(const std::string& inPath, const std::string& outPath, int sampleRate,
+                               const SongLimits& limits) {
+    if (sampleRate <= 0 || sampleRate > kMaxWavRate) return failure(ModuleError::invalidRate);
+    if (outPath.empty()) return failure(ModuleError::cannotOpenOutput, ENOENT);
+    try {
+        return convertModule(inPath, outPath, sampleRate, limits);
+    } catch (const std::bad_alloc&) {
+        return failure(ModuleError::outOfMemory);
+    }
 }
 
 }  // namespace plinth

@@ -9,32 +9,10 @@
 
 #include "conversion_control.h"
 #include "input_file.h"
+#include "module_error.h"
 #include "song_length.h"
 
 namespace plinth {
-
-enum class ModuleError {
-    none,
-    invalidRate,       // outside 1..kMaxWavRate
-    cannotReadInput,   // missing, a folder, not a regular file, unreadable; inputError says which
-    emptyInput,
-    inputTooLarge,     // 2 GiB or more
-    outOfMemory,       // the module image could not be held
-    notPlayable,       // not a module, or its patterns do not fit in the file
-    cannotOpenOutput,
-    writeFailed,
-    stopped,           // the caller asked it to stop
-};
-
-struct ModuleStatus {
-    ModuleError error = ModuleError::none;
-    InputError inputError = InputError::none;
-    int systemError = 0;
-    uint64_t moduleBytes = 0;  // the size that could not be held, for outOfMemory
-};
-
-// A few words on a failure, such as "not a module this player can play".
-std::string describeModuleError(const ModuleStatus& status);
 
 // x limited to -1.0..1.0.
 float clampUnit(float x);
@@ -56,6 +34,6 @@ ModuleStatus readModule(InputFile& input, std::vector<uint8_t>& image);
 // Plays the module at inPath into a stereo 16-bit WAV file at sampleRate
 // frames per second. On failure the output path is left as it was.
 ModuleStatus convertModuleFile(const std::string& inPath, const std::string& outPath, int sampleRate,
-                               const Progress* progress = nullptr);
+                               const SongLimits& limits = SongLimits{});
 
 }  // namespace plinth

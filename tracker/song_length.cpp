@@ -66,14 +66,16 @@ bool arrivalCountsLoop(const ModPlayer& player) {
 
 // Frames of the whole conversion: the same render loop as the renderer's,
 // timing only. `player` is a prepared copy and is advanced.
-uint64_t countSongFrames(ModPlayer& player) {
-    uint64_t frames = 0;
+ModuleError countSongFrames(ModPlayer& player, const SongLimits& limits, uint64_t& frames) {
+    frames = 0;
     while (modLoopCount(&player) == 0 && player.stopped == 0 && frames < kMaxWavFrames) {
+        if (frames > limits.maxFrames) return ModuleError::tooLong;
+        if (stopRequested(limits.progress)) return ModuleError::stopped;
         uint64_t k = modAdvance(&player, kRenderBlockFrames);
         if (k > kMaxWavFrames - frames) k = kMaxWavFrames - frames;
         frames += k;
     }
-    return frames;
+    return frames > limits.maxFrames ? ModuleError::tooLong : ModuleError::none;
 }
 
 }  // namespace
@@ -139,13 +141,13 @@ uint32_t modFindStopRead(const ModPlayer& initial) {
     return mu + lambda;
 }
 
-bool prepareSong(Song& song, const uint8_t* image, int32_t size, int32_t sampleRate) {
-    if (sampleRate <= 0 || sampleRate > kMaxWavRate) return false;
-    if (modInit(&song.player, image, size, sampleRate) == 0) return false;
+ModuleError prepareSong(Song& song, const uint8_t* image, int32_t size, int32_t sampleRate,
+                        const SongLimits& limits) {
+    if (sampleRate <= 0 || sampleRate > kMaxWavRate) return ModuleError::invalidRate;
+    if (modInit(&song.player, image, size, sampleRate) == 0) return ModuleError::notPlayable;
     song.player.stopAtRead = modFindStopRead(song.player);
     ModPlayer measuring = song.player;
-    song.frames = countSongFrames(measuring);
-    return true;
+    return countSongFrames(measuring, limits, song.frames);
 }
 
 }  // namespace plinth

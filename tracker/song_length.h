@@ -5,7 +5,9 @@
 
 #include <cstdint>
 
+#include "conversion_control.h"
 #include "mod_player.h"
+#include "module_error.h"
 #include "wav_header.h"
 
 namespace plinth {
@@ -26,10 +28,17 @@ struct Song {
     uint64_t frames = 0;
 };
 
+// What a caller allows a song: its length, and a way to stop measuring it.
+struct SongLimits {
+    uint64_t maxFrames = kMaxWavFrames;  // a longer song fails as tooLong
+    const Progress* progress = nullptr;
+};
+
 // Loads the image (which must outlive the song), sets the stop mark of a song
-// that never loops and measures it. False when the image is not a playable
-// module or the rate is outside 1..kMaxWavRate.
-bool prepareSong(Song& song, const uint8_t* image, int32_t size, int32_t sampleRate);
+// that never loops and measures it. notPlayable when the image is not a
+// playable module, invalidRate outside 1..kMaxWavRate.
+ModuleError prepareSong(Song& song, const uint8_t* image, int32_t size, int32_t sampleRate,
+                        const SongLimits& limits = SongLimits{});
 
 // Line read number at which a song that never loops ends (after exactly one
 // pass through its cycle of lines), or 0 when the song loops or its cycle was

@@ -40,7 +40,8 @@ uint32_t le(const std::vector<uint8_t>& b, size_t at, int bytes) {
 long long songFrames(const ModuleBuilder& module, int rate = 8000, int32_t size = -1) {
     Song song;
     const int32_t bytes = size >= 0 ? size : static_cast<int32_t>(module.image().size());
-    return prepareSong(song, module.image().data(), bytes, rate) ? static_cast<long long>(song.frames) : -1;
+    return prepareSong(song, module.image().data(), bytes, rate) == ModuleError::none ? static_cast<long long>(song.frames)
+                                                                                    : -1;
 }
 // 999 or -1, as MODWAV answers.
 int convert(const std::string& in, const std::string& out, int rate = 8000) {
@@ -198,7 +199,8 @@ TEST(Renderer, InMemoryFramesAreTheFilesSamples) {
         const std::string wavPath = dir / ("song" + std::to_string(rate) + ".wav");
         ASSERT_EQ(convert(dir / "song.mod", wavPath, rate), 999);
         Song song;
-        ASSERT_TRUE(prepareSong(song, module.image().data(), static_cast<int32_t>(module.image().size()), rate));
+        ASSERT_EQ(prepareSong(song, module.image().data(), static_cast<int32_t>(module.image().size()), rate),
+                  ModuleError::none);
         std::vector<int16_t> rendered;
         const SampleSink sink = collectInto(rendered);
         ASSERT_EQ(renderSong(song, sink), ModuleError::none);
