@@ -1,43 +1,43 @@
-// Feeds arbitrary bytes to the resampler as a WAV file: header judgement, then
-// streaming at a target rate picked from the input's last byte.
+// Fuzz entry for the resampler: any byte string as a WAV file, converted by
+// the same internals as ResampleWav and the tool. The last byte picks the
+// target rate and the channel mode; the source rate is the header's own.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <vector>
+#include <string>
 
-#include "stream_resampler.h"
-#include "wav_header.h"
+#include "fuzz_input_file.h"
+#include "resample_file.h"
 
 using namespace plinth;
 
-namespace {
-bool discard(void*, const int16_t*, std::size_t) { return true; }
-}  // namespace
-
-// A canonical header, the samples, and a last byte that picks the rates and the channel mode.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < kWavHeaderBytes + 1) return 0;
-    WavHeader header;
-    decodeWavHeader(data, header);
-    WavInfo info{};
-    if (!parseWavHeader(header, info) || info.bitsPerSample != 16 || info.audioFormat != 1 ||
-        (info.channels != 1 && info.channels != 2)) {
-        return 0;
+    if (size < 1 || size > (1u << 21)) return 0;
+    static const int targets[] = {8000, 11025, 16000, 22050, 44100, 48000, 96000, 7, 1, 0, -5, 8193, 1009};
+    const uint8_t pick = data[size - 1];
+    const int targetRate = targets[pick % 13];
+    const int channelMode = (pick / 13) % 4;
+    const std::string input = fuzzsupport::scratchPath("in.wav");
+    const std::string output = fuzzsupport::scratchPath("out.wav");
+    if (!fuzzsupport::writeScratch(input, data, size - 1)) return 0;
+    ResampleJob job;
+    if (openResampleJob(input, targetRate, channelMode, job).error == ResampleError::none) {
+        const ResampleStatus status = runResampleJob(job, output);
+        // A finished output holds exactly the samples its header declares.
+        if (status.error == ResampleError::none) {
+            std::FILE* file = std::fopen(output.c_str(), "rb");
+            if (file == nullptr) __builtin_trap();
+            std::fseek(file, 0, SEEK_END);
+            const long length = std::ftell(file);
+            uint8_t header[44] = {};
+            std::fseek(file, 0, SEEK_SET);
+            if (std::fread(header, 1, 44, file) != 44) __builtin_trap();
+            std::fclose(file);
+            const uint32_t dataSize = readLe32(header + 40);
+            if (!job.copyOnly && static_cast<long>(dataSize) + 44 != length) __builtin_trap();
+        }
     }
-    static const int rates[] = {8000, 11025, 16000, 22050, 44100, 48000, 96000, 7, 1};
-    const int sourceRate = rates[data[size - 1] % 9];
-    const int targetRate = rates[(data[size - 1] / 9) % 9];
-    if (!ratioSupported(targetRate, sourceRate)) return 0;  // refused by the entry
-    const std::size_t frames = (size - kWavHeaderBytes - 1) / 2 / info.channels;
-    std::vector<int16_t> items(frames * info.channels);
-    std::memcpy(items.data(), data + kWavHeaderBytes, items.size() * 2);
-    StreamResampler resampler;
-    if (startResampler(resampler, targetRate, sourceRate, info.channels, data[size - 1] % 3) != StreamError::none) {
-        return 0;
-    }
-    const SampleSink sink{discard, nullptr};
-    feedResampler(resampler, items.data(), frames, sink);
-    finishResampler(resampler, sink);
+    std::remove(input.c_str());
+    std::remove(output.c_str());
     return 0;
 }
