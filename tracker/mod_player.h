@@ -106,8 +106,16 @@ void slideVolume(ModChannel& channel, int amount);
 int clampVolume(int x);
 
 // Mixing and rendering (mod_mixer.cpp).
-// Writes whole stereo float frames (left, right) and returns the bytes written.
+// Two mixers give the same frames to the bit: the vector one, run with the
+// best instruction set of the machine, and the plain reference.
+enum class ModMixer : uint8_t { Vector, Reference };
+// The vector mixer, or the reference when PLINTH_SCALAR=1 is set in the
+// environment (read once).
+ModMixer modDefaultMixer();
+// Writes whole stereo float frames (left, right) with the default mixer and
+// returns the bytes written.
 uint32_t modRender(ModPlayer* player, float* buffer, uint32_t bytes);
+uint32_t modRenderWith(ModPlayer* player, float* buffer, uint32_t bytes, ModMixer mixer);
 // The same timing as modRender without producing sound: advances the player by
 // up to `frames` frames and returns the number advanced, with the same early
 // returns. Used to measure a song before rendering it.
