@@ -61,7 +61,9 @@ inline float sampleByte(const int8_t* data, uint32_t readable, int index) {
     return static_cast<uint32_t>(index) < readable ? static_cast<float>(data[index]) : 0.0f;
 }
 
-// The vector mixer (mod_mix_simd.cpp): zeroes `count` stereo frames at `out`
-// and adds every sounding channel into them, with the same results as the
-// plain loop over mixChannel.
+// One stretch of the render loop: zeroes `count` stereo frames at `out` and
+// adds every sounding channel into them, in channel order. mixStretch is the
+// plain loop over mixChannel; mixStretchVectors (mod_mix_simd.cpp) gives the
+// same frames and positions to the bit.
+void mixStretch(ModPlayer& player, float* out, int count);
 void mixStretchVectors(ModPlayer& player, float* out, int count);

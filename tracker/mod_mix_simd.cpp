@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "mod_mix.h"
+#include "vector_targets.h"
 
 // Built once, not per instruction set: the position chains are scalar.
 #ifndef PLINTH_MOD_MIX_SIMD_ONCE
@@ -54,15 +55,17 @@ inline void finishPass(PositionWalker& walker) {
     startPass(walker);
 }
 
-inline PositionWalker startWalker(ModPlayer& player, ModChannel& channel, int frames) {
-    PositionWalker walker{};
+// Fills the walker in place: built elsewhere and copied, its mixed-width
+// fields would be stored and read back in pieces that the processor cannot
+// forward.
+inline void startWalker(PositionWalker& walker, ModPlayer& player, ModChannel& channel, int frames) {
     walker.channel = &channel;
     walker.mix = channelMix(player, channel);
     walker.position = channel.position;
     walker.increment = channel.increment;
     walker.left = frames;
+    walker.done = false;
     startPass(walker);
-    return walker;
 }
 
 static_assert(kGroupChannels == 4, "stepChains steps four chains");
@@ -141,10 +144,6 @@ inline void stepGroup(PositionWalker* group, int size, float (*positions)[kBlock
 }  // namespace plinth::mix
 #endif  // PLINTH_MOD_MIX_SIMD_ONCE
 
-// NEON is the instruction set on ARM64; its scalable extensions are left out.
-#ifndef HWY_DISABLED_TARGETS
-#define HWY_DISABLED_TARGETS (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128)
-#endif
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "mod_mix_simd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -205,8 +204,9 @@ void mixPositions(const ChannelMix& mix, float* positions, int frames, float* le
     const IntTag di;
     const size_t lanes = hn::Lanes(d);
     const size_t count = static_cast<size_t>(frames);
-    // Positions past the channel's frames read byte 0: harmless, and masked.
-    for (size_t k = count; k < count + lanes; ++k) positions[k] = 0.0f;
+    // Lanes past the channel's frames repeat its last position: they read
+    // the same bytes, and their sums are masked out.
+    for (size_t k = count; k < count + lanes; ++k) positions[k] = positions[count - 1];
 
     const auto one = hn::Set(d, 1.0f);
     const auto leftGain = hn::Set(d, mix.leftGain);
@@ -244,15 +244,16 @@ void mixPositions(const ChannelMix& mix, float* positions, int frames, float* le
             const auto window = hn::BitCast(di, blockWindows(d8, mix.data, firsts));
             // Each byte lands in the top of its lane; the shift extends its sign.
             const auto atI = hn::Or(hn::ShiftLeft<24>(offset), emptyBytes);
-            auto atJ = hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, hn::Add(atI, nextByte)));
+            const auto atNext = hn::Add(atI, nextByte);
+            a = hn::ConvertTo(d, hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, atNext)));
+            b = hn::ConvertTo(d, hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, atI)));
             if (!hn::AllFalse(di, wraps)) {
+                // j went back to the loop start: read those lanes one by one.
                 hn::Vec<FloatTag> wrapped;
                 hn::Vec<FloatTag> unused;
                 readLanes(mix, i, j, wrapped, unused);
-                atJ = hn::IfThenElse(wraps, hn::ConvertTo(di, wrapped), atJ);
+                a = hn::IfThenElse(hn::RebindMask(d, wraps), wrapped, a);
             }
-            a = hn::ConvertTo(d, atJ);
-            b = hn::ConvertTo(d, hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, atI)));
         } else {
             readLanes(mix, i, j, a, b);
         }
@@ -296,7 +297,7 @@ void MixStretch(ModPlayer& player, float* out, int count) {
         ModChannel& channel = player.channels[c];
         // Without a pitch a channel adds nothing and stays where it is.
         if (channelSounds(player, channel) && channel.increment > 0.0f) {
-            walkers[sounding++] = startWalker(player, channel, count);
+            startWalker(walkers[sounding++], player, channel, count);
         }
     }
 
@@ -334,6 +335,8 @@ HWY_EXPORT(MixStretch);
 void mixStretchVectors(ModPlayer& player, float* out, int count) {
     HWY_DYNAMIC_DISPATCH(plinth::mix::MixStretch)(player, out, count);
 }
+
+int64_t vectorTargets() { return HWY_TARGETS; }
 
 ModMixer modDefaultMixer() {
     static const ModMixer chosen = [] {

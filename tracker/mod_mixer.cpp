@@ -29,14 +29,11 @@ uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames, ModMixer m
         if (n < 1) n = 1;
         const uint32_t count = static_cast<uint32_t>(n) < left ? static_cast<uint32_t>(n) : left;
 
-        if (out != nullptr && mixer == ModMixer::Vector) {
-            mixStretchVectors(player, out, static_cast<int>(count));
-            out += count * 2;
-        } else if (out != nullptr) {
-            for (uint32_t k = 0; k < count * 2; ++k) out[k] = 0.0f;
-            for (int c = 0; c < player.channelCount; ++c) {
-                ModChannel& ch = player.channels[c];
-                if (channelSounds(player, ch)) mixChannel(player, ch, out, static_cast<int>(count));
+        if (out != nullptr) {
+            if (mixer == ModMixer::Vector) {
+                mixStretchVectors(player, out, static_cast<int>(count));
+            } else {
+                mixStretch(player, out, static_cast<int>(count));
             }
             out += count * 2;
         }
@@ -127,6 +124,14 @@ void mixChannel(ModPlayer& player, ModChannel& channel, float* frames, int count
         if (!endOfPass(mix, channel.position)) return;
         left -= passCount;
         if (passCount <= 0) return;
+    }
+}
+
+void mixStretch(ModPlayer& player, float* out, int count) {
+    for (int k = 0; k < count * 2; ++k) out[k] = 0.0f;
+    for (int c = 0; c < player.channelCount; ++c) {
+        ModChannel& channel = player.channels[c];
+        if (channelSounds(player, channel)) mixChannel(player, channel, out, count);
     }
 }
 

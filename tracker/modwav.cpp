@@ -9,11 +9,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include "output_file.h"
+#include "pcm_block.h"
 
 namespace {
 
 constexpr int kBlockFrames = 512;
+constexpr size_t kStreamBufferBytes = 1 << 16;
 
 // Bound on the line reads of the cycle search (a few seconds at most). A
 // cycle that Brent's method has not closed within this many reads spans more
@@ -148,9 +152,14 @@ int convert(const char* inPath, const char* outPath, int sampleRate) {
     ModPlayer measuring = player;
     const long long frames = countSongFrames(measuring);
 
+    // Declared before the output so that it outlives the stream using it.
+    const std::unique_ptr<char[]> streamBuffer(new char[kStreamBufferBytes]);
     plinth::OutputFile output;
     if (!plinth::openOutputFile(outPath, output)) return -1;
     plinth::OutputFileGuard guard(output);
+    // Large writes: a system call per default-sized buffer costs more than
+    // the mixing of a block.
+    std::setvbuf(output.stream, streamBuffer.get(), _IOFBF, kStreamBufferBytes);
     if (!writeHeader(output.stream, static_cast<uint32_t>(sampleRate), frames)) return -1;
 
     float floatBlock[kBlockFrames * 2];
@@ -159,11 +168,7 @@ int convert(const char* inPath, const char* outPath, int sampleRate) {
     while (modLoopCount(&player) == 0 && player.stopped == 0 && written < kMaxWavFrames) {
         long long k = modRender(&player, floatBlock, sizeof floatBlock) >> 3;
         if (k > kMaxWavFrames - written) k = kMaxWavFrames - written;
-        for (long long i = 0; i < k * 2; ++i) {
-            const uint16_t sample = static_cast<uint16_t>(floatToSample(floatBlock[i]));
-            sampleBlock[2 * i] = static_cast<uint8_t>(sample & 0xFF);
-            sampleBlock[2 * i + 1] = static_cast<uint8_t>(sample >> 8);
-        }
+        floatsToPcm16(floatBlock, static_cast<size_t>(k) * 2, sampleBlock);
         if (k > 0 && std::fwrite(sampleBlock, static_cast<size_t>(k) * 4, 1, output.stream) != 1) return -1;
         written += k;
     }
