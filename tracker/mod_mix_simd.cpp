@@ -330,10 +330,14 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace plinth::mix {
 HWY_EXPORT(MixStretch);
+// Called by name from within the table's namespace, as the dispatch requires.
+void dispatchMixStretch(ModPlayer& player, float* out, int count) {
+    HWY_DYNAMIC_DISPATCH(MixStretch)(player, out, count);
+}
 }  // namespace plinth::mix
 
 void mixStretchVectors(ModPlayer& player, float* out, int count) {
-    HWY_DYNAMIC_DISPATCH(plinth::mix::MixStretch)(player, out, count);
+    plinth::mix::dispatchMixStretch(player, out, count);
 }
 
 int64_t vectorTargets() { return HWY_TARGETS; }

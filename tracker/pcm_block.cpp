@@ -45,6 +45,10 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace plinth::pcm {
 HWY_EXPORT(FloatsToPcm16);
+// Called by name from within the table's namespace, as the dispatch requires.
+void dispatchFloatsToPcm16(const float* values, size_t count, uint8_t* bytes) {
+    HWY_DYNAMIC_DISPATCH(FloatsToPcm16)(values, count, bytes);
+}
 }  // namespace plinth::pcm
 
 void floatsToPcm16Reference(const float* values, size_t count, uint8_t* bytes) {
@@ -56,7 +60,7 @@ void floatsToPcm16Reference(const float* values, size_t count, uint8_t* bytes) {
 }
 
 void floatsToPcm16Vectors(const float* values, size_t count, uint8_t* bytes) {
-    HWY_DYNAMIC_DISPATCH(plinth::pcm::FloatsToPcm16)(values, count, bytes);
+    plinth::pcm::dispatchFloatsToPcm16(values, count, bytes);
 }
 
 void floatsToPcm16(const float* values, size_t count, uint8_t* bytes) {
