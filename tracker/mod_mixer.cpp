@@ -43,7 +43,12 @@ uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames, ModMixer m
         player.tickSamples = player.tickSamples + static_cast<float>(count);
         if (player.tickSamples >= player.samplesPerTick) {
             player.tickSamples = player.tickSamples - player.samplesPerTick;
-            processTick(player);
+            // Measuring needs only the timing, which the channels never steer.
+            if (out != nullptr) {
+                processTick(player);
+            } else {
+                advanceTick(player);
+            }
             bool early = false;
             if (player.line == 0 && player.tick == 0) {
                 // Arriving at line 0 of an order played before counts a loop.

@@ -97,6 +97,10 @@ int periodIndex(int period);
 
 // Ticks (mod_tick.cpp).
 void processTick(ModPlayer& player);
+// The part of processTick that moves the song on: the tick counter and, at
+// the end of a line, the next line read. The channels' effects are left out;
+// the lines read and the timing never depend on them.
+void advanceTick(ModPlayer& player);
 void updatePitch(ModPlayer& player, ModChannel& channel);
 void updateVolume(ModPlayer& player, ModChannel& channel);
 int lfoValue(const ModPlayer& player, const ModChannel& channel, unsigned phase);
@@ -116,9 +120,10 @@ ModMixer modDefaultMixer();
 // returns the bytes written.
 uint32_t modRender(ModPlayer* player, float* buffer, uint32_t bytes);
 uint32_t modRenderWith(ModPlayer* player, float* buffer, uint32_t bytes, ModMixer mixer);
-// The same timing as modRender without producing sound: advances the player by
+// The same timing as modRender without producing sound: advances the song by
 // up to `frames` frames and returns the number advanced, with the same early
-// returns. Used to measure a song before rendering it.
+// returns. Only the song's position and timing move (advanceTick); the
+// channels are left behind. Used to measure a song before rendering it.
 uint32_t modAdvance(ModPlayer* player, uint32_t frames);
 void mixChannel(ModPlayer& player, ModChannel& channel, float* frames, int count);
 int modLoopCount(const ModPlayer* player);

@@ -109,6 +109,25 @@ TEST(SongLength, LoopCountedOnlyInTheSecondPassOfTheCycle) {
     EXPECT_EQ(songFrames(module), 184 * 960);
 }
 
+// The measuring pass moves only the song position; the render that follows
+// processes the channels too. Both must end on the same frame.
+TEST(SongLength, MeasuredAsLongAsRendered) {
+    TestRandom random{31};
+    for (int channels : {1, 4, 8, 32}) {
+        for (int rate : {8000, 22050, 1000}) {
+            const ModuleBuilder module = composeRandomModule(random, channels);
+            ModPlayer player;
+            ASSERT_EQ(modPrepareSong(&player, module.image().data(), static_cast<int32_t>(module.image().size()), rate), 1);
+            std::vector<float> block(1024);
+            long long rendered = 0;
+            while (modLoopCount(&player) == 0 && player.stopped == 0) {
+                rendered += modRender(&player, block.data(), 4096) / 8;
+            }
+            EXPECT_EQ(songFrames(module, rate), rendered) << channels << " channels at " << rate;
+        }
+    }
+}
+
 TEST(SongLength, FramesNeverPassTheHeaderLimit) {
     ModuleBuilder module;
     EXPECT_EQ(songFrames(module, kMaxWavRate), kMaxWavFrames);

@@ -48,22 +48,6 @@ long firstDifference(const std::vector<T>& a, const std::vector<T>& b) {
     return -1;
 }
 
-struct Random {
-    uint32_t state;
-    uint32_t next() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    }
-    int below(int n) { return static_cast<int>(next() % static_cast<uint32_t>(n)); }
-    float unit() { return static_cast<float>(next() >> 8) * 0x1p-24f; }
-    template <class T, size_t N>
-    T pick(const T (&choices)[N]) {
-        return choices[below(static_cast<int>(N))];
-    }
-};
-
 // The image in a heap block of exactly its size, so that the sanitizers
 // catch any read past its end.
 struct ExactImage {
@@ -75,68 +59,6 @@ struct ExactImage {
     std::unique_ptr<uint8_t[]> bytes;
     int32_t size;
 };
-
-std::string channelTag(int channels) {
-    if (channels < 10) return std::to_string(channels) + "CHN";
-    return std::to_string(channels) + "CH";
-}
-
-// Samples of every shape: empty, one word, tiny and long loops, loops that
-// pass the sample's end or start beyond it, no loop; the image ends inside or
-// right after the last sample's data, so the bytes after it are outside.
-void addSamples(ModuleBuilder& module, Random& random) {
-    const int lengths[] = {0, 1, 2, 3, 16, 17, 64, 500, 1500};
-    std::vector<int8_t> data;
-    for (int n = 1; n <= 31; ++n) {
-        const int words = random.pick(lengths);
-        int loopStart = 0;
-        int loopWords = 0;
-        switch (random.below(6)) {
-            case 0: loopWords = 1; break;                                  // no loop
-            case 1: loopStart = words / 2; loopWords = 2; break;           // tiny
-            case 2: loopWords = words; break;                              // whole sample
-            case 3: loopStart = words / 3; loopWords = words; break;       // past the end
-            case 4: loopStart = words + 5; loopWords = 3; break;           // beyond the end
-            default: break;                                                // none
-        }
-        module.sample(n, words, random.below(16), random.below(65), loopStart, loopWords);
-        for (int i = 0; i < 2 * words; ++i) data.push_back(static_cast<int8_t>(random.next() >> 24));
-    }
-    // Often cut the image short: the last samples then end at its end.
-    if (random.below(2) == 0 && !data.empty()) data.resize(data.size() - static_cast<size_t>(random.below(200)) % data.size());
-    module.data(data);
-}
-
-struct RandomModule {
-    ModuleBuilder builder;
-    int channels;
-};
-
-RandomModule composeModule(Random& random, int channels) {
-    const int patterns = 2;
-    RandomModule module{ModuleBuilder(channels, patterns, channelTag(channels).c_str()), channels};
-    module.builder.song(3).order(0, 0).order(1, 1).order(2, 0);
-    const int periods[] = {856, 428, 214, 113, 1712, 57, 28, 1};
-    for (int pattern = 0; pattern < patterns; ++pattern) {
-        for (int line = 0; line < 64; ++line) {
-            for (int c = 0; c < channels; ++c) {
-                if (random.below(3) == 0) continue;
-                const int sample = random.below(4) == 0 ? 0 : 1 + random.below(31);
-                const int period = random.below(3) == 0 ? 0 : random.pick(periods) + random.below(8);
-                int effect = random.below(16);
-                int param = random.below(256);
-                // Keep the song moving: few jumps, breaks and slow speeds.
-                if ((effect == 11 || effect == 13) && (c != 0 || random.below(16) != 0)) effect = 0;
-                if (effect == 15 && param < 32) param = 3 + param % 4;
-                if (effect == kExtended && (param >> 4) == 0xE) param &= 0xF1;  // short pattern delays
-                if (effect == kExtended && (param >> 4) == 0x6 && (c != 0 || random.below(16) != 0)) param &= 0x0F;
-                module.builder.cell(pattern, line, c, sample, period, effect, param);
-            }
-        }
-    }
-    addSamples(module.builder, random);
-    return module;
-}
 
 // Renders up to `frames` frames with the given mixer and buffer size.
 std::vector<float> render(const std::vector<uint8_t>& image, int rate, uint32_t bufferBytes, size_t frames,
@@ -154,7 +76,7 @@ std::vector<float> render(const std::vector<uint8_t>& image, int rate, uint32_t 
 }
 
 TEST(VectorMixer, RendersSongsAsThePlainMixer) {
-    Random random{2024};
+    TestRandom random{2024};
     const int channelCounts[] = {1, 2, 3, 4, 5, 8, 13, 32};
     const int rates[] = {8000, 44100, 11111, 1000, 384000};
     // The buffer of the converter, an odd one, and one that holds several
@@ -162,16 +84,16 @@ TEST(VectorMixer, RendersSongsAsThePlainMixer) {
     const uint32_t buffers[] = {4096, 8 * 37 + 5, 8 * 20000};
     for (int channels : channelCounts) {
         for (int rate : rates) {
-            const RandomModule module = composeModule(random, channels);
+            const ModuleBuilder module = composeRandomModule(random, channels);
             const uint32_t buffer = random.pick(buffers);
             const size_t frames = rate > 100000 ? 120000 : 40000;
             SCOPED_TRACE(std::to_string(channels) + " channels at " + std::to_string(rate) + " Hz, buffer " +
                          std::to_string(buffer));
-            const std::vector<float> plain = render(module.builder.image(), rate, buffer, frames, ModMixer::Reference);
+            const std::vector<float> plain = render(module.image(), rate, buffer, frames, ModMixer::Reference);
             ASSERT_GT(plain.size(), 0u);
 
             forEachTarget([&] {
-                const std::vector<float> vector = render(module.builder.image(), rate, buffer, frames, ModMixer::Vector);
+                const std::vector<float> vector = render(module.image(), rate, buffer, frames, ModMixer::Vector);
                 EXPECT_EQ(firstDifference(plain, vector), -1);
             });
         }
@@ -181,14 +103,14 @@ TEST(VectorMixer, RendersSongsAsThePlainMixer) {
 // One stretch of random channels: positions inside, at and beyond the loop
 // and sample ends, pitches from none to far more than a sample per frame.
 TEST(VectorMixer, MixesRandomChannelStatesAsThePlainMixer) {
-    Random random{7};
+    TestRandom random{7};
     const float increments[] = {0.0f, 1e-6f, 0.01f, 0.1875f, 0.5f, 0.999f, 1.0f, 1.0360279f, 2.5f,
                                 3.99f, 4.0f, 4.67f, 15.0f, 17.25f, 300.0f, 65536.5f, 4.5e8f};
     const int counts[] = {1, 2, 3, 15, 16, 17, 63, 160, 511, 512, 513, 882, 1500};
     for (int round = 0; round < 300; ++round) {
         const int channels = 1 + random.below(32);
         ModuleBuilder module(channels, 1, channelTag(channels).c_str());
-        addSamples(module, random);
+        addRandomSamples(module, random);
         const ExactImage exact(module.image());
         ModPlayer player;
         ASSERT_TRUE(exact.init(player));
@@ -253,7 +175,7 @@ TEST(VectorConversion, ConvertsAsThePlainLoop) {
     EXPECT_EQ(bytes[0], 0xFF);  // little-endian
     EXPECT_EQ(bytes[1], 0x7F);
 
-    Random random{99};
+    TestRandom random{99};
     for (int i = 0; i < 2000; ++i) {
         const float scale = i % 3 == 0 ? 2.0f : 1.0f;
         values.push_back((random.unit() * 2.0f - 1.0f) * scale);
