@@ -195,6 +195,13 @@ hn::Vec<D> blockWindows(D d, const int8_t* data, const int32_t* firsts) {
         return hn::Combine(d, blockWindows(half, data, firsts + kHalfLanes), blockWindows(half, data, firsts));
     }
 }
+
+template <class D>
+hn::Vec<D> blockWindows(D d, const int8_t* data, hn::Vec<IntTag> i) {
+    HWY_ALIGN int32_t firsts[kMaxLanes];
+    hn::Store(i, IntTag(), firsts);
+    return blockWindows(d, data, firsts);
+}
 #endif
 
 // Adds one channel into frames 0..frames-1 of the block, given the position
@@ -217,12 +224,25 @@ void mixPositions(const ChannelMix& mix, float* positions, int frames, float* le
 #if HWY_TARGET != HWY_SCALAR
     const UintTag du;
     const ByteTag d8;
-    // Every lane's bytes i and i + 1 lie within sixteen bytes from the first
-    // lane of its block, and those sixteen bytes inside the image.
-    const auto windowSpan = hn::Set(du, 15u);
+    // Bytes come from sixteen-byte windows inside the image: one from the
+    // first lane's byte in each 128-bit block, and for a looped sample one
+    // from the loop start, where a wrapped j and the frames after a jump back
+    // read. A lane whose bytes lie in neither is read on its own.
+    const auto windowSpan = hn::Set(du, 15u);  // i and i + 1 both inside
+    const auto windowBytes = hn::Set(du, 16u);
     const auto windowLimit = hn::Set(du, mix.readable > 15 ? mix.readable - 15 : 0u);
+    const int loopStart = mix.loopEnd - mix.loopLength;
+    const bool loopWindowInside = mix.loopLength > 2 && static_cast<uint32_t>(loopStart) + 16u <= mix.readable;
+    const auto loopWindow =
+        loopWindowInside ? hn::BitCast(di, hn::LoadDup128(d8, mix.data + loopStart)) : hn::Zero(di);
+    const auto loopStartInt = hn::Set(di, loopStart);
     const auto emptyBytes = hn::Set(di, 0x00808080);  // table indices that give 0
     const auto nextByte = hn::Set(di, 1 << 24);
+    // The byte at `offset` in each lane's window, sign-extended.
+    const auto lookUp = [&](hn::Vec<IntTag> window, hn::Vec<IntTag> offset) {
+        const auto index = hn::Or(hn::ShiftLeft<24>(offset), emptyBytes);  // lands in the top byte
+        return hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, index));
+    };
 #endif
 
     for (size_t k = 0; k < count; k += lanes) {
@@ -236,23 +256,32 @@ void mixPositions(const ChannelMix& mix, float* positions, int frames, float* le
         hn::Vec<FloatTag> a;
         hn::Vec<FloatTag> b;
 #if HWY_TARGET != HWY_SCALAR
-        const auto offset = hn::Sub(i, hn::Broadcast<0>(i));
-        if (hn::AllTrue(du, hn::And(hn::Lt(hn::BitCast(du, offset), windowSpan),
-                                    hn::Lt(hn::BitCast(du, i), windowLimit)))) {
-            HWY_ALIGN int32_t firsts[kMaxLanes];
-            hn::Store(i, di, firsts);
-            const auto window = hn::BitCast(di, blockWindows(d8, mix.data, firsts));
-            // Each byte lands in the top of its lane; the shift extends its sign.
-            const auto atI = hn::Or(hn::ShiftLeft<24>(offset), emptyBytes);
-            const auto atNext = hn::Add(atI, nextByte);
-            a = hn::ConvertTo(d, hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, atNext)));
-            b = hn::ConvertTo(d, hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, atI)));
-            if (!hn::AllFalse(di, wraps)) {
-                // j went back to the loop start: read those lanes one by one.
-                hn::Vec<FloatTag> wrapped;
-                hn::Vec<FloatTag> unused;
-                readLanes(mix, i, j, wrapped, unused);
-                a = hn::IfThenElse(hn::RebindMask(d, wraps), wrapped, a);
+        const auto first = hn::Broadcast<0>(i);
+        const auto offset = hn::Sub(i, first);
+        const auto inWindow = hn::And(hn::Lt(hn::BitCast(du, offset), windowSpan), hn::Lt(hn::BitCast(du, i), windowLimit));
+        const bool allInWindow = hn::AllTrue(du, inWindow);
+        const bool anyWraps = !hn::AllFalse(di, wraps);
+        if (allInWindow && !anyWraps) {
+            const auto window = hn::BitCast(di, blockWindows(d8, mix.data, i));
+            a = hn::ConvertTo(d, lookUp(window, hn::Add(offset, oneInt)));
+            b = hn::ConvertTo(d, lookUp(window, offset));
+        } else if (loopWindowInside && hn::AllTrue(du, hn::Lt(hn::BitCast(du, first), windowLimit))) {
+            const auto fromLoop = hn::Sub(i, loopStartInt);
+            const auto wrappedFromLoop = hn::Sub(j, loopStartInt);
+            const auto inLoopWindow = hn::Lt(hn::BitCast(du, fromLoop), windowSpan);
+            const auto wrappedInLoopWindow = hn::Lt(hn::BitCast(du, wrappedFromLoop), windowBytes);
+            const auto found =
+                hn::And(hn::Or(inWindow, inLoopWindow), hn::Or(hn::Not(hn::RebindMask(du, wraps)), wrappedInLoopWindow));
+            if (hn::AllTrue(du, found)) {
+                const auto window = hn::BitCast(di, blockWindows(d8, mix.data, i));
+                const auto ownWindow = hn::RebindMask(di, inWindow);
+                const auto atI = hn::IfThenElse(ownWindow, lookUp(window, offset), lookUp(loopWindow, fromLoop));
+                const auto atNext = hn::IfThenElse(ownWindow, lookUp(window, hn::Add(offset, oneInt)),
+                                                   lookUp(loopWindow, hn::Add(fromLoop, oneInt)));
+                a = hn::ConvertTo(d, hn::IfThenElse(wraps, lookUp(loopWindow, wrappedFromLoop), atNext));
+                b = hn::ConvertTo(d, atI);
+            } else {
+                readLanes(mix, i, j, a, b);
             }
         } else {
             readLanes(mix, i, j, a, b);
