@@ -4,7 +4,8 @@
 # and 32 channels (about 245 s of music) and examples/example.mod, at 8000 Hz
 # (through MODWAV) and with --rate 44100. `cp` of the finished output is the
 # floor. Median of five rounds; every output is compared with the old one byte
-# for byte, and any difference stops the script.
+# for byte, and any difference stops the script. Processor time (user and
+# system) is shown beside the wall time.
 #   benchmarks/mod2wav_wall_time.sh [build-dir]
 # The old commit is checked out as a git worktree and built once, in
 # $PLINTH_BASELINE_DIR (default /tmp/plinth-61cff94).
@@ -31,16 +32,18 @@ for channels in 4 8 32; do
 done
 cp "$root/examples/example.mod" "$work/example.mod"
 
-# Runs a command and prints its wall time in seconds.
-wall() {
-  local start=$EPOCHREALTIME
-  "$@" >/dev/null 2>&1
-  local end=$EPOCHREALTIME
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f\n", e - s }'
+# Runs a command and prints its wall time and its processor time (user and
+# system) in seconds. On a shared machine the processor time is the steadier.
+TIMEFORMAT='%3R %3U %3S'
+measure() {
+  { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }'
 }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# Median of column $1 of the lines read.
+median() { awk -v c="$1" '{ print $c }' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+ratio() { awk -v b="$1" -v a="$2" 'BEGIN { printf "%.2fx", b / a }'; }
 
-printf '%-14s %-6s | %8s | %8s | %8s | %7s\n' module rate cp "$old_commit" now speedup
+printf '%-14s %-6s | %7s | %8s | %8s | %7s || %8s | %8s | %7s\n' \
+  module rate cp "$old_commit" now speedup "cpu old" "cpu now" speedup
 for module in bench4 bench8 bench32 example; do
   for rate in 8000 44100; do
     options=()
@@ -50,18 +53,20 @@ for module in bench4 bench8 bench32 example; do
     : >"$work/new.times"
     for ((round = 0; round < rounds; ++round)); do
       rm -f "$work/old.wav" "$work/new.wav" "$work/copy.wav"
-      wall "$old" mod2wav "$work/$module.mod" "$work/old.wav" "${options[@]}" >>"$work/old.times"
-      wall "$new" mod2wav "$work/$module.mod" "$work/new.wav" "${options[@]}" >>"$work/new.times"
-      wall cp "$work/old.wav" "$work/copy.wav" >>"$work/cp.times"
+      measure "$old" mod2wav "$work/$module.mod" "$work/old.wav" "${options[@]}" >>"$work/old.times"
+      measure "$new" mod2wav "$work/$module.mod" "$work/new.wav" "${options[@]}" >>"$work/new.times"
+      measure cp "$work/old.wav" "$work/copy.wav" >>"$work/cp.times"
       if ! cmp -s "$work/old.wav" "$work/new.wav"; then
         echo "$module at $rate Hz: the output differs from $old_commit's" >&2
         exit 1
       fi
     done
-    copy=$(median <"$work/cp.times")
-    before=$(median <"$work/old.times")
-    after=$(median <"$work/new.times")
-    speedup=$(awk -v b="$before" -v a="$after" 'BEGIN { printf "%.2fx", b / a }')
-    printf '%-14s %-6s | %7.3fs | %7.3fs | %7.3fs | %7s\n' "$module.mod" "$rate" "$copy" "$before" "$after" "$speedup"
+    copy=$(median 1 <"$work/cp.times")
+    before=$(median 1 <"$work/old.times")
+    after=$(median 1 <"$work/new.times")
+    cpuBefore=$(median 2 <"$work/old.times")
+    cpuAfter=$(median 2 <"$work/new.times")
+    printf '%-14s %-6s | %6.3fs | %7.3fs | %7.3fs | %7s || %7.3fs | %7.3fs | %7s\n' "$module.mod" "$rate" \
+      "$copy" "$before" "$after" "$(ratio "$before" "$after")" "$cpuBefore" "$cpuAfter" "$(ratio "$cpuBefore" "$cpuAfter")"
   done
 done
