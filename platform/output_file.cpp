@@ -97,6 +97,10 @@ bool namesOwnDescriptor(const std::string& path, int& fd) {
     return false;
 }
 
+// Large writes: a system call per default-sized buffer costs more than
+// producing the samples.
+void useLargeBuffer(std::FILE* stream) { std::setvbuf(stream, nullptr, _IOFBF, 1 << 16); }
+
 }  // namespace
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
@@ -135,8 +139,10 @@ bool OutputFile::open(const std::string& path, int& systemError) {
         if (stream_ == nullptr) {
             systemError = errno;
             if (fd >= 0) close(fd);
+            return false;
         }
-        return stream_ != nullptr;
+        useLargeBuffer(stream_);
+        return true;
     }
     path_ = resolveSymlink(path);
 
@@ -148,8 +154,12 @@ bool OutputFile::open(const std::string& path, int& systemError) {
             return false;
         }
         stream_ = std::fopen(path_.c_str(), "wb");
-        if (stream_ == nullptr) systemError = errno;
-        return stream_ != nullptr;
+        if (stream_ == nullptr) {
+            systemError = errno;
+            return false;
+        }
+        useLargeBuffer(stream_);
+        return true;
     }
 
     folder_ = folderOf(path_);
@@ -171,6 +181,7 @@ bool OutputFile::open(const std::string& path, int& systemError) {
         if (!unnamed) unlink(tempPath.c_str());
         return false;
     }
+    useLargeBuffer(stream_);
     building_ = true;
     tempPath_ = tempPath;
     return true;

@@ -2,7 +2,7 @@
 // interpolation into stereo float frames, in stretches that end at the next
 // tick boundary, and counts the song's loops.
 
-#include "mod_player.h"
+#include "mod_mix.h"
 
 namespace plinth {
 
@@ -14,18 +14,13 @@ constexpr int kNoLoopEnd = 0xFFFFFF;
 
 int bigEndianWord(const uint8_t* p) { return (p[0] << 8) | p[1]; }
 
-// Bytes past the end of the module image are never read; they count as 0.
-float sampleByte(const int8_t* data, uint32_t readable, int index) {
-    return static_cast<uint32_t>(index) < readable ? static_cast<float>(data[index]) : 0.0f;
-}
-
 bool orderVisited(const ModPlayer& player) {
     return (player.visitedOrders[player.orderIndex >> 3] & (1u << (player.orderIndex & 7))) != 0;
 }
 
 // Produces up to `frames` frames at `out`, or only advances time when `out` is
 // null. Returns the number of frames.
-uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames) {
+uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames, ModMixer mixer) {
     uint32_t left = frames;
     uint32_t done = 0;
     for (;;) {
@@ -37,12 +32,10 @@ uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames) {
         const uint32_t count = static_cast<uint32_t>(n) < left ? static_cast<uint32_t>(n) : left;
 
         if (out != nullptr) {
-            for (uint32_t k = 0; k < count * 2; ++k) out[k] = 0.0f;
-            for (int c = 0; c < player.channelCount; ++c) {
-                ModChannel& ch = player.channels[c];
-                if (ch.sample != 0 && player.samples[ch.sample - 1].data != nullptr && ch.position >= 0.0f) {
-                    mixChannel(player, ch, out, static_cast<int>(count));
-                }
+            if (mixer == ModMixer::Vector) {
+                mixStretchVectors(player, out, static_cast<int>(count));
+            } else {
+                mixStretch(player, out, static_cast<int>(count));
             }
             out += count * 2;
         }
@@ -52,7 +45,12 @@ uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames) {
         player.tickSamples = player.tickSamples + static_cast<float>(count);
         if (player.tickSamples >= player.samplesPerTick) {
             player.tickSamples = player.tickSamples - player.samplesPerTick;
-            processTick(player);
+            // Measuring needs only the timing, which the channels never steer.
+            if (out != nullptr) {
+                processTick(player);
+            } else {
+                advanceTick(player);
+            }
             bool early = false;
             if (player.line == 0 && player.tick == 0) {
                 // Arriving at line 0 of an order played before counts a loop;
@@ -77,84 +75,86 @@ uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames) {
 
 }  // namespace
 
+ChannelMix channelMix(const ModPlayer& player, const ModChannel& channel) {
+    const ModSample& sample = player.samples[channel.sample - 1];
+    const uint8_t* header = sampleHeader(player.source, channel.sample);
+    ChannelMix mix;
+    mix.data = sample.data;
+    mix.readable = static_cast<uint32_t>(player.source + player.sourceSize - reinterpret_cast<const uint8_t*>(sample.data));
+    mix.loopLength = 2 * bigEndianWord(header + kSampleLoopLengthField);
+    mix.loopEnd = mix.loopLength > 2 ? mix.loopLength + 2 * bigEndianWord(header + kSampleLoopStartField) : kNoLoopEnd;
+    mix.sampleLength = static_cast<int>(sample.length);
+    mix.endOfPlay = static_cast<float>(modMin(mix.loopEnd, mix.sampleLength) + 1);
+    const float volumeFactor = static_cast<float>(channel.realVolume) * kVolumeScale;
+    const float panFactor = static_cast<float>(channel.pan) * kPanScale;
+    mix.leftGain = (1.0f - panFactor) * volumeFactor;
+    mix.rightGain = panFactor * volumeFactor;
+    return mix;
+}
+
+bool channelSounds(const ModPlayer& player, const ModChannel& channel) {
+    return channel.sample != 0 && player.samples[channel.sample - 1].data != nullptr && channel.position >= 0.0f;
+}
+
+// The plain mixer, one frame after another: the reference the vector mixer
+// must equal bit for bit.
 void mixChannel(ModPlayer& player, ModChannel& channel, float* frames, int count) {
     // Without a pitch the channel adds nothing and stays where it is.
     if (!(channel.increment > 0.0f)) return;
-
-    const ModSample& sample = player.samples[channel.sample - 1];
-    const uint8_t* header = player.source + 20 + (channel.sample - 1) * 30;
-    const int loopLength = 2 * bigEndianWord(header + 28);
-    const int loopEnd = loopLength > 2 ? loopLength + 2 * bigEndianWord(header + 26) : kNoLoopEnd;
-    const int sampleLength = static_cast<int>(sample.length);
-    const float endOfPlay = static_cast<float>(modMin(loopEnd, sampleLength) + 1);
-    const float volumeFactor = static_cast<float>(channel.realVolume) * kVolumeScale;
-    const float panFactor = static_cast<float>(channel.pan) * kPanScale;
-    const float leftGain = (1.0f - panFactor) * volumeFactor;
-    const float rightGain = panFactor * volumeFactor;
-
-    const int8_t* data = sample.data;
-    const uint8_t* imageEnd = player.source + player.sourceSize;
-    const uint32_t readable = static_cast<uint32_t>(imageEnd - reinterpret_cast<const uint8_t*>(data));
+    const ChannelMix mix = channelMix(player, channel);
 
     int left = count;
     float* out = frames;
     for (;;) {
-        // Frames whose positions stay below the end of play. The quotient is
-        // compared before its conversion, which therefore never overflows.
-        const float q = (endOfPlay - channel.position) / channel.increment;
-        int passCount;
-        if (!(q < static_cast<float>(left))) {
-            passCount = left;
-        } else if (q < 1.0f) {
-            passCount = 0;
-        } else {
-            passCount = static_cast<int>(q);
-        }
-        if (passCount == 0 && channel.position < endOfPlay) passCount = 1;
-        passCount = modMin(passCount, left);
-
+        const int passCount = passFrames(mix, channel.position, channel.increment, left);
         for (int k = 0; k < passCount; ++k) {
             const float p = channel.position;
             const int i = static_cast<int>(p);
             const float f = p - static_cast<float>(i);
             int j = i + 1;
-            if (j >= loopEnd) j -= loopLength;
+            if (j >= mix.loopEnd) j -= mix.loopLength;
             float a;
             float b;
             // j lies between 0 and i + 1, so one test covers both reads.
-            if (static_cast<uint32_t>(i) + 1u < readable) {
-                a = static_cast<float>(data[j]);
-                b = static_cast<float>(data[i]);
+            if (static_cast<uint32_t>(i) + 1u < mix.readable) {
+                a = static_cast<float>(mix.data[j]);
+                b = static_cast<float>(mix.data[i]);
             } else {
-                a = sampleByte(data, readable, j);
-                b = sampleByte(data, readable, i);
+                a = sampleByte(mix.data, mix.readable, j);
+                b = sampleByte(mix.data, mix.readable, i);
             }
             const float v = a * f + b * (1.0f - f);
             channel.position = p + channel.increment;
-            out[0] += v * leftGain;
-            out[1] += v * rightGain;
+            out[0] += v * mix.leftGain;
+            out[1] += v * mix.rightGain;
             out += 2;
         }
-
-        if (channel.position >= static_cast<float>(loopEnd)) {
-            channel.position = channel.position - static_cast<float>(loopLength);
-        } else if (channel.position >= static_cast<float>(sampleLength)) {
-            channel.position = -1.0f;
-            return;
-        }
+        if (!endOfPass(mix, channel.position)) return;
         left -= passCount;
         if (passCount <= 0) return;
     }
 }
 
+void mixStretch(ModPlayer& player, float* out, int count) {
+    for (int k = 0; k < count * 2; ++k) out[k] = 0.0f;
+    for (int c = 0; c < player.channelCount; ++c) {
+        ModChannel& channel = player.channels[c];
+        if (channelSounds(player, channel)) mixChannel(player, channel, out, count);
+    }
+}
+
 uint32_t modRender(ModPlayer* player, float* buffer, uint32_t bytes) {
+    return modRenderWith(player, buffer, bytes, modDefaultMixer());
+}
+
+uint32_t modRenderWith(ModPlayer* player, float* buffer, uint32_t bytes, ModMixer mixer) {
     if (player == nullptr || buffer == nullptr || bytes < 8) return 0;
-    return 8u * renderFrames(*player, buffer, bytes / 8);
+    return 8u * renderFrames(*player, buffer, bytes / 8, mixer);
 }
 
 uint32_t modAdvance(ModPlayer* player, uint32_t frames) {
     if (player == nullptr || frames == 0) return 0;
-    return renderFrames(*player, nullptr, frames);
+    return renderFrames(*player, nullptr, frames, ModMixer::Reference);
 }
 
 int modLoopCount(const ModPlayer* player) { return player == nullptr ? 0 : player->loopCount; }

@@ -157,6 +157,10 @@ int periodIndex(int period);
 
 // Ticks (mod_tick.cpp).
 void processTick(ModPlayer& player);
+// The part of processTick that moves the song on: the tick counter and, at
+// the end of a line, the next line read. The channels' effects are left out;
+// the lines read and the timing never depend on them.
+void advanceTick(ModPlayer& player);
 void updatePitch(ModPlayer& player, ModChannel& channel);
 void updateVolume(ModPlayer& player, ModChannel& channel);
 int lfoValue(const ModPlayer& player, const ModChannel& channel, unsigned phase);
@@ -166,11 +170,20 @@ void slideVolume(ModChannel& channel, int amount);
 int clampVolume(int x);
 
 // Mixing and rendering (mod_mixer.cpp).
-// Writes whole stereo float frames (left, right) and returns the bytes written.
+// Two mixers give the same frames to the bit: the vector one, run with the
+// best instruction set of the machine, and the plain reference.
+enum class ModMixer : uint8_t { Vector, Reference };
+// The vector mixer, or the reference when PLINTH_SCALAR=1 is set in the
+// environment (read once).
+ModMixer modDefaultMixer();
+// Writes whole stereo float frames (left, right) with the default mixer and
+// returns the bytes written.
 uint32_t modRender(ModPlayer* player, float* buffer, uint32_t bytes);
-// The same timing as modRender without producing sound: advances the player by
+uint32_t modRenderWith(ModPlayer* player, float* buffer, uint32_t bytes, ModMixer mixer);
+// The same timing as modRender without producing sound: advances the song by
 // up to `frames` frames and returns the number advanced, with the same early
-// returns. Used to measure a song before rendering it.
+// returns. Only the song's position and timing move (advanceTick); the
+// channels are left behind. Used to measure a song before rendering it.
 uint32_t modAdvance(ModPlayer* player, uint32_t frames);
 void mixChannel(ModPlayer& player, ModChannel& channel, float* frames, int count);
 int modLoopCount(const ModPlayer* player);

@@ -102,7 +102,7 @@ void updateVolume(ModPlayer& player, ModChannel& channel) {
     channel.updateFlags &= static_cast<uint8_t>(~kVolumeStale);
 }
 
-void processTick(ModPlayer& player) {
+void advanceTick(ModPlayer& player) {
     player.tick = static_cast<int16_t>(player.tick + 1);
     if (player.tick == player.ticksPerLine) {
         if (player.patternDelay > 0) {
@@ -113,6 +113,10 @@ void processTick(ModPlayer& player) {
         }
         player.tick = 0;
     }
+}
+
+void processTick(ModPlayer& player) {
+    advanceTick(player);
 
     const int t = player.tick;
     for (int c = 0; c < player.channelCount; ++c) {

@@ -118,6 +118,26 @@ TEST(SongLength, PatternLoopBackToLineOneCountsNoLoop) {
     EXPECT_EQ(songFrames(fromLineZero), 4 * 960);
 }
 
+// The measuring pass moves only the song position; the render that follows
+// processes the channels too. Both must end on the same frame.
+TEST(SongLength, MeasuredAsLongAsRendered) {
+    TestRandom random{31};
+    for (int channels : {1, 4, 8, 32}) {
+        for (int rate : {8000, 22050, 1000}) {
+            const ModuleBuilder module = composeRandomModule(random, channels);
+            Song song;
+            ASSERT_EQ(prepareSong(song, module.image().data(), static_cast<int32_t>(module.image().size()), rate),
+                      ModuleError::none);
+            std::vector<float> block(1024);
+            uint64_t rendered = 0;
+            while (modLoopCount(&song.player) == 0 && song.player.stopped == 0) {
+                rendered += modRender(&song.player, block.data(), 4096) / 8;
+            }
+            EXPECT_EQ(song.frames, rendered) << channels << " channels at " << rate;
+        }
+    }
+}
+
 TEST(SongLength, FramesNeverPassTheHeaderLimit) {
     ModuleBuilder module;
     EXPECT_EQ(songFrames(module, kMaxWavRate), static_cast<long long>(kMaxWavFrames));

@@ -1,0 +1,195 @@
+// The vector mixer and the vector block conversion against the plain code
+// they replace, bit for bit, on every instruction set the machine has: random
+// channel states mixed one stretch at a time, whole songs with every effect
+// at ordinary and odd rates, and the float to 16-bit conversion.
+
+#include <gtest/gtest.h>
+#include <hwy/targets.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mod_mix.h"
+#include "module_builder.h"
+#include "pcm_block.h"
+#include "vector_targets.h"
+
+using namespace plinth;
+using namespace testsupport;
+
+namespace {
+
+// Runs `check` once with each instruction set that the vector code was built
+// for and the machine has, the last one being the plain fallback.
+template <class Check>
+void forEachTarget(Check check) {
+    hwy::SetSupportedTargetsForTest(0);
+    const int64_t targets = hwy::SupportedTargets() & vectorTargets();
+    ASSERT_NE(targets, 0);
+    for (int64_t rest = targets; rest != 0; rest &= rest - 1) {
+        const int64_t target = rest & -rest;
+        hwy::SetSupportedTargetsForTest(target);
+        SCOPED_TRACE(hwy::TargetName(target));
+        check();
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// Index of the first value whose bits differ, or -1.
+template <class T>
+long firstDifference(const std::vector<T>& a, const std::vector<T>& b) {
+    if (a.size() != b.size()) return 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::memcmp(&a[i], &b[i], sizeof(T)) != 0) return static_cast<long>(i);
+    }
+    return -1;
+}
+
+// The image in a heap block of exactly its size, so that the sanitizers
+// catch any read past its end.
+struct ExactImage {
+    explicit ExactImage(const std::vector<uint8_t>& image)
+        : bytes(new uint8_t[image.size()]), size(static_cast<int32_t>(image.size())) {
+        std::memcpy(bytes.get(), image.data(), image.size());
+    }
+    bool init(ModPlayer& player, int rate = 8000) const { return modInit(&player, bytes.get(), size, rate) == 1; }
+    std::unique_ptr<uint8_t[]> bytes;
+    int32_t size;
+};
+
+// Renders up to `frames` frames with the given mixer and buffer size.
+std::vector<float> render(const std::vector<uint8_t>& image, int rate, uint32_t bufferBytes, size_t frames,
+                          ModMixer mixer) {
+    const ExactImage exact(image);
+    ModPlayer player;
+    EXPECT_TRUE(exact.init(player, rate));
+    std::vector<float> out;
+    std::vector<float> buffer(bufferBytes / 4 + 1);
+    while (out.size() < frames * 2 && player.loopCount == 0) {
+        const uint32_t bytes = modRenderWith(&player, buffer.data(), bufferBytes, mixer);
+        out.insert(out.end(), buffer.begin(), buffer.begin() + bytes / 4);
+    }
+    return out;
+}
+
+TEST(VectorMixer, RendersSongsAsThePlainMixer) {
+    TestRandom random{2024};
+    const int channelCounts[] = {1, 2, 3, 4, 5, 8, 13, 32};
+    const int rates[] = {8000, 44100, 11111, 1000, 384000};
+    // The buffer of the converter, an odd one, and one that holds several
+    // vector blocks in a stretch.
+    const uint32_t buffers[] = {4096, 8 * 37 + 5, 8 * 20000};
+    for (int channels : channelCounts) {
+        for (int rate : rates) {
+            const ModuleBuilder module = composeRandomModule(random, channels);
+            const uint32_t buffer = random.pick(buffers);
+            const size_t frames = rate > 100000 ? 120000 : 40000;
+            SCOPED_TRACE(std::to_string(channels) + " channels at " + std::to_string(rate) + " Hz, buffer " +
+                         std::to_string(buffer));
+            const std::vector<float> plain = render(module.image(), rate, buffer, frames, ModMixer::Reference);
+            ASSERT_GT(plain.size(), 0u);
+
+            forEachTarget([&] {
+                const std::vector<float> vector = render(module.image(), rate, buffer, frames, ModMixer::Vector);
+                EXPECT_EQ(firstDifference(plain, vector), -1);
+            });
+        }
+    }
+}
+
+// One stretch of random channels: positions inside, at and beyond the loop
+// and sample ends, pitches from none to far more than a sample per frame.
+TEST(VectorMixer, MixesRandomChannelStatesAsThePlainMixer) {
+    TestRandom random{7};
+    const float increments[] = {0.0f, 1e-6f, 0.01f, 0.1875f, 0.5f, 0.999f, 1.0f, 1.0360279f, 2.5f,
+                                3.99f, 4.0f, 4.67f, 15.0f, 17.25f, 300.0f, 65536.5f, 4.5e8f};
+    const int counts[] = {1, 2, 3, 15, 16, 17, 63, 160, 511, 512, 513, 882, 1500};
+    for (int round = 0; round < 300; ++round) {
+        const int channels = 1 + random.below(32);
+        ModuleBuilder module(channels, 1, channelTag(channels).c_str());
+        addRandomSamples(module, random);
+        const ExactImage exact(module.image());
+        ModPlayer player;
+        ASSERT_TRUE(exact.init(player));
+        for (int c = 0; c < channels; ++c) {
+            ModChannel& ch = player.channels[c];
+            ch.sample = static_cast<uint8_t>(random.below(32));
+            const int length = ch.sample == 0 ? 0 : static_cast<int>(player.samples[ch.sample - 1].length);
+            const float nearEnd = static_cast<float>(length) - 4.0f * random.unit();
+            const float positions[] = {0.0f, static_cast<float>(length) * random.unit(), nearEnd,
+                                       static_cast<float>(length), static_cast<float>(length) + 1.0f,
+                                       static_cast<float>(length) * 2.0f + 3.0f, 140000.0f, -1.0f};
+            ch.position = random.pick(positions);
+            ch.increment = random.pick(increments) * (random.below(4) == 0 ? 1.0f + random.unit() : 1.0f);
+            ch.realVolume = static_cast<uint8_t>(random.below(65));
+            ch.pan = static_cast<uint8_t>(random.below(256));
+        }
+        const int count = random.pick(counts);
+        SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(count) + " frames");
+
+        ModPlayer plainPlayer = player;
+        // Garbage to start with: the stretch is zeroed before mixing.
+        std::vector<float> plain(static_cast<size_t>(count) * 2, 123.0f);
+        mixStretch(plainPlayer, plain.data(), count);
+        std::vector<float> plainPositions;
+        for (int c = 0; c < channels; ++c) plainPositions.push_back(plainPlayer.channels[c].position);
+
+        forEachTarget([&] {
+            ModPlayer vectorPlayer = player;
+            std::vector<float> vector(static_cast<size_t>(count) * 2, 123.0f);
+            mixStretchVectors(vectorPlayer, vector.data(), count);
+            std::vector<float> vectorPositions;
+            for (int c = 0; c < channels; ++c) vectorPositions.push_back(vectorPlayer.channels[c].position);
+            EXPECT_EQ(firstDifference(plain, vector), -1);
+            EXPECT_EQ(firstDifference(plainPositions, vectorPositions), -1);
+        });
+    }
+}
+
+// Run twice by ctest: as it comes, and with PLINTH_SCALAR=1 set.
+TEST(MixerSwitch, PlinthScalarSelectsTheReference) {
+    const char* value = std::getenv("PLINTH_SCALAR");
+    const bool forced = value != nullptr && std::string(value) == "1";
+    EXPECT_EQ(modDefaultMixer(), forced ? ModMixer::Reference : ModMixer::Vector);
+}
+
+TEST(VectorConversion, ConvertsAsThePlainLoop) {
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<float> values = {1.5f, -1.5f, 0.99999f, -0.5f, 1.0f, -1.0f, 0.0f, -0.0f, 0x1.000002p0f,
+                                 -0x1.000002p0f, 0x1.fffffep-1f, -0x1.fffffep-1f, 1e-40f, -1e-40f, 3e38f,
+                                 -3e38f, inf, -inf, 1.0f / 32767.0f, -1.0f / 32767.0f};
+    // Worked values: clamped, scaled and truncated toward zero.
+    std::vector<int16_t> samples(values.size());
+    floatsToSamplesReference(values.data(), 4, samples.data());
+    EXPECT_EQ(samples[0], 32767);
+    EXPECT_EQ(samples[1], -32767);
+    EXPECT_EQ(samples[2], 32766);
+    EXPECT_EQ(samples[3], -16383);
+
+    TestRandom random{99};
+    for (int i = 0; i < 2000; ++i) {
+        const float scale = i % 3 == 0 ? 2.0f : 1.0f;
+        values.push_back((random.unit() * 2.0f - 1.0f) * scale);
+        // Values on and next to the steps of the 16-bit scale.
+        const float step = static_cast<float>(random.below(65535) - 32767) / 32767.0f;
+        values.push_back(std::nextafter(step, random.below(2) == 0 ? 2.0f : -2.0f));
+    }
+    // Every length up to a few vectors, so that each tail is met.
+    for (size_t count : {size_t{0}, size_t{1}, size_t{7}, size_t{15}, size_t{16}, size_t{17}, size_t{33}, values.size()}) {
+        std::vector<int16_t> plain(count, 0x2AAA);
+        floatsToSamplesReference(values.data(), count, plain.data());
+        forEachTarget([&] {
+            std::vector<int16_t> vector(count, 0x5555);
+            floatsToSamplesVectors(values.data(), count, vector.data());
+            EXPECT_EQ(firstDifference(plain, vector), -1) << count;
+        });
+    }
+}
+
+}  // namespace
