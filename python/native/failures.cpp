@@ -81,9 +81,10 @@ py::str pathText(const std::string& path) {
 void raiseFailure(const Failure& failure) {
     const py::module_ errors = py::module_::import("plinth._errors");
     py::object error;
-    if (failure.kind == FailureKind::file && failure.systemError != 0) {
-        // OSError's own form: errno, strerror and filename set, "[Errno n] reason: 'path'".
-        error = errors.attr("FileError")(failure.systemError, failure.reason, pathText(failure.path));
+    if (failure.kind == FailureKind::file && !failure.path.empty()) {
+        // OSError's own form: errno (None when there is none), strerror and filename.
+        const py::object number = failure.systemError != 0 ? py::object(py::int_(failure.systemError)) : py::none();
+        error = errors.attr("FileError")(number, failure.reason, pathText(failure.path));
     } else {
         const char* name = failure.kind == FailureKind::file               ? "FileError"
                            : failure.kind == FailureKind::unsupportedInput ? "UnsupportedInputError"
@@ -92,7 +93,6 @@ void raiseFailure(const Failure& failure) {
                                     ? py::str(failure.reason)
                                     : py::str(pathText(failure.path) + py::str(": " + failure.reason));
         error = errors.attr(name)(message);
-        if (failure.kind == FailureKind::file) error.attr("filename") = pathText(failure.path);
     }
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
     throw py::error_already_set();

@@ -21,3 +21,8 @@ class FileError(Error, OSError):
     ``errno`` is None where the reason is not a system error (a pipe where a
     regular file is needed, say).
     """
+
+    def __str__(self) -> str:
+        if self.errno is None and self.strerror is not None:
+            return f"{self.filename}: {self.strerror}"
+        return super().__str__()
