@@ -55,16 +55,17 @@ def noise(frames: int, channels: int, seed: int) -> np.ndarray:
     return data[:, 0].copy() if channels == 1 else data
 
 
-def build_module(notes: int = 4, sample_bytes: int = 2048, name: bytes = b"lead") -> bytes:
-    """A four-channel "M.K." module of one pattern: `notes` lines start a
-    square-wave sample at different periods in turn across the channels."""
+def build_module(notes: int = 4, sample_bytes: int = 2048, name: bytes = b"lead", orders: int = 1) -> bytes:
+    """A four-channel "M.K." module of one pattern, played `orders` times:
+    `notes` lines start a square-wave sample at different periods in turn
+    across the channels. Each order lasts 61440 frames at 8000 per second."""
     header = bytearray(1084)
     header[0:8] = b"testsong"
     sample = bytearray(30)
     sample[0:len(name)] = name
     struct.pack_into(">HBBHH", sample, 22, sample_bytes // 2, 0, 64, 0, 1)
     header[20:50] = sample
-    header[950] = 1  # song length
+    header[950] = orders  # song length; every order plays pattern 0
     header[1080:1084] = b"M.K."
     pattern = bytearray(64 * 4 * 4)
     periods = [428, 381, 339, 320, 285, 254]
@@ -75,6 +76,11 @@ def build_module(notes: int = 4, sample_bytes: int = 2048, name: bytes = b"lead"
         pattern[cell:cell + 4] = bytes([period >> 8, period & 0xFF, 0x10, 0x00])  # sample 1, no effect
     data = bytes(0xC0 if (i // 16) % 2 else 0x40 for i in range(sample_bytes))
     return bytes(header) + bytes(pattern) + data
+
+
+def pytest_configure(config):
+    # Raised inside Debian's tornado by distributed's own start-up.
+    config.addinivalue_line("filterwarnings", "ignore:make_current is deprecated:DeprecationWarning")
 
 
 class ReferenceLibraries:
