@@ -31,6 +31,12 @@ Many files across many machines: plinth.cluster, on Dask distributed.
 from ._conversions import MODULE_RATE, Resampler, info, mod_to_wav, render_module, resample, resample_file
 from ._errors import Error, FileError, UnsupportedInputError
 
+# Shown, pickled and raised under the package's own name.
+for _name in ("Error", "FileError", "UnsupportedInputError", "Resampler", "info", "mod_to_wav", "render_module",
+              "resample", "resample_file"):
+    globals()[_name].__module__ = __name__
+del _name
+
 __all__ = [
     "Error",
     "FileError",

@@ -15,7 +15,6 @@ from pathlib import Path
 
 import pytest
 
-import plinth
 from conftest import BUILD_DIR, build_module, noise, run_tool, write_wav
 
 cluster = pytest.importorskip("plinth.cluster")

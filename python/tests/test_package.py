@@ -11,9 +11,9 @@ import subprocess
 import sys
 from pathlib import Path
 
-import pytest
 
 import plinth
+import plinth.cluster
 from plinth import _plinth
 from conftest import BUILD_DIR
 

@@ -9,7 +9,6 @@ import signal
 import sys
 import threading
 import time
-from pathlib import Path
 
 import numpy as np
 import pytest
