@@ -10,14 +10,10 @@
 #include <new>
 
 #include "cli.h"
-#include "input_file.h"
-#include "module_render.h"
 #include "wav_header.h"
 
 namespace plinth {
 namespace {
-
-constexpr int kInfoRate = 8000;  // the converter's own rate
 
 // Text from a fixed-size field: up to the first zero byte, anything
 // unprintable shown as '?'.
@@ -39,125 +35,180 @@ const char* formatName(unsigned format) {
     }
 }
 
-void describeWav(const std::string& path, InputFile& file, const WavInfo& info) {
-    std::printf("%s: WAV file\n", path.c_str());
-    std::printf("  format:            %u (%s)\n", static_cast<unsigned>(info.audioFormat), formatName(info.audioFormat));
-    std::printf("  channels:          %u\n", static_cast<unsigned>(info.channels));
-    std::printf("  bits per sample:   %u\n", static_cast<unsigned>(info.bitsPerSample));
-    std::printf("  sample rate:       %u Hz\n", static_cast<unsigned>(info.sampleRate));
+WavDescription wavDescription(InputFile& file, const WavInfo& info) {
+    WavDescription wav;
+    wav.audioFormat = info.audioFormat;
+    wav.formatName = formatName(info.audioFormat);
+    wav.channels = info.channels;
+    wav.bitsPerSample = info.bitsPerSample;
+    wav.sampleRate = info.sampleRate;
     // The data chunk where it really is; at the fixed offsets for a canonical file.
-    const long long fileSize = static_cast<long long>(file.size());
     const DataChunkPlace chunk = findDataChunk(file.size(), [&](uint64_t offset, uint8_t* head) {
         return pread(file.descriptor(), head, 8, static_cast<off_t>(offset)) == 8;
     });
-    const long long dataStart = chunk.found ? static_cast<long long>(chunk.start) : -1;
-    const uint32_t dataSize = chunk.found ? chunk.size : info.dataSize;
-    const long long following = fileSize - (dataStart >= 0 ? dataStart : 44);
-    std::printf("  data size:         %u bytes (%lld bytes follow)\n", static_cast<unsigned>(dataSize), following);
+    wav.dataStart = chunk.found ? static_cast<int64_t>(chunk.start) : -1;
+    wav.dataSize = chunk.found ? chunk.size : info.dataSize;
+    wav.bytesFollowing =
+        static_cast<int64_t>(file.size()) - (wav.dataStart >= 0 ? wav.dataStart : static_cast<int64_t>(kWavHeaderBytes));
     const unsigned frameBytes = static_cast<unsigned>(info.channels) * info.bitsPerSample / 8U;
-    if (frameBytes == 0) {
-        std::printf("  frames:            unknown\n");
-        std::printf("  duration:          unknown\n");
-    } else {
-        const unsigned long long frames = dataSize / frameBytes;
-        std::printf("  frames:            %llu\n", frames);
-        if (info.sampleRate == 0)
-            std::printf("  duration:          unknown\n");
-        else
-            std::printf("  duration:          %.3f s\n", static_cast<double>(frames) / info.sampleRate);
+    wav.framesKnown = frameBytes != 0;
+    if (wav.framesKnown) {
+        wav.frames = wav.dataSize / frameBytes;
+        wav.durationKnown = info.sampleRate != 0;
+        if (wav.durationKnown) wav.seconds = static_cast<double>(wav.frames) / info.sampleRate;
     }
-    if (dataStart == static_cast<long long>(kWavHeaderBytes))
-        std::printf("  samples at byte 44: yes\n");
-    else if (dataStart < 0)
-        std::printf("  samples at byte 44: no (no data chunk found)\n");
-    else
-        std::printf("  samples at byte 44: no (the data chunk's samples start at byte %lld)\n", dataStart);
+    return wav;
 }
 
-void describeModule(const std::string& path, const std::vector<uint8_t>& image, const Song& song) {
+ModuleDescription moduleDescription(const std::vector<uint8_t>& image, const Song& song) {
     const ModPlayer& player = song.player;
-    const unsigned long long frames = song.frames;
-    std::printf("%s: module\n", path.c_str());
-    const bool tagged = player.sampleCount == 31;
-    std::printf("  layout:            %u samples%s\n", static_cast<unsigned>(player.sampleCount),
-                tagged ? ", tag at byte 1080" : ", no tag");
-    std::printf("  tag:               %s\n", tagged ? printable(&image[1080], 4).c_str() : "(none)");
-    std::printf("  channels:          %u\n", static_cast<unsigned>(player.channelCount));
-    std::printf("  song length:       %u order%s\n", static_cast<unsigned>(player.songLength),
-                player.songLength == 1 ? "" : "s");
-    std::printf("  restart position:  %u\n", static_cast<unsigned>(player.restartPosition));
-    std::printf("  patterns:          %u\n", static_cast<unsigned>(player.patternCount));
-    std::printf("  samples:\n");
+    ModuleDescription module;
+    module.sampleSlots = player.sampleCount;
+    if (player.sampleCount == 31) module.tag = printable(&image[1080], 4);
+    module.channels = player.channelCount;
+    module.songLength = player.songLength;
+    module.restartPosition = player.restartPosition;
+    module.patterns = player.patternCount;
     for (int n = 1; n <= player.sampleCount; ++n) {
         const uint8_t* header = sampleHeader(image.data(), n);
         const bool inImage = header + kSampleNameBytes <= image.data() + image.size();
-        const std::string name = inImage ? printable(header, kSampleNameBytes) : std::string();
-        const uint32_t length = player.samples[n - 1].length;
-        if (name.empty() && length == 0) continue;
-        std::printf("    %2d  %-24s %6u bytes\n", n, ("\"" + name + "\"").c_str(), static_cast<unsigned>(length));
+        ModuleSampleDescription sample;
+        sample.number = n;
+        sample.name = inImage ? printable(header, kSampleNameBytes) : std::string();
+        sample.length = player.samples[n - 1].length;
+        if (!sample.name.empty() || sample.length != 0) module.samples.push_back(sample);
+    }
+    module.frames = song.frames;
+    module.cutAtSizeLimit = song.frames == kMaxWavFrames;
+    module.seconds = static_cast<double>(song.frames) / kInfoRate;
+    return module;
+}
+
+void printWav(const std::string& path, const WavDescription& wav) {
+    std::printf("%s: WAV file\n", path.c_str());
+    std::printf("  format:            %u (%s)\n", wav.audioFormat, wav.formatName.c_str());
+    std::printf("  channels:          %u\n", wav.channels);
+    std::printf("  bits per sample:   %u\n", wav.bitsPerSample);
+    std::printf("  sample rate:       %u Hz\n", wav.sampleRate);
+    std::printf("  data size:         %u bytes (%lld bytes follow)\n", static_cast<unsigned>(wav.dataSize),
+                static_cast<long long>(wav.bytesFollowing));
+    if (wav.framesKnown)
+        std::printf("  frames:            %llu\n", static_cast<unsigned long long>(wav.frames));
+    else
+        std::printf("  frames:            unknown\n");
+    if (wav.durationKnown)
+        std::printf("  duration:          %.3f s\n", wav.seconds);
+    else
+        std::printf("  duration:          unknown\n");
+    if (wav.dataStart == static_cast<int64_t>(kWavHeaderBytes))
+        std::printf("  samples at byte 44: yes\n");
+    else if (wav.dataStart < 0)
+        std::printf("  samples at byte 44: no (no data chunk found)\n");
+    else
+        std::printf("  samples at byte 44: no (the data chunk's samples start at byte %lld)\n",
+                    static_cast<long long>(wav.dataStart));
+}
+
+void printModule(const std::string& path, const ModuleDescription& module) {
+    std::printf("%s: module\n", path.c_str());
+    const bool tagged = module.sampleSlots == 31;
+    std::printf("  layout:            %d samples%s\n", module.sampleSlots, tagged ? ", tag at byte 1080" : ", no tag");
+    std::printf("  tag:               %s\n", tagged ? module.tag.c_str() : "(none)");
+    std::printf("  channels:          %u\n", module.channels);
+    std::printf("  song length:       %u order%s\n", module.songLength, module.songLength == 1 ? "" : "s");
+    std::printf("  restart position:  %u\n", module.restartPosition);
+    std::printf("  patterns:          %u\n", module.patterns);
+    std::printf("  samples:\n");
+    for (const ModuleSampleDescription& sample : module.samples) {
+        std::printf("    %2d  %-24s %6u bytes\n", sample.number, ("\"" + sample.name + "\"").c_str(),
+                    static_cast<unsigned>(sample.length));
     }
     std::printf("  duration:          %.3f s until the first loop (%llu frames at %d per second)%s\n",
-                static_cast<double>(frames) / kInfoRate, frames, kInfoRate,
-                frames == kMaxWavFrames ? ", cut at the 4 GiB size limit of a WAV file" : "");
+                module.seconds, static_cast<unsigned long long>(module.frames), kInfoRate,
+                module.cutAtSizeLimit ? ", cut at the 4 GiB size limit of a WAV file" : "");
 }
 
-void reportError(const std::string& text) {
-    std::fflush(stdout);  // descriptions of earlier files come first
-    std::fprintf(stderr, "plinth: %s\n", text.c_str());
+FileDescription unreadable(InputError error, int systemError) {
+    FileDescription description;
+    description.error = InfoError::unreadable;
+    description.inputError = error;
+    description.systemError = systemError;
+    return description;
 }
 
-bool describeFile(const std::string& path) {
-    // A WAV file is read no further than its chunk headers; anything else is
-    // read whole and tried as a module. Pipes and devices are refused unopened.
+}  // namespace
+
+FileDescription describeFile(const std::string& path) {
     InputFile file;
     int systemError = 0;
     const InputError opened = file.open(path, InputPolicy::regularOnly, systemError);
-    if (opened != InputError::none) {
-        reportError(path + ": " + describeInputError(opened, systemError));
-        return false;
-    }
+    if (opened != InputError::none) return unreadable(opened, systemError);
     uint8_t headerBytes[kWavHeaderBytes] = {};
     const ssize_t peeked = pread(file.descriptor(), headerBytes, sizeof headerBytes, 0);
-    if (peeked < 0) {
-        reportError(path + ": " + describeInputError(InputError::readFailed, errno));
-        return false;
-    }
+    if (peeked < 0) return unreadable(InputError::readFailed, errno);
+
+    FileDescription description;
     const std::size_t got = static_cast<std::size_t>(peeked);
     if (got >= 4 && std::memcmp(headerBytes, "RIFF", 4) == 0) {
         WavHeader header;
         decodeWavHeader(headerBytes, header);
         WavInfo info{};
-        const bool whole = got == sizeof headerBytes && parseWavHeader(header, info) == 1;
-        if (whole) describeWav(path, file, info);
-        if (!whole) reportError(path + ": WAV header cut short (" + std::to_string(got) + " of 44 bytes)");
-        return whole;
+        if (got == sizeof headerBytes && parseWavHeader(header, info) == 1) {
+            description.kind = FileKind::wav;
+            description.wav = wavDescription(file, info);
+        } else {
+            description.error = InfoError::headerCutShort;
+            description.headerBytes = got;
+        }
+        return description;
     }
 
     std::vector<uint8_t> image;
-    const ModuleStatus status = readModule(file, image);
-    if (status.error != ModuleError::none) {
-        reportError(path + ": " + describeModuleError(status));
-        return false;
+    description.moduleStatus = readModule(file, image);
+    if (description.moduleStatus.error != ModuleError::none) {
+        description.error = InfoError::moduleRefused;
+        return description;
     }
     std::unique_ptr<Song> song(new Song());
     if (prepareSong(*song, image.data(), static_cast<int32_t>(image.size()), kInfoRate) == ModuleError::none) {
-        describeModule(path, image, *song);
-        return true;
+        description.kind = FileKind::module;
+        description.module = moduleDescription(image, *song);
+    } else {
+        description.error = InfoError::unrecognised;
     }
-    reportError(path + ": neither a WAV file nor a playable module");
-    return false;
+    return description;
 }
 
-}  // namespace
+std::string describeInfoError(const FileDescription& description) {
+    switch (description.error) {
+        case InfoError::none: return "no error";
+        case InfoError::unreadable: return describeInputError(description.inputError, description.systemError);
+        case InfoError::headerCutShort:
+            return "WAV header cut short (" + std::to_string(description.headerBytes) + " of 44 bytes)";
+        case InfoError::moduleRefused: return describeModuleError(description.moduleStatus);
+        case InfoError::unrecognised: return "neither a WAV file nor a playable module";
+        case InfoError::outOfMemory: return "not enough memory to read it";
+    }
+    return "unknown error";
+}
 
 int runInfo(const std::vector<std::string>& files) {
     bool allDescribed = true;
     for (const std::string& path : files) {
+        FileDescription description;
         try {
-            if (!describeFile(path)) allDescribed = false;
+            description = describeFile(path);
         } catch (const std::bad_alloc&) {
-            reportError(path + ": not enough memory to read it");
+            description.error = InfoError::outOfMemory;
+        }
+        if (description.error != InfoError::none) {
+            std::fflush(stdout);  // descriptions of earlier files come first
+            std::fprintf(stderr, "plinth: %s: %s\n", path.c_str(), describeInfoError(description).c_str());
             allDescribed = false;
+        } else if (description.kind == FileKind::wav) {
+            printWav(path, description.wav);
+        } else {
+            printModule(path, description.module);
         }
     }
     return allDescribed ? kExitSuccess : kExitFailure;

@@ -1,0 +1,479 @@
+// plinth._plinth: the libraries' internals for Python. Every conversion runs
+// with the GIL released; failures come back as values and are raised as the
+// package's exceptions here, at the edge. The package's Python layer gives the
+// functions their public names, argument forms and documentation.
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "convert.h"
+#include "failures.h"
+#include "files.h"
+#include "info.h"
+#include "interrupts.h"
+#include "module_render.h"
+#include "output_file.h"
+#include "resample_file.h"
+#include "stream_resampler.h"
+
+namespace py = pybind11;
+
+namespace plinth::python {
+namespace {
+
+using Samples = std::vector<int16_t>;
+
+// Frames handed to the resampler at a time, so that a stop is noticed between them.
+constexpr uint64_t kFeedFrames = kInputBlockItems;
+
+// Module images are addressed with signed 32-bit sizes.
+constexpr std::size_t kMaxModuleBytes = 0x7FFFFFFF;
+
+[[noreturn]] void raiseOutOfMemory() { raiseFailure(Failure{FailureKind::other, "not enough memory", 0, {}}); }
+
+// A stopped conversion raises the interrupt that stopped it.
+[[noreturn]] void raiseStopped(InterruptWatch& watch, const Failure& failure) {
+    watch.raisePending();
+    raiseFailure(failure);
+}
+
+// Samples handed over to numpy without a copy; the array owns them.
+py::array_t<int16_t> toArray(Samples&& samples, std::vector<py::ssize_t> shape) {
+    auto* owned = new Samples(std::move(samples));
+    py::capsule owner(owned, [](void* pointer) { delete static_cast<Samples*>(pointer); });
+    return py::array_t<int16_t>(shape, owned->data(), owner);
+}
+
+bool appendSamples(void* context, const int16_t* samples, std::size_t count) {
+    auto& out = *static_cast<Samples*>(context);
+    try {
+        out.insert(out.end(), samples, samples + count);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+// 16-bit frames of one or two channels, C-ordered (copied when they were not).
+struct Frames {
+    py::array_t<int16_t, py::array::c_style> items;
+    int channels = 1;
+    uint64_t count = 0;
+};
+
+Frames framesOf(const py::array& samples, const char* what) {
+    const py::dtype dtype = samples.dtype();
+    if (dtype.kind() != 'i' || dtype.itemsize() != 2) {
+        throw py::type_error(std::string(what) + " must be an int16 array, not " + py::str(py::object(dtype)).cast<std::string>());
+    }
+    Frames frames;
+    if (samples.ndim() == 1) {
+        frames.channels = 1;
+    } else if (samples.ndim() == 2 && (samples.shape(1) == 1 || samples.shape(1) == 2)) {
+        frames.channels = static_cast<int>(samples.shape(1));
+    } else {
+        const std::string shape = py::str(samples.attr("shape")).cast<std::string>();
+        throw py::value_error(std::string(what) + " must have shape (n,) for one channel or (n, 2) for two, not " +
+                              shape);
+    }
+    frames.count = static_cast<uint64_t>(samples.shape(0));
+    frames.items = py::array_t<int16_t, py::array::c_style>::ensure(samples);
+    if (!frames.items) throw py::error_already_set();
+    return frames;
+}
+
+// A rate pair the resampler takes, as ResampleWav judges it; anything else is unsupported input.
+std::pair<int, int> checkedRates(long long inRate, long long outRate) {
+    if (inRate <= 0 || outRate <= 0 || inRate > INT_MAX || outRate > INT_MAX ||
+        !ratioSupported(static_cast<int>(outRate), static_cast<int>(inRate))) {
+        ResampleStatus status;
+        status.error = ResampleError::invalidParameters;
+        raiseFailure(resampleFailure(status, {}, {}));
+    }
+    return {static_cast<int>(inRate), static_cast<int>(outRate)};
+}
+
+Failure stoppedFailure() { return Failure{FailureKind::other, "stopped before it was complete", 0, {}}; }
+
+// A rate as the conversions take it; one outside int reads as invalid.
+int rateArgument(long long rate) { return rate < 1 || rate > INT_MAX ? -1 : static_cast<int>(rate); }
+
+// Feeds frames in blocks, watching for a stop between them. Without the GIL.
+StreamError feedInBlocks(StreamResampler& resampler, const int16_t* items, uint64_t frames, const SampleSink& sink,
+                         InterruptWatch& watch, bool& stopped) {
+    for (uint64_t done = 0; done < frames;) {
+        if (watch.stopRequested()) {
+            stopped = true;
+            return StreamError::none;
+        }
+        const uint64_t take = frames - done < kFeedFrames ? frames - done : kFeedFrames;
+        const StreamError error =
+            feedResampler(resampler, items + done * static_cast<uint64_t>(resampler.channels), take, sink);
+        if (error != StreamError::none) return error;
+        done += take;
+    }
+    return StreamError::none;
+}
+
+py::array_t<int16_t> resample(const py::array& samples, long long inRate, long long outRate, int channelMode) {
+    const Frames frames = framesOf(samples, "samples");
+    const auto [sourceRate, targetRate] = checkedRates(inRate, outRate);
+    const int16_t* items = frames.items.data();
+    // ResampleWav copies a mono input already at the target rate.
+    if (frames.channels == 1 && sourceRate == targetRate) {
+        return toArray(Samples(items, items + frames.count), {static_cast<py::ssize_t>(frames.count)});
+    }
+
+    InterruptWatch watch;
+    Samples out;
+    StreamError error = StreamError::none;
+    bool stopped = false;
+    {
+        py::gil_scoped_release release;
+        StreamResampler resampler;
+        const ResamplerPlan plan = planResampling(targetRate, sourceRate);
+        try {
+            out.reserve(resampledLength(frames.count, plan.upFactor, plan.downFactor));
+        } catch (const std::bad_alloc&) {
+            error = StreamError::outOfMemory;
+        } catch (const std::length_error&) {
+            error = StreamError::outOfMemory;
+        }
+        const SampleSink sink{appendSamples, &out};
+        if (error == StreamError::none)
+            error = startResampler(resampler, targetRate, sourceRate, frames.channels, channelMode);
+        if (error == StreamError::none) error = feedInBlocks(resampler, items, frames.count, sink, watch, stopped);
+        if (error == StreamError::none && !stopped) error = finishResampler(resampler, sink);
+    }
+    if (stopped) raiseStopped(watch, stoppedFailure());
+    if (error != StreamError::none) raiseOutOfMemory();
+    const auto length = static_cast<py::ssize_t>(out.size());
+    return toArray(std::move(out), {length});
+}
+
+// A resampler fed block by block; the samples it gives are those resample()
+// gives for all the blocks at once.
+class BlockResampler {
+public:
+    BlockResampler(long long inRate, long long outRate, int channels, int channelMode) : channels_(channels) {
+        if (channels != 1 && channels != 2) throw py::value_error("channels must be 1 or 2");
+        const auto [sourceRate, targetRate] = checkedRates(inRate, outRate);
+        copyOnly_ = channels == 1 && sourceRate == targetRate;
+        if (!copyOnly_ && startResampler(resampler_, targetRate, sourceRate, channels, channelMode) != StreamError::none)
+            raiseOutOfMemory();
+    }
+
+    py::array_t<int16_t> feed(const py::array& block) {
+        const Frames frames = framesOf(block, "block");
+        if (frames.channels != channels_) {
+            throw py::value_error("block has " + std::to_string(frames.channels) + " channel(s); this resampler takes " +
+                                  std::to_string(channels_));
+        }
+        const std::unique_lock<std::mutex> lock = claim();
+        const int16_t* items = frames.items.data();
+        if (copyOnly_) return toArray(Samples(items, items + frames.count), {static_cast<py::ssize_t>(frames.count)});
+        InterruptWatch watch;
+        Samples out;
+        bool stopped = false;
+        StreamError error;
+        {
+            py::gil_scoped_release release;
+            error = feedInBlocks(resampler_, items, frames.count, SampleSink{appendSamples, &out}, watch, stopped);
+        }
+        // A stop part-way leaves the stream in an unknown place.
+        if (stopped || error != StreamError::none) finished_ = true;
+        if (stopped) raiseStopped(watch, stoppedFailure());
+        if (error != StreamError::none) raiseOutOfMemory();
+        const auto length = static_cast<py::ssize_t>(out.size());
+        return toArray(std::move(out), {length});
+    }
+
+    py::array_t<int16_t> finish() {
+        const std::unique_lock<std::mutex> lock = claim();
+        finished_ = true;
+        Samples out;
+        if (copyOnly_) return toArray(std::move(out), {0});
+        StreamError error;
+        {
+            py::gil_scoped_release release;
+            error = finishResampler(resampler_, SampleSink{appendSamples, &out});
+        }
+        if (error != StreamError::none) raiseOutOfMemory();
+        const auto length = static_cast<py::ssize_t>(out.size());
+        return toArray(std::move(out), {length});
+    }
+
+private:
+    // One call at a time: the stream has one position.
+    std::unique_lock<std::mutex> claim() {
+        std::unique_lock<std::mutex> lock(busy_, std::try_to_lock);
+        if (!lock.owns_lock()) throw py::value_error("this resampler is in use by another thread");
+        if (finished_) throw py::value_error("this resampler has finished");
+        return lock;
+    }
+
+    StreamResampler resampler_;
+    int channels_;
+    bool copyOnly_ = false;
+    bool finished_ = false;
+    std::mutex busy_;
+};
+
+void resampleFile(const std::string& source, const std::string& target, long long rate, int channelMode) {
+    ResampleStatus status;
+    InterruptWatch watch;
+    {
+        py::gil_scoped_release release;
+        ResampleJob job;
+        status = openResampleJob(source, rateArgument(rate), channelMode, job);
+        if (status.error == ResampleError::none) status = runResampleJob(job, target, watch.progress());
+    }
+    if (status.error == ResampleError::stopped) raiseStopped(watch, resampleFailure(status, source, target));
+    if (status.error != ResampleError::none) raiseFailure(resampleFailure(status, source, target));
+}
+
+bool writeFrames(void* context, const int16_t* samples, std::size_t count) {
+    auto& cursor = *static_cast<int16_t**>(context);
+    std::memcpy(cursor, samples, count * sizeof(int16_t));
+    cursor += count;
+    return true;
+}
+
+// What a song may last: maxSeconds below 0 sets no limit but the WAV size cap.
+SongLimits songLimits(double maxSeconds, long long rate, const Progress* progress) {
+    SongLimits limits;
+    limits.progress = progress;
+    if (maxSeconds >= 0) {
+        const double frames = maxSeconds * static_cast<double>(rate);
+        if (frames < static_cast<double>(kMaxWavFrames)) limits.maxFrames = static_cast<uint64_t>(frames);
+    }
+    return limits;
+}
+
+// Plays a module image to its end as (frames, 2) samples; path names the image in errors.
+py::array_t<int16_t> renderImage(const std::vector<uint8_t>& image, long long rate, double maxSeconds,
+                                 const std::string& path) {
+    if (rate <= 0 || rate > kMaxWavRate) {
+        ModuleStatus status;
+        status.error = ModuleError::invalidRate;
+        raiseFailure(moduleFailure(status, {}, {}));
+    }
+    InterruptWatch watch;
+    ModuleStatus status;
+    Samples out;
+    {
+        py::gil_scoped_release release;
+        std::unique_ptr<Song> song(new (std::nothrow) Song());
+        if (!song) {
+            status.error = ModuleError::outOfMemory;
+        } else if ((status.error = prepareSong(*song, image.data(), static_cast<int32_t>(image.size()),
+                                               static_cast<int32_t>(rate), songLimits(maxSeconds, rate, watch.progress()))) !=
+                   ModuleError::none) {
+            // refused, too long or stopped: status says which
+        } else {
+            try {
+                out.resize(static_cast<std::size_t>(song->frames) * 2);
+            } catch (const std::bad_alloc&) {
+                status.error = ModuleError::outOfMemory;
+            }
+            if (status.error == ModuleError::none) {
+                int16_t* cursor = out.data();
+                status.error = renderSong(*song, SampleSink{writeFrames, &cursor}, watch.progress());
+            }
+        }
+    }
+    if (status.error == ModuleError::stopped) raiseStopped(watch, moduleFailure(status, path, {}));
+    if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, path, {}));
+    const auto frames = static_cast<py::ssize_t>(out.size() / 2);
+    return toArray(std::move(out), {frames, py::ssize_t{2}});
+}
+
+py::array_t<int16_t> renderModuleBytes(const py::buffer& data, long long rate, double maxSeconds) {
+    std::vector<uint8_t> image;
+    {
+        // Copied while the GIL is held: the caller's buffer may change once it is let go.
+        const py::buffer_info view(data.request());
+        const auto bytes = static_cast<std::size_t>(view.size * view.itemsize);
+        ModuleStatus status;
+        if (bytes == 0) status.error = ModuleError::emptyInput;
+        if (bytes > kMaxModuleBytes) status.error = ModuleError::inputTooLarge;
+        if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, {}, {}));
+        if (PyBuffer_IsContiguous(view.view(), 'C') == 0) throw py::value_error("module data must be contiguous");
+        const auto* first = static_cast<const uint8_t*>(view.ptr);
+        image.assign(first, first + bytes);
+    }
+    return renderImage(image, rate, maxSeconds, {});
+}
+
+py::array_t<int16_t> renderModuleFile(const std::string& path, long long rate, double maxSeconds) {
+    std::vector<uint8_t> image;
+    ModuleStatus status;
+    {
+        py::gil_scoped_release release;
+        status = readModuleFile(path, image);
+    }
+    if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, path, {}));
+    return renderImage(image, rate, maxSeconds, path);
+}
+
+void moduleToWav(const std::string& source, const std::string& target, long long rate, double maxSeconds) {
+    InterruptWatch watch;
+    ModuleStatus status;
+    {
+        py::gil_scoped_release release;
+        status = convertModuleFile(source, target, rateArgument(rate), songLimits(maxSeconds, rate, watch.progress()));
+    }
+    if (status.error == ModuleError::stopped) raiseStopped(watch, moduleFailure(status, source, target));
+    if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, source, target));
+}
+
+py::object optionalNumber(bool known, py::object value) { return known ? value : py::none(); }
+
+py::dict describeWav(const WavDescription& wav) {
+    py::dict fields;
+    fields["kind"] = "wav";
+    fields["format"] = wav.audioFormat;
+    fields["format_name"] = wav.formatName;
+    fields["channels"] = wav.channels;
+    fields["bits_per_sample"] = wav.bitsPerSample;
+    fields["sample_rate"] = wav.sampleRate;
+    fields["data_size"] = wav.dataSize;
+    fields["bytes_following"] = wav.bytesFollowing;
+    fields["frames"] = optionalNumber(wav.framesKnown, py::int_(wav.frames));
+    fields["duration"] = optionalNumber(wav.durationKnown, py::float_(wav.seconds));
+    fields["data_start"] = optionalNumber(wav.dataStart >= 0, py::int_(wav.dataStart));
+    fields["samples_at_byte_44"] = wav.dataStart == static_cast<int64_t>(kWavHeaderBytes);
+    return fields;
+}
+
+py::dict describeModule(const ModuleDescription& module) {
+    py::dict fields;
+    fields["kind"] = "module";
+    fields["sample_slots"] = module.sampleSlots;
+    fields["tag"] = module.sampleSlots == 31 ? py::object(py::str(module.tag)) : py::object(py::none());
+    fields["channels"] = module.channels;
+    fields["song_length"] = module.songLength;
+    fields["restart_position"] = module.restartPosition;
+    fields["patterns"] = module.patterns;
+    py::list samples;
+    for (const ModuleSampleDescription& sample : module.samples) {
+        py::dict entry;
+        entry["number"] = sample.number;
+        entry["name"] = sample.name;
+        entry["length"] = sample.length;
+        samples.append(entry);
+    }
+    fields["samples"] = samples;
+    fields["frames"] = module.frames;
+    fields["rate"] = kInfoRate;
+    fields["duration"] = module.seconds;
+    return fields;
+}
+
+py::dict info(const std::string& path) {
+    FileDescription description;
+    {
+        py::gil_scoped_release release;
+        description = describeFile(path);
+    }
+    if (description.error != InfoError::none) raiseFailure(infoFailure(description, path));
+    py::dict fields = description.kind == FileKind::wav ? describeWav(description.wav) : describeModule(description.module);
+    fields["path"] = pathText(path);
+    return fields;
+}
+
+// One file converted exactly as the plinth tool converts it; never raises for
+// a failed conversion. Returns (converted, "PATH: reason").
+py::tuple convertAsTool(const std::string& kind, const std::string& source, const std::string& target, int rate,
+                        int channelMode) {
+    Options options;
+    if (kind == "resample") {
+        options.command = Command::Resample;
+    } else if (kind == "module") {
+        options.command = Command::Mod2Wav;
+    } else {
+        throw py::value_error("kind must be \"resample\" or \"module\"");
+    }
+    options.rate = rate;
+    options.channelMode = channelMode;
+    ConversionResult result;
+    {
+        py::gil_scoped_release release;
+        result = convertFile(options, source, target);
+    }
+    return py::make_tuple(result.ok, pathText(result.error));
+}
+
+py::bytes batchOutputPath(const std::string& folder, const std::string& input) {
+    return py::bytes(joinPath(folder, outputNameFor(input)));
+}
+
+void makeFolderPath(const std::string& path) {
+    std::string error;
+    bool made;
+    {
+        py::gil_scoped_release release;
+        made = makeFolders(path, error);
+    }
+    if (!made) raiseFailure(Failure{FailureKind::file, error, 0, {}});
+}
+
+void writeWhole(const std::string& path, const py::bytes& data) {
+    const std::string bytes = data;
+    int systemError = 0;
+    bool written;
+    {
+        py::gil_scoped_release release;
+        OutputFile output;
+        written = output.open(path, systemError) && output.write(bytes.data(), bytes.size(), systemError) &&
+                  output.commit(systemError);
+    }
+    if (!written) raiseFailure(Failure{FailureKind::file, std::strerror(systemError != 0 ? systemError : EIO), systemError, path});
+}
+
+}  // namespace
+}  // namespace plinth::python
+
+PYBIND11_MODULE(_plinth, module) {
+    using namespace plinth::python;
+    module.doc() = "Plinth's conversions, on the libraries' own internals. Use the plinth package instead.";
+
+    module.def("resample", &resample, py::arg("samples"), py::arg("in_rate"), py::arg("out_rate"),
+               py::arg("channel_mode"), "int16 frames (n,) or (n, 2) resampled to mono as ResampleWav does.");
+    py::class_<BlockResampler>(module, "BlockResampler", "A resampler fed block by block.")
+        .def(py::init<long long, long long, int, int>(), py::arg("in_rate"), py::arg("out_rate"), py::arg("channels"),
+             py::arg("channel_mode"))
+        .def("feed", &BlockResampler::feed, py::arg("block"), "The samples the block completes.")
+        .def("finish", &BlockResampler::finish, "The samples still owed at the end of the signal.");
+    module.def("resample_file", &resampleFile, py::arg("source"), py::arg("target"), py::arg("rate"),
+               py::arg("channel_mode"), "A WAV file resampled into a WAV file, as ResampleWav writes it.");
+    module.def("render_module_bytes", &renderModuleBytes, py::arg("data"), py::arg("rate"), py::arg("max_seconds"),
+               "A module image played into (frames, 2) int16 samples.");
+    module.def("render_module_file", &renderModuleFile, py::arg("path"), py::arg("rate"), py::arg("max_seconds"),
+               "A module file played into (frames, 2) int16 samples.");
+    module.def("mod_to_wav", &moduleToWav, py::arg("source"), py::arg("target"), py::arg("rate"),
+               py::arg("max_seconds"), "A module file played into a stereo WAV file, as MODWAV writes it.");
+    module.def("info", &info, py::arg("path"), "What `plinth info` tells about a file, as a dict.");
+    module.def("convert_as_tool", &convertAsTool, py::arg("kind"), py::arg("source"), py::arg("target"),
+               py::arg("rate"), py::arg("channel_mode"),
+               "One file converted as the plinth tool converts it: (converted, \"PATH: reason\").");
+    module.def("batch_output_path", &batchOutputPath, py::arg("folder"), py::arg("input"),
+               "Where the plinth tool's batch writes the output of an input.");
+    module.def("make_folders", &makeFolderPath, py::arg("path"), "Creates a folder and its missing parents.");
+    module.def("write_whole", &writeWhole, py::arg("path"), py::arg("data"),
+               "Writes a file that appears whole or not at all.");
+
+    module.attr("MODULE_RATE") = plinth::kInfoRate;
+    module.attr("MIN_RATE") = plinth::kMinRate;
+    module.attr("MAX_RATE") = plinth::kMaxRate;
+}

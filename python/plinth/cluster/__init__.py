@@ -1,0 +1,238 @@
+"""Many files converted across a Dask distributed cluster.
+
+Each input is one task; a worker converts it exactly as the plinth tool's
+batch does, into ``OUT_DIR/<input name>.wav`` (the input's extension
+replaced), and the output appears whole or not at all. An output that
+already exists is skipped unless ``force`` is given, so a rerun after a crash
+converts only what is left. A failed file is reported, never fatal to the
+run; a task whose worker is lost is run again by Dask elsewhere.
+
+The run ends with a manifest, ``OUT_DIR/plinth-manifest.jsonl`` unless
+named otherwise: one JSON object a line, in the order of the inputs, with
+the fields ``input``, ``output``, ``status`` ("converted", "skipped" or
+"failed"), ``seconds`` (the task's own time) and ``reason`` (empty when
+converted). It is written whole or not at all.
+
+Workers need the plinth package installed (the same version) and must reach
+every input and the output folder by the same paths as the caller: a shared
+filesystem mounted at the same place. Paths are made absolute by the caller.
+
+    >>> from plinth.cluster import convert
+    >>> report = convert(["a.wav", "b.wav"], "out", rate=16000, channel="mix")
+    >>> print(report.summary())
+    2 converted, 0 skipped, 0 failed, 1.52 s
+
+From a shell, ``python3 -m plinth.cluster --help``.
+"""
+
+from __future__ import annotations
+
+import json
+import os
+import sys
+import time
+from dataclasses import asdict, dataclass
+from typing import IO, Iterable, Literal, Optional, Sequence
+
+from .. import _plinth
+from .._conversions import MODULE_RATE, Channel, StrPath, channel_mode
+from . import _tasks
+
+Kind = Literal["resample", "module"]
+MANIFEST_NAME = "plinth-manifest.jsonl"
+
+# Times a task is run again after it raised; a lost worker's tasks are moved
+# to other workers by the scheduler itself.
+DEFAULT_RETRIES = 2
+
+
+@dataclass(frozen=True)
+class FileOutcome:
+    """One input's line of the manifest."""
+
+    input: str
+    output: str
+    status: str  # "converted", "skipped" or "failed"
+    seconds: float
+    reason: str
+
+
+@dataclass(frozen=True)
+class ClusterReport:
+    """What a run did, file by file, and where its manifest is."""
+
+    outcomes: list[FileOutcome]
+    manifest: str
+    seconds: float
+
+    def count(self, status: str) -> int:
+        return sum(outcome.status == status for outcome in self.outcomes)
+
+    @property
+    def converted(self) -> int:
+        return self.count("converted")
+
+    @property
+    def skipped(self) -> int:
+        return self.count("skipped")
+
+    @property
+    def failed(self) -> int:
+        return self.count("failed")
+
+    def summary(self) -> str:
+        """"57 converted, 2 skipped, 1 failed, 3.41 s"."""
+        return f"{self.converted} converted, {self.skipped} skipped, {self.failed} failed, {self.seconds:.2f} s"
+
+
+def convert(inputs: Iterable[StrPath], out_dir: StrPath, rate: Optional[int] = None, kind: Kind = "resample",
+            channel: Channel = "first", client=None, force: bool = False, *,
+            manifest: Optional[StrPath] = None, retries: int = DEFAULT_RETRIES,
+            progress: Optional[bool] = None) -> ClusterReport:
+    """Convert every input on a Dask cluster, one task a file.
+
+    ``kind`` "resample" resamples WAV files to mono at ``rate`` (required),
+    taking ``channel`` of a stereo input; "module" renders modules to stereo
+    WAV files at ``rate`` (8000 when not given). ``rate`` is held to what the
+    plinth tool accepts (1000 to 384000).
+
+    ``client`` is a ``distributed.Client``; without one a local cluster of
+    one single-threaded worker process per core is started for the run and
+    shut down after it. ``manifest`` names the manifest (default
+    ``out_dir/plinth-manifest.jsonl``). ``progress`` draws a progress line on
+    standard error; by default only when it is a terminal.
+
+    Returns a ClusterReport. Raises ValueError for bad arguments and
+    plinth.FileError when the output folder or the manifest cannot be written;
+    a file that fails to convert is only reported.
+    """
+    sources = [os.fsdecode(path) for path in inputs]
+    folder = os.fsdecode(out_dir)
+    if kind not in ("resample", "module"):
+        raise ValueError(f'kind must be "resample" or "module", not {kind!r}')
+    mode = channel_mode(channel)
+    if rate is None:
+        if kind == "resample":
+            raise ValueError("resampling needs a rate")
+        rate = MODULE_RATE
+    if not _plinth.MIN_RATE <= rate <= _plinth.MAX_RATE:
+        raise ValueError(f"rate must be {_plinth.MIN_RATE} to {_plinth.MAX_RATE}, not {rate}")
+
+    start = time.monotonic()
+    _plinth.make_folders(os.fsencode(folder))
+    targets = [os.fsdecode(_plinth.batch_output_path(os.fsencode(folder), os.fsencode(source)))
+               for source in sources]
+    refusals = _refusals(sources, targets)
+
+    owned = client is None
+    if owned:
+        client = local_client()
+    try:
+        submitted = {}
+        for index, (source, target) in enumerate(zip(sources, targets)):
+            if index not in refusals:
+                submitted[index] = client.submit(_tasks.convert_file, kind, os.path.abspath(source),
+                                                 os.path.abspath(target), rate, mode, force,
+                                                 retries=retries, pure=False)
+        results = _gather(submitted, len(sources), sys.stderr.isatty() if progress is None else progress)
+    finally:
+        if owned:
+            close_client(client)
+
+    outcomes = []
+    for index, (source, target) in enumerate(zip(sources, targets)):
+        fields = results.get(index) or {"status": "failed", "seconds": 0.0, "reason": refusals[index]}
+        outcomes.append(FileOutcome(input=source, output=target, **fields))
+    manifest_path = os.fsdecode(manifest) if manifest is not None else os.path.join(folder, MANIFEST_NAME)
+    lines = "".join(json.dumps(asdict(outcome)) + "\n" for outcome in outcomes)
+    _plinth.write_whole(os.fsencode(manifest_path), lines.encode("ascii"))
+    return ClusterReport(outcomes, manifest_path, time.monotonic() - start)
+
+
+def read_manifest(path: StrPath) -> list[FileOutcome]:
+    """The outcomes a manifest holds."""
+    with open(path, encoding="ascii") as lines:
+        return [FileOutcome(**json.loads(line)) for line in lines]
+
+
+def _refusals(sources: Sequence[str], targets: Sequence[str]) -> dict[int, str]:
+    """Outputs that must not be written, as the tool refuses them: one that is
+    an input of the run, or that an earlier input already writes."""
+    inputs = {os.path.realpath(source): source for source in sources}
+    owners: dict[str, str] = {}
+    refusals = {}
+    for index, (source, target) in enumerate(zip(sources, targets)):
+        key = os.path.realpath(target)
+        if key in inputs:
+            refusals[index] = f"{target}: would overwrite the input {inputs[key]} of this run"
+        elif key in owners:
+            refusals[index] = f"{target}: already the output of {owners[key]} in this run"
+        else:
+            owners[key] = source
+    return refusals
+
+
+def local_client(workers: Optional[int] = None):
+    """A client of a new cluster on this machine: ``workers`` single-threaded
+    worker processes (default: one per core). Close the client, then its
+    ``cluster``, when done."""
+    import logging
+
+    from distributed import Client, LocalCluster
+
+    # Conversions let go of the GIL, but a process each keeps one crash from taking the others.
+    cluster = LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1, processes=True,
+                           dashboard_address=None, silence_logs=logging.ERROR)
+    return Client(cluster)
+
+
+def close_client(client) -> None:
+    """Closes a client and, for one from local_client, its cluster."""
+    cluster = client.cluster if hasattr(client, "cluster") else None
+    client.close()
+    if cluster is not None:
+        cluster.close()
+
+
+def _gather(futures: dict, total: int, show_progress: bool) -> dict[int, dict]:
+    from distributed import as_completed
+
+    index_of = {future.key: index for index, future in futures.items()}
+    results: dict[int, dict] = {}
+    line = _ProgressLine(sys.stderr if show_progress else None, len(futures))
+    for future in as_completed(list(futures.values())):
+        index = index_of[future.key]
+        try:
+            results[index] = future.result()
+        except Exception as error:  # a task whose retries ran out, a worker lost too often
+            results[index] = {"status": "failed", "seconds": 0.0, "reason": f"{type(error).__name__}: {error}"}
+        line.advance()
+    line.close()
+    return results
+
+
+class _ProgressLine:
+    """"plinth: 12/60 files, 3.1 s elapsed, about 9.0 s left", redrawn in place."""
+
+    def __init__(self, stream: Optional[IO[str]], total: int) -> None:
+        self.stream, self.total, self.done, self.start = stream, total, 0, time.monotonic()
+        self.draw()
+
+    def draw(self) -> None:
+        if self.stream is None:
+            return
+        elapsed = time.monotonic() - self.start
+        text = f"plinth: {self.done}/{self.total} files, {elapsed:.1f} s elapsed"
+        if self.done:
+            text += f", about {elapsed / self.done * (self.total - self.done):.1f} s left"
+        self.stream.write("\r\033[K" + text)
+        self.stream.flush()
+
+    def advance(self) -> None:
+        self.done += 1
+        self.draw()
+
+    def close(self) -> None:
+        if self.stream is not None:
+            self.stream.write("\r\033[K")
+            self.stream.flush()

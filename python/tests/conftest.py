@@ -1,0 +1,112 @@
+"""Shared fixtures: the build's tool and shared libraries as independent
+references, inputs written with Python's own wave module, and a module
+builder."""
+
+from __future__ import annotations
+
+import ctypes
+import os
+import struct
+import subprocess
+import sys
+import wave
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+BUILD_DIR = Path(os.environ.get("PLINTH_BUILD_DIR", Path(__file__).resolve().parents[2] / "build"))
+if str(BUILD_DIR / "python") not in sys.path:
+    sys.path.insert(0, str(BUILD_DIR / "python"))
+
+TOOL = BUILD_DIR / "tools" / "plinth"
+RATECONV_LIBRARY = BUILD_DIR / "resampler" / "libPlinthRateConv.so"
+TRACKER_LIBRARY = BUILD_DIR / "tracker" / "libPlinthTracker.so"
+
+
+def write_wav(path: Path, frames: np.ndarray, rate: int, sample_width: int = 2) -> Path:
+    """A canonical WAV file from int16 frames of shape (n,) or (n, channels)."""
+    channels = 1 if frames.ndim == 1 else frames.shape[1]
+    with wave.open(str(path), "wb") as out:
+        out.setnchannels(channels)
+        out.setsampwidth(sample_width)
+        out.setframerate(rate)
+        out.writeframes(np.ascontiguousarray(frames, dtype="<i2").tobytes() if sample_width == 2
+                        else bytes(frames.size))
+    return path
+
+
+def read_wav(path: Path) -> tuple[np.ndarray, int]:
+    """int16 samples, shaped (n,) for mono or (n, channels), and the rate."""
+    with wave.open(str(path), "rb") as source:
+        assert source.getsampwidth() == 2
+        channels, rate = source.getnchannels(), source.getframerate()
+        data = np.frombuffer(source.readframes(source.getnframes()), dtype="<i2").astype(np.int16)
+    return (data if channels == 1 else data.reshape(-1, channels)), rate
+
+
+def noise(frames: int, channels: int, seed: int) -> np.ndarray:
+    """Full-scale int16 noise with the extremes in it."""
+    generator = np.random.default_rng(seed)
+    data = generator.integers(-32768, 32768, size=(frames, channels), dtype=np.int16)
+    if frames >= 2:
+        data[0] = -32768
+        data[-1] = 32767
+    return data[:, 0].copy() if channels == 1 else data
+
+
+def build_module(notes: int = 4, sample_bytes: int = 2048, name: bytes = b"lead", orders: int = 1) -> bytes:
+    """A four-channel "M.K." module of one pattern, played `orders` times:
+    `notes` lines start a square-wave sample at different periods in turn
+    across the channels. Each order lasts 61440 frames at 8000 per second."""
+    header = bytearray(1084)
+    header[0:8] = b"testsong"
+    sample = bytearray(30)
+    sample[0:len(name)] = name
+    struct.pack_into(">HBBHH", sample, 22, sample_bytes // 2, 0, 64, 0, 1)
+    header[20:50] = sample
+    header[950] = orders  # song length; every order plays pattern 0
+    header[1080:1084] = b"M.K."
+    pattern = bytearray(64 * 4 * 4)
+    periods = [428, 381, 339, 320, 285, 254]
+    for k in range(notes):
+        line, channel = k * (64 // notes), k % 4
+        cell = (line * 4 + channel) * 4
+        period = periods[k % len(periods)]
+        pattern[cell:cell + 4] = bytes([period >> 8, period & 0xFF, 0x10, 0x00])  # sample 1, no effect
+    data = bytes(0xC0 if (i // 16) % 2 else 0x40 for i in range(sample_bytes))
+    return bytes(header) + bytes(pattern) + data
+
+
+def pytest_configure(config):
+    # Raised inside Debian's tornado by distributed's own start-up.
+    config.addinivalue_line("filterwarnings", "ignore:make_current is deprecated:DeprecationWarning")
+
+
+class ReferenceLibraries:
+    """The exported C functions, loaded from the build's shared libraries."""
+
+    def __init__(self) -> None:
+        self.rateconv = ctypes.CDLL(str(RATECONV_LIBRARY))
+        self.rateconv.ResampleWav.argtypes = [ctypes.c_wchar_p, ctypes.c_wchar_p, ctypes.c_int, ctypes.c_int]
+        self.rateconv.ResampleWav.restype = ctypes.c_int
+        self.tracker = ctypes.CDLL(str(TRACKER_LIBRARY))
+        self.tracker.MODWAV.argtypes = [ctypes.c_wchar_p, ctypes.c_wchar_p]
+        self.tracker.MODWAV.restype = ctypes.c_int
+
+    def resample_wav(self, source: Path, target: Path, rate: int, channel_mode: int) -> Path:
+        assert self.rateconv.ResampleWav(str(source), str(target), rate, channel_mode) == 1
+        return target
+
+    def modwav(self, source: Path, target: Path) -> Path:
+        assert self.tracker.MODWAV(str(source), str(target)) == 999
+        return target
+
+
+@pytest.fixture(scope="session")
+def reference() -> ReferenceLibraries:
+    return ReferenceLibraries()
+
+
+def run_tool(*args: object) -> subprocess.CompletedProcess:
+    return subprocess.run([str(TOOL), *map(str, args)], capture_output=True, text=True, check=False)
