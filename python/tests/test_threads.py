@@ -109,10 +109,12 @@ def test_ctrl_c_stops_a_file_conversion_and_leaves_no_output(tmp_path):
     song = tmp_path / "song.mod"
     song.write_bytes(build_module(notes=16, orders=16))
     out = tmp_path / "song.wav"
-    # The conversion is under way once its temporary output exists.
-    watcher = interrupt_when(lambda: any(p.name.startswith(".song.wav") for p in tmp_path.iterdir()))
+    # The output has no name while it is built: interrupt a moment into the call.
+    calling = threading.Event()
+    watcher = interrupt_when(lambda: calling.is_set() and time.sleep(0.1) is None)
     with pytest.raises(KeyboardInterrupt):
-        plinth.mod_to_wav(song, out, rate=96000)
+        calling.set()
+        plinth.mod_to_wav(song, out, rate=384000, max_duration=None)
     watcher.join()
     assert sorted(p.name for p in tmp_path.iterdir()) == ["song.mod"]
 
