@@ -195,6 +195,7 @@ int runConversions(const Options& options) {
                 console.message(job.refusal);
             } else {
                 const ConversionResult result = convertFile(options, job.input, job.output);
+                for (const std::string& text : result.messages) console.message(text);
                 console.libraryLines(result.libraryLines);
                 if (result.ok) {
                     succeeded[index] = 1;
