@@ -13,6 +13,7 @@
 #include "input_file.h"
 #include "module_render.h"
 #include "wav_header.h"
+#include "wav_reader.h"
 
 namespace plinth {
 namespace {
@@ -39,39 +40,54 @@ const char* formatName(unsigned format) {
     }
 }
 
-void describeWav(const std::string& path, InputFile& file, const WavInfo& info) {
+// The layout as far as the reader got: all of it, or everything but the data
+// chunk when there is none.
+void describeWav(const std::string& path, const WavLayout& layout, bool dataFound, uint64_t fileSize) {
     std::printf("%s: WAV file\n", path.c_str());
-    std::printf("  format:            %u (%s)\n", static_cast<unsigned>(info.audioFormat), formatName(info.audioFormat));
-    std::printf("  channels:          %u\n", static_cast<unsigned>(info.channels));
-    std::printf("  bits per sample:   %u\n", static_cast<unsigned>(info.bitsPerSample));
-    std::printf("  sample rate:       %u Hz\n", static_cast<unsigned>(info.sampleRate));
-    // The data chunk where it really is; at the fixed offsets for a canonical file.
-    const long long fileSize = static_cast<long long>(file.size());
-    const DataChunkPlace chunk = findDataChunk(file.size(), [&](uint64_t offset, uint8_t* head) {
-        return pread(file.descriptor(), head, 8, static_cast<off_t>(offset)) == 8;
-    });
-    const long long dataStart = chunk.found ? static_cast<long long>(chunk.start) : -1;
-    const uint32_t dataSize = chunk.found ? chunk.size : info.dataSize;
-    const long long following = fileSize - (dataStart >= 0 ? dataStart : 44);
-    std::printf("  data size:         %u bytes (%lld bytes follow)\n", static_cast<unsigned>(dataSize), following);
-    const unsigned frameBytes = static_cast<unsigned>(info.channels) * info.bitsPerSample / 8U;
+    std::printf("  container:         %s\n", printable(layout.leadingBytes, 4).c_str());
+    if (layout.formatTag == 0xFFFE) {
+        std::printf("  format:            %u (extensible, %s)\n", static_cast<unsigned>(layout.formatTag),
+                    layout.subFormatTag != 0 ? formatName(layout.subFormatTag) : "unknown sub-format");
+    } else {
+        std::printf("  format:            %u (%s)\n", static_cast<unsigned>(layout.formatTag),
+                    formatName(layout.formatTag));
+    }
+    std::printf("  channels:          %u\n", static_cast<unsigned>(layout.channels));
+    if (layout.validBits != layout.bitsPerSample) {
+        std::printf("  bits per sample:   %u (%u valid)\n", static_cast<unsigned>(layout.bitsPerSample),
+                    static_cast<unsigned>(layout.validBits));
+    } else {
+        std::printf("  bits per sample:   %u\n", static_cast<unsigned>(layout.bitsPerSample));
+    }
+    std::printf("  sample rate:       %u Hz\n", static_cast<unsigned>(layout.sampleRate));
+    std::printf("  sample format:     %s\n", describeSampleFormat(layout.sampleFormat).c_str());
+    if (layout.skippedChunks != 0) std::printf("  other chunks:      %s\n", layout.skippedTags.c_str());
+    if (!dataFound) {
+        std::printf("  data size:         unknown\n");
+        std::printf("  samples at byte 44: no (no data chunk found)\n");
+        return;
+    }
+    const unsigned long long following = fileSize - layout.dataStart;
+    std::printf("  data size:         %llu bytes (%llu bytes follow%s)\n",
+                static_cast<unsigned long long>(layout.declaredDataBytes), following,
+                layout.dataClamped ? "; the size passes the end of the file" : "");
+    const unsigned frameBytes = layout.blockAlign;
     if (frameBytes == 0) {
         std::printf("  frames:            unknown\n");
         std::printf("  duration:          unknown\n");
     } else {
-        const unsigned long long frames = dataSize / frameBytes;
+        const unsigned long long frames = layout.dataBytes / frameBytes;
         std::printf("  frames:            %llu\n", frames);
-        if (info.sampleRate == 0)
+        if (layout.sampleRate == 0)
             std::printf("  duration:          unknown\n");
         else
-            std::printf("  duration:          %.3f s\n", static_cast<double>(frames) / info.sampleRate);
+            std::printf("  duration:          %.3f s\n", static_cast<double>(frames) / layout.sampleRate);
     }
-    if (dataStart == static_cast<long long>(kWavHeaderBytes))
+    if (layout.dataStart == kWavHeaderBytes)
         std::printf("  samples at byte 44: yes\n");
-    else if (dataStart < 0)
-        std::printf("  samples at byte 44: no (no data chunk found)\n");
     else
-        std::printf("  samples at byte 44: no (the data chunk's samples start at byte %lld)\n", dataStart);
+        std::printf("  samples at byte 44: no (the data chunk's samples start at byte %llu)\n",
+                    static_cast<unsigned long long>(layout.dataStart));
 }
 
 void describeModule(const std::string& path, const std::vector<uint8_t>& image, const Song& song) {
@@ -106,7 +122,7 @@ void reportError(const std::string& text) {
 }
 
 bool describeFile(const std::string& path) {
-    // A WAV file is read no further than its chunk headers; anything else is
+    // A WAV file is read no further than its chunks before the samples; anything else is
     // read whole and tried as a module. Pipes and devices are refused unopened.
     InputFile file;
     int systemError = 0;
@@ -115,21 +131,23 @@ bool describeFile(const std::string& path) {
         reportError(path + ": " + describeInputError(opened, systemError));
         return false;
     }
-    uint8_t headerBytes[kWavHeaderBytes] = {};
-    const ssize_t peeked = pread(file.descriptor(), headerBytes, sizeof headerBytes, 0);
+    uint8_t tag[4] = {};
+    const ssize_t peeked = pread(file.descriptor(), tag, sizeof tag, 0);
     if (peeked < 0) {
         reportError(path + ": " + describeInputError(InputError::readFailed, errno));
         return false;
     }
-    const std::size_t got = static_cast<std::size_t>(peeked);
-    if (got >= 4 && std::memcmp(headerBytes, "RIFF", 4) == 0) {
-        WavHeader header;
-        decodeWavHeader(headerBytes, header);
-        WavInfo info{};
-        const bool whole = got == sizeof headerBytes && parseWavHeader(header, info) == 1;
-        if (whole) describeWav(path, file, info);
-        if (!whole) reportError(path + ": WAV header cut short (" + std::to_string(got) + " of 44 bytes)");
-        return whole;
+    if (peeked == sizeof tag &&
+        (std::memcmp(tag, "RIFF", 4) == 0 || std::memcmp(tag, "RF64", 4) == 0 || std::memcmp(tag, "BW64", 4) == 0)) {
+        WavLayout layout;
+        const WavReadStatus read = readWavLayout(file, layout);
+        const bool noData = read.error == WavReadError::noDataChunk && layout.fmtSize != 0;
+        if (read.error == WavReadError::none || noData) {
+            describeWav(path, layout, !noData, file.size());
+            return true;
+        }
+        reportError(path + ": " + describeWavReadError(read));
+        return false;
     }
 
     std::vector<uint8_t> image;
