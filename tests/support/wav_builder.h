@@ -131,19 +131,27 @@ inline Bytes fmtBody(uint16_t format, uint16_t channels, uint32_t rate, uint16_t
     return body;
 }
 
+// Overwrites four bytes with a little-endian value, when they are there.
+inline void setLe32(Bytes& bytes, std::size_t offset, uint32_t value) {
+    if (offset > bytes.size() || bytes.size() - offset < 4) return;
+    for (std::size_t i = 0; i < 4; ++i) bytes[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// A chunk's header, body and pad byte, appended to `file`.
+inline void appendChunk(Bytes& file, const Chunk& chunk) {
+    file.insert(file.end(), chunk.tag.begin(), chunk.tag.end());
+    appendLe(file, chunk.sizeGiven ? chunk.size : static_cast<uint32_t>(chunk.body.size()), 4);
+    file.insert(file.end(), chunk.body.begin(), chunk.body.end());
+    if (chunk.body.size() % 2 != 0) file.push_back(0);
+}
+
 // "RIFF" (or another container tag), its size, "WAVE", then the chunks.
 inline Bytes chunkedWav(const std::vector<Chunk>& chunks, const char* container = "RIFF") {
     Bytes file(container, container + 4);
     appendLe(file, 0, 4);
     file.insert(file.end(), {'W', 'A', 'V', 'E'});
-    for (const Chunk& chunk : chunks) {
-        file.insert(file.end(), chunk.tag.begin(), chunk.tag.end());
-        appendLe(file, chunk.sizeGiven ? chunk.size : static_cast<uint32_t>(chunk.body.size()), 4);
-        file.insert(file.end(), chunk.body.begin(), chunk.body.end());
-        if (chunk.body.size() % 2 != 0) file.push_back(0);
-    }
-    const uint32_t riffSize = static_cast<uint32_t>(file.size() - 8);
-    for (int i = 0; i < 4; ++i) file[4 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(riffSize >> (8 * i));
+    for (const Chunk& chunk : chunks) appendChunk(file, chunk);
+    setLe32(file, 4, static_cast<uint32_t>(file.size() - 8));
     return file;
 }
 
