@@ -336,3 +336,52 @@ TEST_F(WavFiles, OutputsOpenInOtherReaders) {
 }
 
 }  // namespace
+
+namespace {
+
+// The lines `info` prints for one file, each as it stands.
+bool hasLine(const std::string& text, const std::string& line) { return text.find("\n" + line + "\n") != std::string::npos; }
+
+TEST_F(WavFiles, InfoDescribesOtherLayoutsAndFormats) {
+    python("noise '" + dir / "in" + "' 48000 2 4800 1");
+    python("widen '" + dir / "in24.wav" + "' '" + dir / "in.wav" + "' 3");
+    // 24-bit extensible, 3 channels, a LIST first: 12 + 8 + 40 + 12 + 8 = 80; 4800 frames of 9 bytes.
+    writeBytes(dir / "ext.wav", chunkedWav({{"fmt ", fmtBody(1, 3, 48000, 24, 40)},
+                                            {"LIST", Bytes(4, 0)},
+                                            {"data", Bytes(4800 * 9, 0)}}));
+    Bytes ds64;
+    for (uint32_t word : {0u, 0u, 4800u * 8u, 0u, 4800u, 0u, 0u}) appendLe(ds64, word, 4);
+    writeBytes(dir / "rf64.wav", chunkedWav({{"ds64", ds64},
+                                             {"fmt ", fmtBody(3, 1, 48000, 64, 18)},
+                                             {"data", Bytes(4800 * 8, 0), true, 0xFFFFFFFFu}},
+                                            "RF64"));
+    RunResult run = runTool({"info", dir / "ext.wav"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(hasLine(run.out, "  format:            65534 (extensible, PCM)")) << run.out;
+    EXPECT_TRUE(hasLine(run.out, "  channels:          3")) << run.out;
+    EXPECT_TRUE(hasLine(run.out, "  sample format:     24-bit PCM")) << run.out;
+    EXPECT_TRUE(hasLine(run.out, "  other chunks:      LIST")) << run.out;
+    EXPECT_TRUE(hasLine(run.out, "  frames:            4800")) << run.out;
+    EXPECT_TRUE(hasLine(run.out, "  duration:          0.100 s")) << run.out;
+    EXPECT_TRUE(hasLine(run.out, "  samples at byte 44: no (the data chunk's samples start at byte 80)")) << run.out;
+
+    run = runTool({"info", dir / "rf64.wav"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(hasLine(run.out, "  container:         RF64")) << run.out;
+    EXPECT_TRUE(hasLine(run.out, "  format:            3 (IEEE float)")) << run.out;
+    EXPECT_TRUE(hasLine(run.out, "  sample format:     64-bit float")) << run.out;
+    EXPECT_TRUE(hasLine(run.out, "  data size:         38400 bytes (38400 bytes follow)")) << run.out;
+    EXPECT_TRUE(hasLine(run.out, "  frames:            4800")) << run.out;
+
+    // A file cut short: the size it claims, and what is really there.
+    Bytes cut = readBytes(dir / "in24.wav");
+    cut.resize(44 + 600);
+    writeBytes(dir / "cut.wav", cut);
+    run = runTool({"info", dir / "cut.wav"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(hasLine(run.out, "  data size:         28800 bytes (600 bytes follow; the size passes the end of the file)"))
+        << run.out;
+    EXPECT_TRUE(hasLine(run.out, "  frames:            100")) << run.out;
+}
+
+}  // namespace
