@@ -131,6 +131,38 @@ InputError InputFile::read(void* buffer, std::size_t bytes, std::size_t& got, in
     return InputError::none;
 }
 
+InputError InputFile::skip(uint64_t bytes, uint64_t& skipped, int& systemError) {
+    skipped = 0;
+    systemError = 0;
+    if (regular_) {
+        const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+        if (at < 0) {
+            systemError = errno;
+            return InputError::readFailed;
+        }
+        const uint64_t here = static_cast<uint64_t>(at);
+        const uint64_t left = size_ > here ? size_ - here : 0;
+        skipped = bytes < left ? bytes : left;
+        if (::lseek(fd_, static_cast<off_t>(here + skipped), SEEK_SET) < 0) {
+            systemError = errno;
+            skipped = 0;
+            return InputError::readFailed;
+        }
+        return InputError::none;
+    }
+    char scratch[4096];
+    while (skipped < bytes) {
+        const uint64_t left = bytes - skipped;
+        std::size_t got = 0;
+        const InputError error = read(scratch, left < sizeof scratch ? static_cast<std::size_t>(left) : sizeof scratch,
+                                      got, systemError);
+        if (error != InputError::none) return error;
+        if (got == 0) break;
+        skipped += got;
+    }
+    return InputError::none;
+}
+
 InputError InputFile::readRest(std::vector<uint8_t>& bytes, uint64_t limit, int& systemError) {
     bytes.clear();
     systemError = 0;

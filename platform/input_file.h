@@ -53,6 +53,10 @@ public:
     // Reads until `bytes` are in or the input ends; `got` tells how many came.
     InputError read(void* buffer, std::size_t bytes, std::size_t& got, int& systemError);
 
+    // Passes over `bytes` bytes: a regular file seeks, a stream reads them away.
+    // `skipped` tells how many there were before the input ended.
+    InputError skip(uint64_t bytes, uint64_t& skipped, int& systemError);
+
     // Reads the rest of the input whole, at most `limit` bytes.
     InputError readRest(std::vector<uint8_t>& bytes, uint64_t limit, int& systemError);
 

@@ -60,22 +60,34 @@ WavHeader pcmWavHeader(uint16_t channels, uint32_t sampleRate, uint32_t dataByte
 void samplesToLittleEndian(const int16_t* samples, std::size_t count, uint8_t* bytes);
 
 // Where a RIFF file's "data" chunk really begins, found by walking the chunks
-// that follow "WAVE" (at most `fileSize` bytes). readAt(offset, 8 bytes) reads
-// a chunk header; false from it ends the walk, and so does a chunk whose name
-// is not four printable characters (the end of the real chunks, say zeros).
+// that follow "WAVE" (at most `fileSize` bytes; a stream passes the largest
+// value). readAt(offset, 8 bytes) reads a chunk header, at offsets that only
+// grow, so a stream can be walked too; false from it ends the walk, and so
+// does a chunk whose name is not four printable characters (the end of the
+// real chunks, say zeros). visit(chunk) sees each chunk before "data" and may
+// read its body, no further than the next chunk; false from it ends the walk.
 struct DataChunkPlace {
     bool found = false;
     uint64_t start = 0;  // the first sample byte
     uint32_t size = 0;   // as the chunk declares it
 };
+struct ChunkHeader {
+    char tag[4];
+    uint32_t size;   // as declared, without the pad byte of an odd size
+    uint64_t start;  // its first body byte
+};
+template <typename ReadAt, typename Visit>
+DataChunkPlace findDataChunk(uint64_t fileSize, ReadAt readAt, Visit visit);
 template <typename ReadAt>
-DataChunkPlace findDataChunk(uint64_t fileSize, ReadAt readAt);
+DataChunkPlace findDataChunk(uint64_t fileSize, ReadAt readAt) {
+    return findDataChunk(fileSize, readAt, [](const ChunkHeader&) { return true; });
+}
 
 uint32_t readLe32(const uint8_t* bytes);
 uint16_t readLe16(const uint8_t* bytes);
 
-template <typename ReadAt>
-DataChunkPlace findDataChunk(uint64_t fileSize, ReadAt readAt) {
+template <typename ReadAt, typename Visit>
+DataChunkPlace findDataChunk(uint64_t fileSize, ReadAt readAt, Visit visit) {
     DataChunkPlace place;
     uint64_t position = 12;
     uint8_t head[8];
@@ -90,6 +102,11 @@ DataChunkPlace findDataChunk(uint64_t fileSize, ReadAt readAt) {
             place.size = size;
             break;
         }
+        const ChunkHeader chunk{{static_cast<char>(head[0]), static_cast<char>(head[1]), static_cast<char>(head[2]),
+                                 static_cast<char>(head[3])},
+                                size,
+                                position + 8};
+        if (!visit(chunk)) break;
         position += 8u + static_cast<uint64_t>(size) + (size & 1u);
     }
     return place;

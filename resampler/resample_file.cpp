@@ -82,9 +82,11 @@ ResampleStatus copyInput(ResampleJob& job, OutputFile& output, const Progress* p
 
 ResampleStatus resampleInput(ResampleJob& job, OutputFile& output, const Progress* progress) {
     const int channels = job.info.channels;
+    // A chunk-aware copy hands the samples to the output unfiltered.
+    const bool filtered = !job.copyOnly;
     StreamResampler resampler;
-    if (startResampler(resampler, job.targetRate, static_cast<int>(job.info.sampleRate), channels, job.channelMode) !=
-        StreamError::none) {
+    if (filtered && startResampler(resampler, job.targetRate, static_cast<int>(job.info.sampleRate), channels,
+                                   job.choice) != StreamError::none) {
         return failure(ResampleError::outOfMemory);
     }
 
@@ -95,14 +97,11 @@ ResampleStatus resampleInput(ResampleJob& job, OutputFile& output, const Progres
     uint8_t header[kWavHeaderBytes];
     int systemError = 0;
     if (sink.held == nullptr) {
-        // With the length unknown, the input's header holds the place of the
-        // output header until the end.
+        // With the length unknown, the header is written again at the end.
         const uint64_t dataBytes = job.lengthKnown ? 2 * job.outputSamples : 0;
         encodeWavHeader(pcmWavHeader(1, static_cast<uint32_t>(job.targetRate), static_cast<uint32_t>(dataBytes)),
                         header);
-        if (!output.write(job.lengthKnown ? header : job.headerBytes, kWavHeaderBytes, systemError)) {
-            return failure(ResampleError::writeFailed, systemError);
-        }
+        if (!output.write(header, kWavHeaderBytes, systemError)) return failure(ResampleError::writeFailed, systemError);
     }
 
     const SampleSink samples{writeSamples, &sink};
@@ -112,52 +111,98 @@ ResampleStatus resampleInput(ResampleJob& job, OutputFile& output, const Progres
         return failure(ResampleError::writeFailed, sink.systemError);
     };
 
-    // A regular input is read up to the size it had when judged; a stream to its end.
-    const uint64_t bytesPerFrame = 2u * static_cast<uint64_t>(channels);
-    const uint64_t wanted = job.inputFrames * bytesPerFrame;
-    uint64_t bytesRead = 0;
+    // A regular input is read up to the size it had when judged; a stream to
+    // its end or the end of its data chunk.
     std::vector<int16_t> items(kInputBlockItems);
-    std::size_t pending = 0;  // bytes of a frame cut by a read, kept for the next one
+    const std::size_t blockFrames = items.size() / static_cast<std::size_t>(channels);
+    uint64_t framesRead = 0;
     for (;;) {
         if (stopRequested(progress)) return failure(ResampleError::stopped);
-        std::size_t want = items.size() * 2 - pending;
-        if (job.lengthKnown && wanted - bytesRead < want) want = static_cast<std::size_t>(wanted - bytesRead);
-        std::size_t got = 0;
-        const InputError error =
-            job.input.read(reinterpret_cast<uint8_t*>(items.data()) + pending, want, got, systemError);
-        if (error != InputError::none) return failure(ResampleError::readFailed, systemError, error);
-        bytesRead += got;
-        const std::size_t available = pending + got;
-        const uint64_t frames = available / bytesPerFrame;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-        for (uint64_t i = 0; i < frames * static_cast<uint64_t>(channels); ++i) {
-            const uint8_t* b = reinterpret_cast<const uint8_t*>(&items[i]);
-            items[i] = static_cast<int16_t>(b[0] | (b[1] << 8));
-        }
-#endif
-        if (feedResampler(resampler, items.data(), frames, samples) != StreamError::none) return sinkFailure();
-        pending = available - static_cast<std::size_t>(frames * bytesPerFrame);
-        if (pending > 0) std::memmove(items.data(), reinterpret_cast<uint8_t*>(items.data()) + frames * bytesPerFrame, pending);
-        reportProgress(progress, kWavHeaderBytes + bytesRead, job.input.size());
-        if (got < want || (job.lengthKnown && bytesRead == wanted)) break;
+        std::size_t frames = 0;
+        const WavReadStatus read = readWavFrames(job.input, job.samples, items.data(), blockFrames, frames);
+        if (read.error != WavReadError::none) return failure(ResampleError::readFailed, read.systemError, read.inputError);
+        framesRead += frames;
+        const bool fed = filtered ? feedResampler(resampler, items.data(), frames, samples) == StreamError::none
+                                  : frames == 0 || writeSamples(&sink, items.data(), frames);
+        if (!fed) return sinkFailure();
+        reportProgress(progress, job.samples.layout.dataStart + job.samples.bytesRead, job.input.size());
+        if (frames < blockFrames) break;
     }
-    if (job.lengthKnown && bytesRead != wanted) return failure(ResampleError::readFailed, 0, InputError::changedSize);
-    if (finishResampler(resampler, samples) != StreamError::none) return sinkFailure();
+    if (job.lengthKnown && framesRead != job.inputFrames) {
+        return failure(ResampleError::readFailed, 0, InputError::changedSize);
+    }
+    if (filtered && finishResampler(resampler, samples) != StreamError::none) return sinkFailure();
 
-    const uint32_t dataBytes = static_cast<uint32_t>(2 * resampler.samplesOut);
-    encodeWavHeader(pcmWavHeader(1, static_cast<uint32_t>(job.targetRate), dataBytes), header);
+    const uint64_t samplesOut = filtered ? resampler.samplesOut : framesRead;
+    encodeWavHeader(pcmWavHeader(1, static_cast<uint32_t>(job.targetRate), static_cast<uint32_t>(2 * samplesOut)),
+                    header);
     if (sink.held != nullptr) {
         sink.held = nullptr;
+        sink.samples = 0;
         if (!output.write(header, kWavHeaderBytes, systemError)) return failure(ResampleError::writeFailed, systemError);
         if (!writeSamples(&sink, held.data(), held.size())) return sinkFailure();
     } else if (!job.lengthKnown) {
         if (!output.rewrite(0, header, kWavHeaderBytes, systemError)) {
             return failure(ResampleError::writeFailed, systemError);
         }
-    } else if (resampler.samplesOut != job.outputSamples) {
+    } else if (samplesOut != job.outputSamples) {
         return failure(ResampleError::readFailed, 0, InputError::changedSize);
     }
     return {};
+}
+
+// The rates and the output's size, once the input's format is known.
+ResampleStatus judgeRates(ResampleJob& job, int targetRate) {
+    // A rate above INT_MAX reads as negative and is refused as invalid.
+    const int sourceRate = static_cast<int>(job.info.sampleRate);
+    if (targetRate <= 0 || sourceRate <= 0) return failure(ResampleError::invalidParameters);
+    job.targetRate = targetRate;
+    job.copyOnly = targetRate == sourceRate && job.info.channels == 1;
+    job.lengthKnown = job.input.isRegular();
+    const WavLayout& layout = job.samples.layout;
+    job.inputFrames = job.lengthKnown ? layout.dataBytes / (sampleBytes(layout.sampleFormat) * layout.channels) : 0;
+    if (job.copyOnly) {
+        job.outputSamples = job.inputFrames;
+    } else {
+        if (!ratioSupported(targetRate, sourceRate)) return failure(ResampleError::invalidParameters);
+        const ResamplerPlan plan = planResampling(targetRate, sourceRate);
+        job.outputSamples = job.lengthKnown ? resampledLength(job.inputFrames, plan.upFactor, plan.downFactor) : 0;
+    }
+    // A canonical copy is the input itself, whatever its size.
+    if (job.chunkAware || !job.copyOnly) {
+        if (job.outputSamples > kMaxOutputSamples) return failure(ResampleError::tooLarge);
+    }
+    return {};
+}
+
+// Judges the canonical header in job.headerBytes (`got` of them read) and
+// readies the samples from byte 44 to the end.
+ResampleStatus judgeCanonicalHeader(ResampleJob& job, std::size_t got, int targetRate) {
+    if (got < kWavHeaderBytes) return failure(ResampleError::shortHeader);
+    WavHeader header;
+    decodeWavHeader(job.headerBytes, header);
+    if (!parseWavHeader(header, job.info)) return failure(ResampleError::notRiff);
+    if (static_cast<int>(job.info.sampleRate) <= 0 || targetRate <= 0) return failure(ResampleError::invalidParameters);
+    if (job.info.bitsPerSample != 16 || job.info.audioFormat != 1 ||
+        (job.info.channels != 1 && job.info.channels != 2)) {
+        return failure(ResampleError::unsupportedFormat);
+    }
+    WavLayout& layout = job.samples.layout;
+    layout.sampleFormat = WavSampleFormat::signed16;
+    layout.channels = job.info.channels;
+    layout.dataStart = kWavHeaderBytes;
+    // Everything from byte 44 to the end is taken as samples; half a frame at the end is dropped.
+    layout.dataToEnd = !job.input.isRegular();
+    layout.dataBytes = job.input.isRegular() ? job.input.size() - kWavHeaderBytes : 0;
+    return judgeRates(job, targetRate);
+}
+
+ResampleStatus wavReadFailure(const WavReadStatus& read) {
+    if (read.error == WavReadError::readFailed) return failure(ResampleError::readFailed, read.systemError, read.inputError);
+    if (read.error == WavReadError::notWav) return failure(ResampleError::notRiff);
+    ResampleStatus status = failure(ResampleError::unreadableWav);
+    status.wavError = read.error;
+    return status;
 }
 
 }  // namespace
@@ -180,6 +225,12 @@ std::string describeResampleError(const ResampleStatus& status) {
         case ResampleError::tooLarge: return "the output would pass the 4 GiB size limit of a WAV file";
         case ResampleError::outOfMemory: return "not enough memory";
         case ResampleError::stopped: return "stopped before it was complete";
+        case ResampleError::unreadableWav: {
+            WavReadStatus read;
+            read.error = status.wavError;
+            return describeWavReadError(read);
+        }
+        case ResampleError::noSuchChannel: return "has no such channel";
     }
     return "unknown error";
 }
@@ -202,12 +253,16 @@ std::string resampleFailureLine(const ResampleStatus& status, const std::string&
             return "[ERROR!]: Output '" + outPath + "' would pass the 4 GiB size limit of a WAV file.\n";
         case ResampleError::outOfMemory: return "[ERROR!]: Not enough memory to resample '" + inPath + "'.\n";
         case ResampleError::stopped: return "[ERROR!]: Stopped before '" + outPath + "' was complete.\n";
+        // Only the chunk-aware reading refuses these; ResampleWav never does.
+        case ResampleError::unreadableWav:
+        case ResampleError::noSuchChannel: return std::string();
     }
     return std::string();
 }
 
 ResampleStatus openResampleJob(const std::string& inPath, int targetRate, int channelMode, ResampleJob& job) {
     job = ResampleJob{};
+    job.choice = channelChoiceFromMode(channelMode);
     int systemError = 0;
     const InputError opened = job.input.open(inPath, InputPolicy::regularOrStream, systemError);
     if (opened != InputError::none) return failure(ResampleError::cannotOpenInput, systemError, opened);
@@ -215,33 +270,42 @@ ResampleStatus openResampleJob(const std::string& inPath, int targetRate, int ch
     std::size_t got = 0;
     const InputError readError = job.input.read(job.headerBytes, kWavHeaderBytes, got, systemError);
     if (readError != InputError::none) return failure(ResampleError::readFailed, systemError, readError);
-    if (got < kWavHeaderBytes) return failure(ResampleError::shortHeader);
-    WavHeader header;
-    decodeWavHeader(job.headerBytes, header);
-    if (!parseWavHeader(header, job.info)) return failure(ResampleError::notRiff);
+    return judgeCanonicalHeader(job, got, targetRate);
+}
 
-    // A rate above INT_MAX reads as negative and is refused as invalid.
-    const int sourceRate = static_cast<int>(job.info.sampleRate);
-    if (targetRate <= 0 || sourceRate <= 0) return failure(ResampleError::invalidParameters);
-    if (job.info.bitsPerSample != 16 || job.info.audioFormat != 1 ||
-        (job.info.channels != 1 && job.info.channels != 2)) {
-        return failure(ResampleError::unsupportedFormat);
+ResampleStatus openWavResampleJob(const std::string& inPath, int targetRate, ChannelChoice choice, ResampleJob& job) {
+    job = ResampleJob{};
+    job.choice = choice;
+    int systemError = 0;
+    const InputError opened = job.input.open(inPath, InputPolicy::regularOrStream, systemError);
+    if (opened != InputError::none) return failure(ResampleError::cannotOpenInput, systemError, opened);
+
+    WavLayout layout;
+    const WavReadStatus read = readWavLayout(job.input, layout);
+    if (read.error != WavReadError::none) return wavReadFailure(read);
+    if (layout.channels > 1 && !choice.mix && choice.channel >= layout.channels) {
+        job.samples.layout = layout;
+        return failure(ResampleError::noSuchChannel);
+    }
+    if (isCanonicalLayout(layout, job.input.isRegular(), job.input.size())) {
+        // The reader has read exactly the 44 header bytes.
+        std::memcpy(job.headerBytes, layout.leadingBytes, kWavHeaderBytes);
+        return judgeCanonicalHeader(job, kWavHeaderBytes, targetRate);
     }
 
-    job.targetRate = targetRate;
-    job.channelMode = channelMode;
-    job.copyOnly = targetRate == sourceRate && job.info.channels == 1;
-    job.lengthKnown = job.input.isRegular();
-    // Everything from byte 44 to the end is taken as samples; half a frame at the end is dropped.
-    job.inputFrames = job.lengthKnown ? (job.input.size() - kWavHeaderBytes) / 2 / job.info.channels : 0;
-    if (job.copyOnly) return {};
-    if (!ratioSupported(targetRate, sourceRate)) return failure(ResampleError::invalidParameters);
-    if (job.lengthKnown) {
-        const ResamplerPlan plan = planResampling(targetRate, sourceRate);
-        job.outputSamples = resampledLength(job.inputFrames, plan.upFactor, plan.downFactor);
-        if (job.outputSamples > kMaxOutputSamples) return failure(ResampleError::tooLarge);
+    job.chunkAware = true;
+    job.samples.layout = layout;
+    if (layout.sampleFormat == WavSampleFormat::unsupported) {
+        ResampleStatus status = failure(ResampleError::unreadableWav);
+        status.wavError = WavReadError::unsupportedFormat;
+        return status;
     }
-    return {};
+    job.info.fmtSize = layout.fmtSize;
+    job.info.sampleRate = layout.sampleRate;
+    job.info.channels = layout.channels;
+    job.info.audioFormat = layout.formatTag;
+    job.info.bitsPerSample = layout.bitsPerSample;
+    return judgeRates(job, targetRate);
 }
 
 namespace {
@@ -250,7 +314,8 @@ ResampleStatus convertJob(ResampleJob& job, const std::string& outPath, const Pr
     OutputFile output;
     int systemError = 0;
     if (!output.open(outPath, systemError)) return failure(ResampleError::cannotOpenOutput, systemError);
-    const ResampleStatus status = job.copyOnly ? copyInput(job, output, progress) : resampleInput(job, output, progress);
+    const ResampleStatus status =
+        job.copyOnly && !job.chunkAware ? copyInput(job, output, progress) : resampleInput(job, output, progress);
     job.input.close();
     if (status.error != ResampleError::none) return status;
     if (!output.commit(systemError)) return failure(ResampleError::writeFailed, systemError);

@@ -9,7 +9,9 @@
 
 #include "conversion_control.h"
 #include "input_file.h"
+#include "stream_resampler.h"
 #include "wav_header.h"
+#include "wav_reader.h"
 
 namespace plinth {
 
@@ -26,12 +28,15 @@ enum class ResampleError {
     tooLarge,           // the output would pass the header's 32-bit sizes
     outOfMemory,
     stopped,            // the caller asked it to stop
+    unreadableWav,      // the chunks could not be read, or hold a format not taken; wavError says why
+    noSuchChannel,      // the channel chosen is past the file's channels
 };
 
 struct ResampleStatus {
     ResampleError error = ResampleError::none;
     int systemError = 0;                       // errno behind a failed open, read or write
     InputError inputError = InputError::none;  // what was wrong with the input, when it was refused
+    WavReadError wavError = WavReadError::none;
 };
 
 // A few words on a failure, such as "not 16-bit PCM with 1 or 2 channels".
@@ -42,16 +47,27 @@ struct ResampleJob {
     InputFile input;
     uint8_t headerBytes[kWavHeaderBytes] = {};
     WavInfo info{};
+    WavSampleReader samples;      // where the samples are and how they are read
+    bool chunkAware = false;      // laid out otherwise than the canonical header
     int targetRate = 0;
-    int channelMode = 0;
-    bool copyOnly = false;        // a mono input already at the target rate is copied byte for byte
+    ChannelChoice choice{};
+    bool copyOnly = false;        // a mono input already at the target rate: copied byte for byte, or for a
+                                  // chunk-aware one, its samples copied unfiltered behind a new header
     bool lengthKnown = false;     // a regular input: the output's length is known before it starts
     uint64_t inputFrames = 0;     // when lengthKnown
     uint64_t outputSamples = 0;   // when lengthKnown and not copyOnly
 };
 
 // Opens the input and judges its header, the rates and the output's size.
+// The header is read at fixed places and the samples from byte 44 to the end.
 ResampleStatus openResampleJob(const std::string& inPath, int targetRate, int channelMode, ResampleJob& job);
+
+// Opens any WAV file the chunk reader takes. A canonical one (see
+// isCanonicalLayout) becomes exactly openResampleJob's job; any other is read
+// through its chunks, the data chunk's size honoured, its samples turned into
+// 16-bit ones by the reader's rule. A mono file takes its one channel whatever
+// the choice.
+ResampleStatus openWavResampleJob(const std::string& inPath, int targetRate, ChannelChoice choice, ResampleJob& job);
 
 // Converts (or copies) the job's input into outPath. On failure the output
 // path is left as it was.

@@ -19,20 +19,31 @@ int ceilOfFloatQuotient(float numerator, float denominator) {
     return static_cast<int>(std::ceil(static_cast<double>(numerator / denominator)));
 }
 
-// Turns n frames into n filter inputs: one channel as it is; of two, the
-// second (mode 1), the floor of their mean (mode 2), or the first.
-void convertFrames(const int16_t* items, int frames, int channels, int channelMode, float* samples) {
+// a / b rounded toward minus infinity, b positive.
+int32_t floorDivide(int32_t a, int32_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+// Turns n frames into n filter inputs: one channel as it is; of several, the
+// chosen one or the floor of their mean.
+void convertFrames(const int16_t* items, int frames, int channels, ChannelChoice choice, float* samples) {
     if (channels == 1) {
         for (int k = 0; k < frames; ++k) samples[k] = static_cast<float>(items[k]);
-    } else if (channelMode == 1) {
-        for (int k = 0; k < frames; ++k) samples[k] = static_cast<float>(items[2 * k + 1]);
-    } else if (channelMode == 2) {
+    } else if (choice.mix && channels == 2) {
+        // The general rule below, with the division a shift.
         for (int k = 0; k < frames; ++k) {
             const int32_t sum = static_cast<int32_t>(items[2 * k]) + items[2 * k + 1];
             samples[k] = static_cast<float>(sum >> 1);
         }
+    } else if (choice.mix) {
+        // At most 65535 channels of -32768: the sum fits.
+        for (int k = 0; k < frames; ++k) {
+            const int16_t* frame = items + static_cast<std::ptrdiff_t>(k) * channels;
+            int32_t sum = 0;
+            for (int c = 0; c < channels; ++c) sum += frame[c];
+            samples[k] = static_cast<float>(floorDivide(sum, channels));
+        }
     } else {
-        for (int k = 0; k < frames; ++k) samples[k] = static_cast<float>(items[2 * k]);
+        for (int k = 0; k < frames; ++k)
+            samples[k] = static_cast<float>(items[static_cast<std::ptrdiff_t>(k) * channels + choice.channel]);
     }
 }
 
@@ -93,11 +104,23 @@ bool ratioSupported(int targetRate, int sourceRate) {
     return targetRate / divisor <= kMaxRatioTerm && sourceRate / divisor <= kMaxRatioTerm;
 }
 
+ChannelChoice channelChoiceFromMode(int channelMode) {
+    ChannelChoice choice;
+    choice.mix = channelMode == 2;
+    choice.channel = channelMode == 1 ? 1 : 0;
+    return choice;
+}
+
 StreamError startResampler(StreamResampler& resampler, int targetRate, int sourceRate, int channels, int channelMode) {
+    return startResampler(resampler, targetRate, sourceRate, channels, channelChoiceFromMode(channelMode));
+}
+
+StreamError startResampler(StreamResampler& resampler, int targetRate, int sourceRate, int channels,
+                           ChannelChoice choice) {
     resampler = StreamResampler{};
     resampler.plan = planResampling(targetRate, sourceRate);
     resampler.channels = channels;
-    resampler.channelMode = channelMode;
+    resampler.choice = choice;
     const ResamplerPlan& plan = resampler.plan;
     try {
         std::vector<float> halfFilter(static_cast<std::size_t>(plan.halfFilterTaps));
@@ -121,7 +144,7 @@ StreamError feedResampler(StreamResampler& resampler, const int16_t* items, uint
         if (resampler.filled == kWorkSamples && !filterBlock(resampler, sink)) return StreamError::sinkFailed;
         const uint64_t room = static_cast<uint64_t>(kWorkSamples - resampler.filled);
         const int take = static_cast<int>(frames < room ? frames : room);
-        convertFrames(items, take, resampler.channels, resampler.channelMode,
+        convertFrames(items, take, resampler.channels, resampler.choice,
                       resampler.work.data() + resampler.filled);
         resampler.filled += take;
         items += static_cast<std::ptrdiff_t>(take) * resampler.channels;

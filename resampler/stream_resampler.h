@@ -40,11 +40,21 @@ bool ratioSupported(int targetRate, int sourceRate);
 
 enum class StreamError { none, outOfMemory, sinkFailed };
 
+// What the frames become: one channel, or the mix of all of them, the floor of
+// their integer sum divided by their count (for two, the floor of the mean).
+struct ChannelChoice {
+    bool mix = false;
+    int channel = 0;  // 0-based, when not mixed
+};
+
+// ResampleWav's channelMode: 1 the second channel, 2 the mix, anything else the first.
+ChannelChoice channelChoiceFromMode(int channelMode);
+
 // One conversion's filter and buffers, and where it stands.
 struct StreamResampler {
     ResamplerPlan plan{};
     int channels = 1;
-    int channelMode = 0;
+    ChannelChoice choice{};
     std::vector<float> bank;
     std::vector<float> work;  // lead-in or overlap, then the frames not yet filtered
     std::vector<int16_t> outputBlock;
@@ -55,8 +65,11 @@ struct StreamResampler {
 };
 
 // Designs the filter for the pair (both positive, ratioSupported) and readies
-// the buffers. channels is 1 or 2; channelMode picks what two channels become:
-// 1 the second, 2 the floor of their mean, anything else the first.
+// the buffers. channels is 1 or more; the choice names a channel below it (a
+// single channel is taken whatever the choice).
+StreamError startResampler(StreamResampler& resampler, int targetRate, int sourceRate, int channels,
+                           ChannelChoice choice);
+// The same with ResampleWav's channelMode.
 StreamError startResampler(StreamResampler& resampler, int targetRate, int sourceRate, int channels, int channelMode);
 
 // Takes `frames` interleaved frames.

@@ -33,19 +33,31 @@ const char kToolHelp[] =
 const char kResampleHelp[] =
     "Usage: plinth resample IN.wav OUT.wav --rate HZ [OPTION]...\n"
     "  or:  plinth resample --rate HZ -o DIR [OPTION]... IN.wav...\n"
-    "Resamples 16-bit PCM WAV files, mono or stereo, into mono 16-bit PCM WAV\n"
-    "files at HZ frames per second.\n"
+    "Resamples WAV files into mono 16-bit PCM WAV files at HZ frames per second.\n"
+    "Reads RIFF, RF64 and BW64 files with chunks in any order, any number of\n"
+    "channels, and 8-bit unsigned, 16-, 24- or 32-bit integer or 32- or 64-bit\n"
+    "float samples (also in the extensible format). Samples become 16-bit before\n"
+    "the filter: 8-bit as (u - 128) x 256, 24- and 32-bit as their top 16 bits\n"
+    "and floats as x times 32768, rounded to nearest with ties away from zero,\n"
+    "clamped to -32768..32767, never dithered.\n"
     "\n"
     "  -r, --rate HZ         output rate in frames per second (required, 1000..384000)\n"
-    "  -c, --channel WHICH   what a stereo input becomes: first (default), second,\n"
-    "                        or mix (the average of both channels)\n"
+    "  -c, --channel WHICH   what a file of several channels becomes: first\n"
+    "                        (default), second, N (channel N, from 1), or mix (the\n"
+    "                        integer sum of all channels divided by their count,\n"
+    "                        rounded down); a mono file ignores it\n"
+    "  -v, --verbose         say how a file laid out otherwise than the canonical\n"
+    "                        44-byte header was read (format converted, chunks\n"
+    "                        skipped)\n"
     "  -o, --output-dir DIR  convert every input into DIR; each output is named\n"
     "                        after its input with the extension .wav\n"
     "  -j, --jobs N          run up to N conversions at once (default 1)\n"
     "  -f, --force           replace outputs that already exist\n"
     "  -h, --help            show this help and exit\n"
     "\n"
-    "An output that is also an input of the same run is refused, even with --force.\n"
+    "A data chunk that claims more bytes than the file holds is read to the end of\n"
+    "the file, with a warning. An output that is also an input of the same run is\n"
+    "refused, even with --force.\n"
     "Exit status: 0 when every conversion succeeded, 1 when any failed,\n"
     "2 for a usage error, 128 + the signal's number when interrupted.\n";
 
@@ -73,8 +85,9 @@ const char kMod2WavHelp[] =
 
 const char kInfoHelp[] =
     "Usage: plinth info FILE...\n"
-    "Describes WAV files (what the header says, and whether the samples really\n"
-    "start at byte 44) and tracker modules (layout, tag, channels, song length,\n"
+    "Describes WAV files (container, format, channels, bits, rate, the data\n"
+    "chunk's size, and whether the samples really start at byte 44, where\n"
+    "ResampleWav reads them) and tracker modules (layout, tag, channels, song length,\n"
     "samples, and the duration until the song first loops at 8000 frames per\n"
     "second).\n"
     "\n"
@@ -149,8 +162,8 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
     static const struct option kResampleOptions[] = {
         {"rate", required_argument, nullptr, 'r'},       {"channel", required_argument, nullptr, 'c'},
         {"output-dir", required_argument, nullptr, 'o'}, {"jobs", required_argument, nullptr, 'j'},
-        {"force", no_argument, nullptr, 'f'},            {"help", no_argument, nullptr, 'h'},
-        {nullptr, 0, nullptr, 0}};
+        {"force", no_argument, nullptr, 'f'},            {"verbose", no_argument, nullptr, 'v'},
+        {"help", no_argument, nullptr, 'h'},             {nullptr, 0, nullptr, 0}};
     static const struct option kModOptions[] = {
         {"rate", required_argument, nullptr, 'r'},  {"output-dir", required_argument, nullptr, 'o'},
         {"jobs", required_argument, nullptr, 'j'},  {"force", no_argument, nullptr, 'f'},
@@ -159,7 +172,7 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
     static const struct option kInfoOptions[] = {{"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
     const bool resample = options.command == Command::Resample;
     const struct option* longOptions = !converts ? kInfoOptions : resample ? kResampleOptions : kModOptions;
-    const char* shortOptions = !converts ? ":h" : resample ? ":r:c:o:j:fh" : ":r:o:j:fh";
+    const char* shortOptions = !converts ? ":h" : resample ? ":r:c:o:j:fvh" : ":r:o:j:fh";
 
     // The command's own arguments, with the command in the place of the program name.
     const int commandArgc = argc - 1;
@@ -181,16 +194,25 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
                 if (!parseCount(optarg, options.rate) || options.rate < kMinRate || options.rate > kMaxRate)
                     return usageError(name, "invalid rate '%s' (frames per second, 1000 to 384000)", optarg);
                 break;
-            case 'c':
+            case 'c': {
+                int number = 0;
+                options.channel = ChannelChoice{};  // the last --channel given counts
                 if (std::strcmp(optarg, "first") == 0) {
-                    options.channelMode = 0;
+                    options.channel.channel = 0;
                 } else if (std::strcmp(optarg, "second") == 0) {
-                    options.channelMode = 1;
+                    options.channel.channel = 1;
                 } else if (std::strcmp(optarg, "mix") == 0) {
-                    options.channelMode = 2;
+                    options.channel.mix = true;
+                } else if (parseCount(optarg, number) && number >= 1 && number <= kMaxChannels) {
+                    options.channel.channel = number - 1;
                 } else {
-                    return usageError(name, "invalid channel '%s' (first, second or mix)", optarg);
+                    return usageError(name, "invalid channel '%s' (first, second, mix, or a number from 1 to 65535)",
+                                      optarg);
                 }
+                break;
+            }
+            case 'v':
+                options.verbose = true;
                 break;
             case 'o':
                 if (optarg[0] == '\0') return usageError(name, "%s", "empty output folder name");

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "stream_resampler.h"
+
 namespace plinth {
 
 enum class Command { Resample, Mod2Wav, Info };
@@ -15,7 +17,8 @@ struct Options {
     std::string outputDir;  // -o: every input converted into this folder
     bool batch = false;     // -o was given
     int rate = 0;           // 0: none given
-    int channelMode = 0;    // 0 first, 1 second, 2 mix (the library's channelMode)
+    ChannelChoice channel{};  // --channel: first (the default), a number, or mix
+    bool verbose = false;     // say how a file off the canonical layout was read
     int jobs = 1;
     bool force = false;
     int maxDurationSeconds = 3600;  // mod2wav: longer songs fail; 0 for no limit
@@ -39,5 +42,6 @@ constexpr int kExitUsage = 2;
 constexpr int kMinRate = 1000;
 constexpr int kMaxRate = 384000;
 constexpr int kMaxJobs = 256;
+constexpr int kMaxChannels = 65535;  // the most a WAV file can have
 
 }  // namespace plinth

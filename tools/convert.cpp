@@ -17,12 +17,32 @@ bool outputAtFault(ResampleError error) {
            error == ResampleError::tooLarge;
 }
 
+// The warning for a damaged file, which is always given.
+std::string damageWarning(const std::string& input, const WavLayout& layout) {
+    return input + ": warning: the data chunk declares " + std::to_string(layout.declaredDataBytes) +
+           " bytes but only " + std::to_string(layout.dataBytes) + " follow; read to the end of the file";
+}
+
+// With --verbose: how a file off the canonical layout was read.
+std::string readingNote(const std::string& input, const WavLayout& layout, uint64_t fileSize) {
+    std::string note = input + ": note: read through its chunks: samples at byte " + std::to_string(layout.dataStart);
+    if (layout.sampleFormat != WavSampleFormat::signed16)
+        note += "; " + describeSampleFormat(layout.sampleFormat) + " made 16-bit";
+    if (layout.skippedChunks != 0) note += "; skipped " + layout.skippedTags;
+    const uint64_t dataEnd = layout.dataStart + layout.declaredDataBytes;
+    if (fileSize > dataEnd) note += "; " + std::to_string(fileSize - dataEnd) + " bytes after the samples not read";
+    return note;
+}
+
 ConversionResult resample(const Options& options, const std::string& input, const std::string& output,
                           const Progress* progress) {
     ConversionResult result;
     ResampleJob job;
-    ResampleStatus status = openResampleJob(input, options.rate, options.channelMode, job);
+    ResampleStatus status = openWavResampleJob(input, options.rate, options.channel, job);
     if (status.error == ResampleError::none) {
+        const WavLayout& layout = job.samples.layout;
+        if (job.chunkAware && layout.dataClamped) result.messages.push_back(damageWarning(input, layout));
+        if (job.chunkAware && options.verbose) result.messages.push_back(readingNote(input, layout, job.input.size()));
         if (job.copyOnly) result.libraryLines = kCopyWarningLine;
         status = runResampleJob(job, output, progress);
     }
@@ -31,6 +51,12 @@ ConversionResult resample(const Options& options, const std::string& input, cons
         return result;
     }
     result.libraryLines += resampleFailureLine(status, input, output);
+    if (status.error == ResampleError::noSuchChannel) {
+        const unsigned channels = job.samples.layout.channels;
+        result.error = input + ": has " + std::to_string(channels) + " channels, no channel " +
+                       std::to_string(options.channel.channel + 1);
+        return result;
+    }
     result.error = (outputAtFault(status.error) ? output : input) + ": " + describeResampleError(status);
     return result;
 }

@@ -3,6 +3,7 @@
 // exported entries.
 
 #include <string>
+#include <vector>
 
 #include "cli.h"
 #include "conversion_control.h"
@@ -11,12 +12,14 @@ namespace plinth {
 
 struct ConversionResult {
     bool ok = false;
-    std::string libraryLines;  // what the library's entry would print, word for word
-    std::string error;         // "PATH: reason" naming the file at fault, on failure
+    std::string libraryLines;           // what the library's entry would print, word for word
+    std::vector<std::string> messages;  // "PATH: warning: ..." or, with --verbose, "PATH: note: ..."
+    std::string error;                  // "PATH: reason" naming the file at fault, on failure
 };
 
 // Converts input into output as the options say: resample as ResampleWav
-// does; mod2wav as MODWAV does, at its rate or at --rate.
+// does for a canonical file, and through the file's chunks for any other;
+// mod2wav as MODWAV does, at its rate or at --rate.
 ConversionResult convertFile(const Options& options, const std::string& input, const std::string& output,
                              const Progress* progress = nullptr);
 

@@ -11,6 +11,7 @@
 
 #include "cli.h"
 #include "wav_header.h"
+#include "wav_reader.h"
 
 namespace plinth {
 namespace {
@@ -35,27 +36,33 @@ const char* formatName(unsigned format) {
     }
 }
 
-WavDescription wavDescription(InputFile& file, const WavInfo& info) {
+// The layout as far as the reader got: all of it, or everything but the data
+// chunk when there is none.
+WavDescription wavDescription(const WavLayout& layout, bool dataFound, uint64_t fileSize) {
     WavDescription wav;
-    wav.audioFormat = info.audioFormat;
-    wav.formatName = formatName(info.audioFormat);
-    wav.channels = info.channels;
-    wav.bitsPerSample = info.bitsPerSample;
-    wav.sampleRate = info.sampleRate;
-    // The data chunk where it really is; at the fixed offsets for a canonical file.
-    const DataChunkPlace chunk = findDataChunk(file.size(), [&](uint64_t offset, uint8_t* head) {
-        return pread(file.descriptor(), head, 8, static_cast<off_t>(offset)) == 8;
-    });
-    wav.dataStart = chunk.found ? static_cast<int64_t>(chunk.start) : -1;
-    wav.dataSize = chunk.found ? chunk.size : info.dataSize;
-    wav.bytesFollowing =
-        static_cast<int64_t>(file.size()) - (wav.dataStart >= 0 ? wav.dataStart : static_cast<int64_t>(kWavHeaderBytes));
-    const unsigned frameBytes = static_cast<unsigned>(info.channels) * info.bitsPerSample / 8U;
-    wav.framesKnown = frameBytes != 0;
+    wav.container = printable(layout.leadingBytes, 4);
+    wav.audioFormat = layout.formatTag;
+    wav.formatName = layout.formatTag == 0xFFFE
+                         ? std::string("extensible, ") +
+                               (layout.subFormatTag != 0 ? formatName(layout.subFormatTag) : "unknown sub-format")
+                         : formatName(layout.formatTag);
+    wav.channels = layout.channels;
+    wav.bitsPerSample = layout.bitsPerSample;
+    wav.validBits = layout.validBits;
+    wav.sampleRate = layout.sampleRate;
+    wav.sampleFormat = describeSampleFormat(layout.sampleFormat);
+    wav.otherChunks = layout.skippedTags;
+    wav.dataFound = dataFound;
+    if (!dataFound) return wav;
+    wav.dataStart = static_cast<int64_t>(layout.dataStart);
+    wav.dataSize = layout.declaredDataBytes;
+    wav.dataClamped = layout.dataClamped;
+    wav.bytesFollowing = static_cast<int64_t>(fileSize - layout.dataStart);
+    wav.framesKnown = layout.blockAlign != 0;
     if (wav.framesKnown) {
-        wav.frames = wav.dataSize / frameBytes;
-        wav.durationKnown = info.sampleRate != 0;
-        if (wav.durationKnown) wav.seconds = static_cast<double>(wav.frames) / info.sampleRate;
+        wav.frames = layout.dataBytes / layout.blockAlign;
+        wav.durationKnown = layout.sampleRate != 0;
+        if (wav.durationKnown) wav.seconds = static_cast<double>(wav.frames) / layout.sampleRate;
     }
     return wav;
 }
@@ -86,12 +93,24 @@ ModuleDescription moduleDescription(const std::vector<uint8_t>& image, const Son
 
 void printWav(const std::string& path, const WavDescription& wav) {
     std::printf("%s: WAV file\n", path.c_str());
+    std::printf("  container:         %s\n", wav.container.c_str());
     std::printf("  format:            %u (%s)\n", wav.audioFormat, wav.formatName.c_str());
     std::printf("  channels:          %u\n", wav.channels);
-    std::printf("  bits per sample:   %u\n", wav.bitsPerSample);
+    if (wav.validBits != wav.bitsPerSample) {
+        std::printf("  bits per sample:   %u (%u valid)\n", wav.bitsPerSample, wav.validBits);
+    } else {
+        std::printf("  bits per sample:   %u\n", wav.bitsPerSample);
+    }
     std::printf("  sample rate:       %u Hz\n", wav.sampleRate);
-    std::printf("  data size:         %u bytes (%lld bytes follow)\n", static_cast<unsigned>(wav.dataSize),
-                static_cast<long long>(wav.bytesFollowing));
+    std::printf("  sample format:     %s\n", wav.sampleFormat.c_str());
+    if (!wav.otherChunks.empty()) std::printf("  other chunks:      %s\n", wav.otherChunks.c_str());
+    if (!wav.dataFound) {
+        std::printf("  data size:         unknown\n");
+        std::printf("  samples at byte 44: no (no data chunk found)\n");
+        return;
+    }
+    std::printf("  data size:         %llu bytes (%lld bytes follow%s)\n", static_cast<unsigned long long>(wav.dataSize),
+                static_cast<long long>(wav.bytesFollowing), wav.dataClamped ? "; the size passes the end of the file" : "");
     if (wav.framesKnown)
         std::printf("  frames:            %llu\n", static_cast<unsigned long long>(wav.frames));
     else
@@ -102,8 +121,6 @@ void printWav(const std::string& path, const WavDescription& wav) {
         std::printf("  duration:          unknown\n");
     if (wav.dataStart == static_cast<int64_t>(kWavHeaderBytes))
         std::printf("  samples at byte 44: yes\n");
-    else if (wav.dataStart < 0)
-        std::printf("  samples at byte 44: no (no data chunk found)\n");
     else
         std::printf("  samples at byte 44: no (the data chunk's samples start at byte %lld)\n",
                     static_cast<long long>(wav.dataStart));
@@ -143,22 +160,22 @@ FileDescription describeFile(const std::string& path) {
     int systemError = 0;
     const InputError opened = file.open(path, InputPolicy::regularOnly, systemError);
     if (opened != InputError::none) return unreadable(opened, systemError);
-    uint8_t headerBytes[kWavHeaderBytes] = {};
-    const ssize_t peeked = pread(file.descriptor(), headerBytes, sizeof headerBytes, 0);
+    uint8_t tag[4] = {};
+    const ssize_t peeked = pread(file.descriptor(), tag, sizeof tag, 0);
     if (peeked < 0) return unreadable(InputError::readFailed, errno);
 
     FileDescription description;
-    const std::size_t got = static_cast<std::size_t>(peeked);
-    if (got >= 4 && std::memcmp(headerBytes, "RIFF", 4) == 0) {
-        WavHeader header;
-        decodeWavHeader(headerBytes, header);
-        WavInfo info{};
-        if (got == sizeof headerBytes && parseWavHeader(header, info) == 1) {
+    if (peeked == sizeof tag &&
+        (std::memcmp(tag, "RIFF", 4) == 0 || std::memcmp(tag, "RF64", 4) == 0 || std::memcmp(tag, "BW64", 4) == 0)) {
+        WavLayout layout;
+        const WavReadStatus read = readWavLayout(file, layout);
+        const bool noData = read.error == WavReadError::noDataChunk && layout.fmtSize != 0;
+        if (read.error == WavReadError::none || noData) {
             description.kind = FileKind::wav;
-            description.wav = wavDescription(file, info);
+            description.wav = wavDescription(layout, !noData, file.size());
         } else {
-            description.error = InfoError::headerCutShort;
-            description.headerBytes = got;
+            description.error = InfoError::wavRefused;
+            description.wavStatus = read;
         }
         return description;
     }
@@ -183,8 +200,7 @@ std::string describeInfoError(const FileDescription& description) {
     switch (description.error) {
         case InfoError::none: return "no error";
         case InfoError::unreadable: return describeInputError(description.inputError, description.systemError);
-        case InfoError::headerCutShort:
-            return "WAV header cut short (" + std::to_string(description.headerBytes) + " of 44 bytes)";
+        case InfoError::wavRefused: return describeWavReadError(description.wavStatus);
         case InfoError::moduleRefused: return describeModuleError(description.moduleStatus);
         case InfoError::unrecognised: return "neither a WAV file nor a playable module";
         case InfoError::outOfMemory: return "not enough memory to read it";

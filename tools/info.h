@@ -9,6 +9,7 @@
 
 #include "input_file.h"
 #include "module_render.h"
+#include "wav_reader.h"
 
 namespace plinth {
 
@@ -16,14 +17,20 @@ namespace plinth {
 constexpr int kInfoRate = 8000;
 
 struct WavDescription {
-    unsigned audioFormat = 0;
-    std::string formatName;       // "PCM", "IEEE float", ... or "unknown"
+    std::string container;        // "RIFF", "RF64" or "BW64"
+    unsigned audioFormat = 0;     // the format tag as written
+    std::string formatName;       // "PCM", "IEEE float", "extensible, PCM", ... or "unknown"
     unsigned channels = 0;
     unsigned bitsPerSample = 0;
+    unsigned validBits = 0;       // an extensible format's valid bits, else bitsPerSample
     unsigned sampleRate = 0;
-    uint32_t dataSize = 0;        // as the data chunk (or the fixed header field) declares it
-    int64_t bytesFollowing = 0;   // file bytes after the data chunk header
-    bool framesKnown = false;     // channels and bits give a frame size
+    std::string sampleFormat;     // such as "24-bit integer PCM", or why it cannot be converted
+    std::string otherChunks;      // tags of the chunks before the samples other than fmt and ds64
+    bool dataFound = false;       // a data chunk was found; the fields below need one
+    uint64_t dataSize = 0;        // as the data chunk (or ds64) declares it
+    bool dataClamped = false;     // the declared size passes the end of the file
+    int64_t bytesFollowing = 0;   // file bytes from the first sample on
+    bool framesKnown = false;     // a frame size is known
     uint64_t frames = 0;
     bool durationKnown = false;   // frames known and a rate above 0
     double seconds = 0;
@@ -52,7 +59,7 @@ struct ModuleDescription {
 enum class InfoError {
     none,
     unreadable,      // inputError and systemError say why
-    headerCutShort,  // starts with RIFF but shorter than 44 bytes
+    wavRefused,      // starts like a WAV file but its chunks cannot be read; wavStatus says why
     moduleRefused,   // moduleStatus says why
     outOfMemory,
     unrecognised,    // neither a WAV file nor a playable module
@@ -64,7 +71,7 @@ struct FileDescription {
     InfoError error = InfoError::none;
     InputError inputError = InputError::none;
     int systemError = 0;
-    std::size_t headerBytes = 0;  // what a cut-short header held
+    WavReadStatus wavStatus;
     ModuleStatus moduleStatus;
     FileKind kind = FileKind::wav;
     WavDescription wav;           // when kind is wav

@@ -202,6 +202,7 @@ int runConversions(const Options& options) {
             } else {
                 const ConversionResult result = convertFile(options, job.input, job.output, &progress);
                 console.libraryLines(result.libraryLines);
+                for (const std::string& text : result.messages) console.message(text);
                 if (result.ok) {
                     succeeded[index] = 1;
                 } else {

@@ -26,6 +26,12 @@ Failure resampleFailure(const ResampleStatus& status, const std::string& inPath,
         case ResampleError::shortHeader:
         case ResampleError::notRiff:
         case ResampleError::unsupportedFormat:
+        case ResampleError::noSuchChannel:
+            return failure(FailureKind::unsupportedInput, reason, 0, inPath);
+        case ResampleError::unreadableWav:
+            if (status.wavError == WavReadError::readFailed) {
+                return failure(FailureKind::file, reason, inputErrno(status.inputError, status.systemError), inPath);
+            }
             return failure(FailureKind::unsupportedInput, reason, 0, inPath);
         case ResampleError::tooLarge: return failure(FailureKind::unsupportedInput, reason, 0, outPath);
         case ResampleError::cannotOpenInput:
@@ -68,8 +74,13 @@ Failure infoFailure(const FileDescription& description, const std::string& path)
                            inputErrno(description.inputError, description.systemError), path);
         case InfoError::moduleRefused: return moduleFailure(description.moduleStatus, path, path);
         case InfoError::outOfMemory: return failure(FailureKind::other, describeInfoError(description), ENOMEM, path);
+        case InfoError::wavRefused:
+            if (description.wavStatus.error == WavReadError::readFailed) {
+                return failure(FailureKind::file, describeInfoError(description),
+                               inputErrno(description.wavStatus.inputError, description.wavStatus.systemError), path);
+            }
+            break;
         case InfoError::none:
-        case InfoError::headerCutShort:
         case InfoError::unrecognised: break;
     }
     return failure(FailureKind::unsupportedInput, describeInfoError(description), 0, path);

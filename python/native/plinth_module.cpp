@@ -342,13 +342,20 @@ py::object optionalNumber(bool known, py::object value) { return known ? value :
 py::dict describeWav(const WavDescription& wav) {
     py::dict fields;
     fields["kind"] = "wav";
+    fields["container"] = wav.container;
     fields["format"] = wav.audioFormat;
     fields["format_name"] = wav.formatName;
     fields["channels"] = wav.channels;
     fields["bits_per_sample"] = wav.bitsPerSample;
+    fields["valid_bits"] = wav.validBits;
     fields["sample_rate"] = wav.sampleRate;
-    fields["data_size"] = wav.dataSize;
-    fields["bytes_following"] = wav.bytesFollowing;
+    fields["sample_format"] = wav.sampleFormat;
+    py::object otherChunks = py::list();
+    if (!wav.otherChunks.empty()) otherChunks = py::str(wav.otherChunks).attr("split")();
+    fields["other_chunks"] = otherChunks;
+    fields["data_size"] = optionalNumber(wav.dataFound, py::int_(wav.dataSize));
+    fields["data_clamped"] = wav.dataClamped;
+    fields["bytes_following"] = optionalNumber(wav.dataFound, py::int_(wav.bytesFollowing));
     fields["frames"] = optionalNumber(wav.framesKnown, py::int_(wav.frames));
     fields["duration"] = optionalNumber(wav.durationKnown, py::float_(wav.seconds));
     fields["data_start"] = optionalNumber(wav.dataStart >= 0, py::int_(wav.dataStart));
@@ -405,7 +412,7 @@ py::tuple convertAsTool(const std::string& kind, const std::string& source, cons
         throw py::value_error("kind must be \"resample\" or \"module\"");
     }
     options.rate = rate;
-    options.channelMode = channelMode;
+    options.channel = channelChoiceFromMode(channelMode);
     ConversionResult result;
     {
         py::gil_scoped_release release;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -96,5 +97,90 @@ inline std::vector<int16_t> samplesOf(const Bytes& bytes) {
 }
 
 inline std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+}  // namespace testsupport
+
+namespace testsupport {
+
+// One chunk of a file built chunk by chunk; an odd body gets its pad byte.
+struct Chunk {
+    std::string tag;
+    Bytes body;
+    bool sizeGiven = false;  // write `size` instead of the body's length
+    uint32_t size = 0;
+};
+
+// The body of a "fmt " chunk of 16, 18 or 40 bytes; a 40-byte one is
+// extensible, with `format` as its sub-format.
+inline Bytes fmtBody(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, uint32_t size = 16) {
+    Bytes body;
+    const uint32_t blockAlign = channels * bits / 8u;
+    appendLe(body, size == 40 ? 0xFFFEu : format, 2);
+    appendLe(body, channels, 2);
+    appendLe(body, rate, 4);
+    appendLe(body, rate * blockAlign, 4);
+    appendLe(body, blockAlign, 2);
+    appendLe(body, bits, 2);
+    if (size >= 18) appendLe(body, size - 18, 2);
+    if (size == 40) {
+        appendLe(body, bits, 2);  // valid bits
+        appendLe(body, 0, 4);     // channel mask
+        appendLe(body, format, 2);
+        body.insert(body.end(), {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
+    }
+    return body;
+}
+
+// Overwrites four bytes with a little-endian value, when they are there.
+inline void setLe32(Bytes& bytes, std::size_t offset, uint32_t value) {
+    if (offset > bytes.size() || bytes.size() - offset < 4) return;
+    for (std::size_t i = 0; i < 4; ++i) bytes[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// A chunk's header, body and pad byte, appended to `file`.
+inline void appendChunk(Bytes& file, const Chunk& chunk) {
+    file.insert(file.end(), chunk.tag.begin(), chunk.tag.end());
+    appendLe(file, chunk.sizeGiven ? chunk.size : static_cast<uint32_t>(chunk.body.size()), 4);
+    file.insert(file.end(), chunk.body.begin(), chunk.body.end());
+    if (chunk.body.size() % 2 != 0) file.push_back(0);
+}
+
+// "RIFF" (or another container tag), its size, "WAVE", then the chunks.
+inline Bytes chunkedWav(const std::vector<Chunk>& chunks, const char* container = "RIFF") {
+    Bytes file(container, container + 4);
+    appendLe(file, 0, 4);
+    file.insert(file.end(), {'W', 'A', 'V', 'E'});
+    for (const Chunk& chunk : chunks) appendChunk(file, chunk);
+    setLe32(file, 4, static_cast<uint32_t>(file.size() - 8));
+    return file;
+}
+
+// Samples as little-endian integers of `bytes` bytes each.
+inline Bytes integerSamples(const std::vector<int32_t>& values, int bytes) {
+    Bytes out;
+    for (int32_t value : values) appendLe(out, static_cast<uint32_t>(value), bytes);
+    return out;
+}
+
+inline Bytes float32Samples(const std::vector<float>& values) {
+    Bytes out;
+    for (float value : values) {
+        uint32_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        appendLe(out, bits, 4);
+    }
+    return out;
+}
+
+inline Bytes float64Samples(const std::vector<double>& values) {
+    Bytes out;
+    for (double value : values) {
+        uint64_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        appendLe(out, static_cast<uint32_t>(bits), 4);
+        appendLe(out, static_cast<uint32_t>(bits >> 32), 4);
+    }
+    return out;
+}
 
 }  // namespace testsupport

@@ -1,0 +1,364 @@
+#include "wav_reader.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace plinth {
+namespace {
+
+constexpr uint16_t kFormatPcm = 1;
+constexpr uint16_t kFormatFloat = 3;
+constexpr uint16_t kFormatExtensible = 0xFFFE;
+
+// The fmt bytes read: the extensible form is the longest one looked at.
+constexpr std::size_t kFormatBytesRead = 40;
+constexpr uint32_t kDs64Bytes = 28;
+
+// Bytes 2..15 of every standard sub-format GUID; bytes 0..1 hold the format tag.
+constexpr uint8_t kSubFormatGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                            0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// Tags of skipped chunks listed before the rest are only counted.
+constexpr uint32_t kSkippedTagsListed = 8;
+
+// Data sizes a writer that cannot seek back leaves in place of the real one.
+bool unknownSize(uint64_t size) {
+    return size == 0 || size == 0xFFFFFFFFull || size == std::numeric_limits<uint64_t>::max();
+}
+
+uint64_t readLe64(const uint8_t* bytes) {
+    return static_cast<uint64_t>(readLe32(bytes)) | static_cast<uint64_t>(readLe32(bytes + 4)) << 32;
+}
+
+bool tagIs(const char* tag, const char* expected) { return std::memcmp(tag, expected, 4) == 0; }
+
+// The input read forward only, so that a stream is read as a file is.
+struct ForwardReader {
+    ForwardReader(InputFile& in, WavLayout& out) : input(in), layout(out) {}
+    InputFile& input;
+    WavLayout& layout;
+    uint64_t position = 0;
+    bool ended = false;  // the input ended before a read was complete
+    bool cut = false;    // ... and after some of its bytes
+    WavReadStatus status;
+
+    bool failed(InputError error, int systemError) {
+        status.error = WavReadError::readFailed;
+        status.inputError = error;
+        status.systemError = systemError;
+        return false;
+    }
+
+    bool readAt(uint64_t offset, uint8_t* bytes, std::size_t count) {
+        if (offset < position) return false;
+        int systemError = 0;
+        if (offset > position) {
+            uint64_t skipped = 0;
+            const InputError error = input.skip(offset - position, skipped, systemError);
+            position += skipped;
+            if (error != InputError::none) return failed(error, systemError);
+            if (position < offset) {
+                ended = true;
+                return false;
+            }
+        }
+        std::size_t got = 0;
+        const InputError error = input.read(bytes, count, got, systemError);
+        if (position < kWavHeaderBytes) {
+            const uint64_t room = kWavHeaderBytes - position;
+            std::memcpy(layout.leadingBytes + position, bytes, static_cast<std::size_t>(got < room ? got : room));
+        }
+        position += got;
+        if (error != InputError::none) return failed(error, systemError);
+        if (got < count) {
+            ended = true;
+            cut = got > 0;
+            return false;
+        }
+        return true;
+    }
+};
+
+void readFormat(const uint8_t* body, uint32_t size, WavLayout& layout) {
+    layout.fmtSize = size;
+    layout.formatTag = readLe16(body);
+    layout.channels = readLe16(body + 2);
+    layout.sampleRate = readLe32(body + 4);
+    layout.blockAlign = readLe16(body + 12);
+    layout.bitsPerSample = readLe16(body + 14);
+    layout.validBits = layout.bitsPerSample;
+    layout.subFormatTag = 0;
+    if (layout.formatTag == kFormatExtensible && size >= kFormatBytesRead &&
+        std::memcmp(body + 26, kSubFormatGuidTail, sizeof kSubFormatGuidTail) == 0) {
+        layout.subFormatTag = readLe16(body + 24);
+        if (readLe16(body + 18) != 0) layout.validBits = readLe16(body + 18);
+    }
+    const uint16_t effectiveTag = layout.formatTag == kFormatExtensible ? layout.subFormatTag : layout.formatTag;
+    layout.sampleFormat = sampleFormatOf(effectiveTag, layout.bitsPerSample);
+}
+
+WavReadStatus failure(WavReadError error) {
+    WavReadStatus status;
+    status.error = error;
+    return status;
+}
+
+int16_t clampToSample(int64_t value) {
+    if (value > 32767) return 32767;
+    if (value < -32768) return -32768;
+    return static_cast<int16_t>(value);
+}
+
+// value / 2^bits to the nearest integer, ties away from zero.
+int64_t roundedShift(int64_t value, int bits) {
+    const int64_t half = int64_t{1} << (bits - 1);
+    return value >= 0 ? (value + half) >> bits : -((-value + half) >> bits);
+}
+
+void convertSamples(const uint8_t* raw, std::size_t count, WavSampleFormat format, int16_t* items) {
+    switch (format) {
+        case WavSampleFormat::unsupported: break;
+        case WavSampleFormat::unsigned8:
+            for (std::size_t i = 0; i < count; ++i) items[i] = sampleFromUnsigned8(raw[i]);
+            break;
+        case WavSampleFormat::signed16:
+            for (std::size_t i = 0; i < count; ++i) items[i] = static_cast<int16_t>(readLe16(raw + 2 * i));
+            break;
+        case WavSampleFormat::signed24:
+            for (std::size_t i = 0; i < count; ++i) {
+                const uint8_t* at = raw + 3 * i;
+                int32_t value = at[0] | at[1] << 8 | at[2] << 16;
+                if (value & 0x800000) value -= 0x1000000;
+                items[i] = sampleFromSigned24(value);
+            }
+            break;
+        case WavSampleFormat::signed32:
+            for (std::size_t i = 0; i < count; ++i) items[i] = sampleFromSigned32(static_cast<int32_t>(readLe32(raw + 4 * i)));
+            break;
+        case WavSampleFormat::float32:
+            for (std::size_t i = 0; i < count; ++i) {
+                const uint32_t bits = readLe32(raw + 4 * i);
+                float value;
+                std::memcpy(&value, &bits, sizeof value);
+                items[i] = sampleFromFloat(static_cast<double>(value));
+            }
+            break;
+        case WavSampleFormat::float64:
+            for (std::size_t i = 0; i < count; ++i) {
+                const uint64_t bits = readLe64(raw + 8 * i);
+                double value;
+                std::memcpy(&value, &bits, sizeof value);
+                items[i] = sampleFromFloat(value);
+            }
+            break;
+    }
+}
+
+}  // namespace
+
+std::string describeWavReadError(const WavReadStatus& status) {
+    switch (status.error) {
+        case WavReadError::none: return "no error";
+        case WavReadError::readFailed: return describeInputError(status.inputError, status.systemError);
+        case WavReadError::notWav: return "not a WAV file (no RIFF, RF64 or BW64 tag followed by WAVE)";
+        case WavReadError::cutShort: return "WAV header cut short (the file ends before its samples)";
+        case WavReadError::noFormatChunk: return "no fmt chunk before the data chunk";
+        case WavReadError::badFormatChunk:
+            return "damaged fmt chunk (shorter than 16 bytes, no channels, or a frame size that does not match "
+                   "its channels and bits)";
+        case WavReadError::noDataChunk: return "no data chunk";
+        case WavReadError::noSizes: return "RF64 file without the ds64 chunk that holds its sizes";
+        case WavReadError::unsupportedFormat:
+            return "unsupported sample format (8-bit unsigned, 16-, 24- or 32-bit integer PCM, or 32- or 64-bit "
+                   "float are read)";
+    }
+    return "unknown error";
+}
+
+WavSampleFormat sampleFormatOf(uint16_t formatTag, uint16_t bitsPerSample) {
+    if (formatTag == kFormatPcm) {
+        switch (bitsPerSample) {
+            case 8: return WavSampleFormat::unsigned8;
+            case 16: return WavSampleFormat::signed16;
+            case 24: return WavSampleFormat::signed24;
+            case 32: return WavSampleFormat::signed32;
+            default: return WavSampleFormat::unsupported;
+        }
+    }
+    if (formatTag == kFormatFloat) {
+        if (bitsPerSample == 32) return WavSampleFormat::float32;
+        if (bitsPerSample == 64) return WavSampleFormat::float64;
+    }
+    return WavSampleFormat::unsupported;
+}
+
+std::size_t sampleBytes(WavSampleFormat format) {
+    switch (format) {
+        case WavSampleFormat::unsupported: return 0;
+        case WavSampleFormat::unsigned8: return 1;
+        case WavSampleFormat::signed16: return 2;
+        case WavSampleFormat::signed24: return 3;
+        case WavSampleFormat::signed32: return 4;
+        case WavSampleFormat::float32: return 4;
+        case WavSampleFormat::float64: return 8;
+    }
+    return 0;
+}
+
+std::string describeSampleFormat(WavSampleFormat format) {
+    switch (format) {
+        case WavSampleFormat::unsupported: return "unsupported";
+        case WavSampleFormat::unsigned8: return "8-bit unsigned PCM";
+        case WavSampleFormat::signed16: return "16-bit PCM";
+        case WavSampleFormat::signed24: return "24-bit PCM";
+        case WavSampleFormat::signed32: return "32-bit PCM";
+        case WavSampleFormat::float32: return "32-bit float";
+        case WavSampleFormat::float64: return "64-bit float";
+    }
+    return "unsupported";
+}
+
+WavReadStatus readWavLayout(InputFile& input, WavLayout& layout) {
+    layout = WavLayout{};
+    ForwardReader reader(input, layout);
+    uint8_t head[12];
+    if (!reader.readAt(0, head, sizeof head)) {
+        if (reader.status.error != WavReadError::none) return reader.status;
+        const bool riffSoFar = reader.position >= 4 && std::memcmp(head, "RIFF", 4) == 0;
+        return failure(riffSoFar ? WavReadError::cutShort : WavReadError::notWav);
+    }
+    const char* container = reinterpret_cast<const char*>(head);
+    layout.rf64 = tagIs(container, "RF64") || tagIs(container, "BW64");
+    if ((!tagIs(container, "RIFF") && !layout.rf64) || !tagIs(container + 8, "WAVE")) return failure(WavReadError::notWav);
+
+    bool formatSeen = false;
+    bool sizesSeen = false;
+    uint64_t rf64DataBytes = 0;
+    WavReadError chunkError = WavReadError::none;
+    const uint64_t walkLimit = input.isRegular() ? input.size() : std::numeric_limits<uint64_t>::max();
+    const auto readHead = [&](uint64_t offset, uint8_t* bytes) { return reader.readAt(offset, bytes, 8); };
+    const auto visit = [&](const ChunkHeader& chunk) {
+        if (tagIs(chunk.tag, "fmt ")) {
+            uint8_t body[kFormatBytesRead] = {};
+            if (chunk.size < 16) {
+                chunkError = WavReadError::badFormatChunk;
+                return false;
+            }
+            const uint32_t wanted = chunk.size < kFormatBytesRead ? chunk.size : kFormatBytesRead;
+            if (!reader.readAt(chunk.start, body, wanted)) {
+                if (reader.ended) chunkError = WavReadError::cutShort;
+                return false;
+            }
+            readFormat(body, chunk.size, layout);
+            formatSeen = true;
+        } else if (tagIs(chunk.tag, "ds64") && chunk.size >= kDs64Bytes) {
+            uint8_t body[kDs64Bytes];
+            if (!reader.readAt(chunk.start, body, sizeof body)) {
+                if (reader.ended) chunkError = WavReadError::cutShort;
+                return false;
+            }
+            rf64DataBytes = readLe64(body + 8);
+            sizesSeen = true;
+        } else {
+            if (layout.skippedChunks < kSkippedTagsListed) {
+                if (!layout.skippedTags.empty()) layout.skippedTags += ' ';
+                for (char c : chunk.tag) layout.skippedTags += c >= 0x20 && c < 0x7F ? c : '?';
+            } else if (layout.skippedChunks == kSkippedTagsListed) {
+                layout.skippedTags += " ...";
+            }
+            ++layout.skippedChunks;
+        }
+        return true;
+    };
+    const DataChunkPlace place = findDataChunk(walkLimit, readHead, visit);
+    if (reader.status.error != WavReadError::none) return reader.status;
+    if (chunkError != WavReadError::none) return failure(chunkError);
+    // Ended inside a chunk header: cut short; between chunks: no samples at all.
+    if (!place.found) return failure(reader.cut ? WavReadError::cutShort : WavReadError::noDataChunk);
+    if (!formatSeen) return failure(WavReadError::noFormatChunk);
+    if (layout.channels == 0) return failure(WavReadError::badFormatChunk);
+    if (layout.sampleFormat != WavSampleFormat::unsupported &&
+        layout.blockAlign != layout.channels * sampleBytes(layout.sampleFormat)) {
+        return failure(WavReadError::badFormatChunk);
+    }
+
+    layout.dataStart = place.start;
+    layout.declaredDataBytes = place.size;
+    if (layout.rf64 && place.size == 0xFFFFFFFFu) {
+        if (!sizesSeen) return failure(WavReadError::noSizes);
+        layout.declaredDataBytes = rf64DataBytes;
+    }
+    layout.dataBytes = layout.declaredDataBytes;
+    if (input.isRegular()) {
+        const uint64_t following = input.size() - layout.dataStart;
+        if (layout.declaredDataBytes > following) {
+            layout.dataBytes = following;
+            layout.dataClamped = true;
+        }
+    } else if (unknownSize(layout.declaredDataBytes)) {
+        layout.dataToEnd = true;
+    }
+    return {};
+}
+
+bool isCanonicalLayout(const WavLayout& layout, bool regular, uint64_t fileSize) {
+    const bool fixedPlaces = !layout.rf64 && layout.fmtSize == 16 && layout.dataStart == kWavHeaderBytes;
+    const bool pcm16 = layout.formatTag == kFormatPcm && layout.bitsPerSample == 16 &&
+                       (layout.channels == 1 || layout.channels == 2);
+    const bool toTheEnd = regular ? layout.declaredDataBytes == fileSize - kWavHeaderBytes : layout.dataToEnd;
+    return fixedPlaces && pcm16 && toTheEnd;
+}
+
+WavReadStatus readWavFrames(InputFile& input, WavSampleReader& reader, int16_t* items, std::size_t maxFrames,
+                            std::size_t& frames) {
+    frames = 0;
+    const WavLayout& layout = reader.layout;
+    const std::size_t bytesPerSample = sampleBytes(layout.sampleFormat);
+    if (bytesPerSample == 0) return failure(WavReadError::unsupportedFormat);
+    const std::size_t frameBytes = bytesPerSample * layout.channels;
+    uint64_t wantFrames = maxFrames;
+    if (!layout.dataToEnd) {
+        const uint64_t framesLeft = (layout.dataBytes - reader.bytesRead) / frameBytes;
+        if (framesLeft < wantFrames) wantFrames = framesLeft;
+    }
+    const std::size_t wantBytes = static_cast<std::size_t>(wantFrames) * frameBytes;
+    try {
+        if (reader.raw.size() < wantBytes) reader.raw.resize(wantBytes);
+    } catch (const std::bad_alloc&) {
+        WavReadStatus status = failure(WavReadError::readFailed);
+        status.inputError = InputError::outOfMemory;
+        return status;
+    }
+    std::size_t got = 0;
+    int systemError = 0;
+    const InputError error = input.read(reader.raw.data(), wantBytes, got, systemError);
+    reader.bytesRead += got;
+    if (error != InputError::none) {
+        WavReadStatus status = failure(WavReadError::readFailed);
+        status.inputError = error;
+        status.systemError = systemError;
+        return status;
+    }
+    frames = got / frameBytes;
+    convertSamples(reader.raw.data(), frames * layout.channels, layout.sampleFormat, items);
+    return {};
+}
+
+int16_t sampleFromUnsigned8(uint8_t value) { return static_cast<int16_t>((value - 128) * 256); }
+
+int16_t sampleFromSigned24(int32_t value) { return clampToSample(roundedShift(value, 8)); }
+
+int16_t sampleFromSigned32(int32_t value) { return clampToSample(roundedShift(value, 16)); }
+
+int16_t sampleFromFloat(double value) {
+    if (std::isnan(value)) return 0;
+    // Exact: a power of two, and any float widens exactly to double.
+    const double scaled = value * 32768.0;
+    if (scaled > 32767.0) return 32767;
+    if (scaled < -32768.0) return -32768;
+    return static_cast<int16_t>(std::round(scaled));
+}
+
+}  // namespace plinth

@@ -1,0 +1,288 @@
+// The chunk reader against files built chunk by chunk in the test, where
+// every offset below is counted by hand, and the 16-bit rule against values
+// worked out by hand and against the exact widening of every 16-bit sample.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <limits>
+#include <thread>
+
+#include "temp_dir.h"
+#include "wav_builder.h"
+#include "wav_reader.h"
+
+using namespace plinth;
+using namespace testsupport;
+
+namespace {
+
+struct Opened {
+    InputFile input;
+    WavLayout layout;
+    WavReadStatus status;
+};
+
+void openLayout(const std::string& path, Opened& opened) {
+    int systemError = 0;
+    ASSERT_EQ(opened.input.open(path, InputPolicy::regularOrStream, systemError), InputError::none) << path;
+    opened.status = readWavLayout(opened.input, opened.layout);
+}
+
+// Every frame of the file's samples, as 16-bit items.
+std::vector<int16_t> readAllItems(Opened& opened) {
+    WavSampleReader reader;
+    reader.layout = opened.layout;
+    std::vector<int16_t> all;
+    std::vector<int16_t> block(3 * opened.layout.channels);
+    for (;;) {
+        std::size_t frames = 0;
+        const WavReadStatus status = readWavFrames(opened.input, reader, block.data(), 3, frames);
+        EXPECT_EQ(status.error, WavReadError::none);
+        all.insert(all.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(frames * opened.layout.channels));
+        if (frames < 3 || status.error != WavReadError::none) return all;
+    }
+}
+
+const Bytes kStereo16 = integerSamples({100, -100, 200, -200, 300, -300}, 2);
+
+TEST(WavLayout, FindsTheSamplesWhateverChunksComeFirst) {
+    TempDir dir;
+    Chunk list{"LIST", Bytes(26, 'x')};
+    const struct {
+        const char* name;
+        Bytes file;
+        uint64_t dataStart;
+        uint32_t fmtSize;
+        const char* skipped;
+    } cases[] = {
+        {"canonical", chunkedWav({{"fmt ", fmtBody(1, 2, 44100, 16)}, {"data", kStereo16}}), 44, 16, ""},
+        // 12 + 8 + 18 + 8
+        {"fmt of 18", chunkedWav({{"fmt ", fmtBody(1, 2, 44100, 16, 18)}, {"data", kStereo16}}), 46, 18, ""},
+        // 12 + 8 + 40 + 8
+        {"extensible", chunkedWav({{"fmt ", fmtBody(1, 2, 44100, 16, 40)}, {"data", kStereo16}}), 68, 40, ""},
+        // 36 + 8 + 26 + 8
+        {"LIST first", chunkedWav({{"fmt ", fmtBody(1, 2, 44100, 16)}, list, {"data", kStereo16}}), 78, 16, "LIST"},
+        // 3 bytes of JUNK padded to 4: 36 + 8 + 4 + 8
+        {"odd JUNK", chunkedWav({{"fmt ", fmtBody(1, 2, 44100, 16)}, {"JUNK", Bytes(3, 1)}, {"data", kStereo16}}), 56,
+         16, "JUNK"},
+        // JUNK of 1 and LIST before fmt: 12 + 8 + 2 + 34 + 24 + 8
+        {"fmt late", chunkedWav({{"JUNK", Bytes(1, 1)}, list, {"fmt ", fmtBody(1, 2, 44100, 16)}, {"data", kStereo16}}),
+         88, 16, "JUNK LIST"},
+        {"LIST after", chunkedWav({{"fmt ", fmtBody(1, 2, 44100, 16)}, {"data", kStereo16}, list}), 44, 16, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeBytes(dir / "in.wav", c.file);
+        Opened opened;
+        openLayout(dir / "in.wav", opened);
+        ASSERT_EQ(opened.status.error, WavReadError::none) << describeWavReadError(opened.status);
+        const WavLayout& layout = opened.layout;
+        EXPECT_EQ(layout.dataStart, c.dataStart);
+        EXPECT_EQ(layout.fmtSize, c.fmtSize);
+        EXPECT_EQ(layout.channels, 2);
+        EXPECT_EQ(layout.sampleRate, 44100u);
+        EXPECT_EQ(layout.sampleFormat, WavSampleFormat::signed16);
+        EXPECT_EQ(layout.dataBytes, kStereo16.size());
+        EXPECT_FALSE(layout.dataClamped);
+        EXPECT_EQ(layout.skippedTags, c.skipped);
+        EXPECT_EQ(isCanonicalLayout(layout, true, c.file.size()), std::string(c.name) == "canonical");
+        // The LIST after the samples is not read as samples.
+        EXPECT_EQ(readAllItems(opened), std::vector<int16_t>({100, -100, 200, -200, 300, -300}));
+    }
+}
+
+TEST(WavLayout, ReadsEveryFormatTheConversionTakes) {
+    TempDir dir;
+    const struct {
+        uint16_t format, bits;
+        uint32_t fmtSize;
+        WavSampleFormat expected;
+    } cases[] = {
+        {1, 8, 16, WavSampleFormat::unsigned8},   {1, 16, 16, WavSampleFormat::signed16},
+        {1, 24, 16, WavSampleFormat::signed24},   {1, 32, 16, WavSampleFormat::signed32},
+        {3, 32, 18, WavSampleFormat::float32},    {3, 64, 18, WavSampleFormat::float64},
+        {1, 24, 40, WavSampleFormat::signed24},   {3, 32, 40, WavSampleFormat::float32},
+        {3, 64, 40, WavSampleFormat::float64},    {6, 8, 18, WavSampleFormat::unsupported},
+        {1, 12, 16, WavSampleFormat::unsupported}, {3, 16, 18, WavSampleFormat::unsupported},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.format) + "/" + std::to_string(c.bits) + "/" + std::to_string(c.fmtSize));
+        Bytes fmt = fmtBody(c.format, 1, 8000, c.bits, c.fmtSize);
+        if (c.bits == 12) fmt[12] = 2;  // 12 bits stored in 2 bytes
+        writeBytes(dir / "in.wav", chunkedWav({{"fmt ", fmt}, {"data", Bytes(16, 0)}}));
+        Opened opened;
+        openLayout(dir / "in.wav", opened);
+        ASSERT_EQ(opened.status.error, WavReadError::none) << describeWavReadError(opened.status);
+        EXPECT_EQ(opened.layout.sampleFormat, c.expected);
+        if (c.expected == WavSampleFormat::unsupported) {
+            WavSampleReader reader;
+            reader.layout = opened.layout;
+            int16_t items[4];
+            std::size_t frames = 0;
+            EXPECT_EQ(readWavFrames(opened.input, reader, items, 4, frames).error, WavReadError::unsupportedFormat);
+        }
+    }
+}
+
+TEST(WavLayout, RefusesWhatItCannotReadWithAReason) {
+    TempDir dir;
+    const Bytes fmt = fmtBody(1, 1, 8000, 16);
+    Bytes badAlign = fmt;
+    badAlign[12] = 4;  // 4-byte frames for one 16-bit channel
+    Bytes rf64NoSizes = chunkedWav({{"fmt ", fmt}, {"data", Bytes(4, 0), true, 0xFFFFFFFFu}}, "RF64");
+    const Bytes canonical = chunkedWav({{"fmt ", fmt}, {"data", Bytes(4, 0)}});
+    const struct {
+        const char* name;
+        Bytes file;
+        WavReadError expected;
+    } cases[] = {
+        {"not RIFF", Bytes(100, 'x'), WavReadError::notWav},
+        {"not WAVE", [] {
+             Bytes b = chunkedWav({{"fmt ", fmtBody(1, 1, 8000, 16)}, {"data", Bytes(4, 0)}});
+             b[11] = 'X';
+             return b;
+         }(), WavReadError::notWav},
+        {"8 bytes", Bytes(canonical.begin(), canonical.begin() + 8), WavReadError::cutShort},
+        {"cut in fmt", Bytes(canonical.begin(), canonical.begin() + 30), WavReadError::cutShort},
+        {"no data", chunkedWav({{"fmt ", fmt}, {"LIST", Bytes(4, 0)}}), WavReadError::noDataChunk},
+        {"data first", chunkedWav({{"data", Bytes(4, 0)}, {"fmt ", fmt}}), WavReadError::noFormatChunk},
+        {"fmt of 14", chunkedWav({{"fmt ", Bytes(fmt.begin(), fmt.begin() + 14)}, {"data", Bytes(4, 0)}}),
+         WavReadError::badFormatChunk},
+        {"no channels", chunkedWav({{"fmt ", fmtBody(1, 0, 8000, 16)}, {"data", Bytes(4, 0)}}),
+         WavReadError::badFormatChunk},
+        {"frame size", chunkedWav({{"fmt ", badAlign}, {"data", Bytes(4, 0)}}), WavReadError::badFormatChunk},
+        {"RF64 without ds64", rf64NoSizes, WavReadError::noSizes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeBytes(dir / "in.wav", c.file);
+        Opened opened;
+        openLayout(dir / "in.wav", opened);
+        EXPECT_EQ(opened.status.error, c.expected) << describeWavReadError(opened.status);
+        EXPECT_FALSE(describeWavReadError(opened.status).empty());
+    }
+}
+
+TEST(WavLayout, SizesPastTheEndAreClampedAndRf64SizesComeFromDs64) {
+    TempDir dir;
+    const Bytes samples = integerSamples({1, 2, 3, 4, 5}, 2);
+    writeBytes(dir / "cut.wav", chunkedWav({{"fmt ", fmtBody(1, 1, 8000, 16)}, {"data", samples, true, 1000}}));
+    Opened cut;
+    openLayout(dir / "cut.wav", cut);
+    ASSERT_EQ(cut.status.error, WavReadError::none);
+    EXPECT_EQ(cut.layout.declaredDataBytes, 1000u);
+    EXPECT_EQ(cut.layout.dataBytes, 10u);
+    EXPECT_TRUE(cut.layout.dataClamped);
+    EXPECT_EQ(readAllItems(cut), std::vector<int16_t>({1, 2, 3, 4, 5}));
+
+    // ds64: RIFF size, data size, sample count (8 bytes each), table length 0.
+    for (const char* container : {"RF64", "BW64"}) {
+        SCOPED_TRACE(container);
+        Bytes ds64;
+        for (uint32_t word : {0u, 0u, 8u, 0u, 4u, 0u, 0u}) appendLe(ds64, word, 4);
+        writeBytes(dir / "rf64.wav", chunkedWav({{"ds64", ds64},
+                                                 {"fmt ", fmtBody(1, 1, 8000, 16)},
+                                                 {"data", samples, true, 0xFFFFFFFFu}},
+                                                container));
+        Opened rf64;
+        openLayout(dir / "rf64.wav", rf64);
+        ASSERT_EQ(rf64.status.error, WavReadError::none) << describeWavReadError(rf64.status);
+        EXPECT_TRUE(rf64.layout.rf64);
+        EXPECT_EQ(rf64.layout.dataStart, 12u + 36u + 24u + 8u);
+        EXPECT_EQ(rf64.layout.dataBytes, 8u);
+        EXPECT_FALSE(rf64.layout.dataClamped);
+        EXPECT_FALSE(isCanonicalLayout(rf64.layout, true, 90));
+        EXPECT_EQ(readAllItems(rf64), std::vector<int16_t>({1, 2, 3, 4}));
+    }
+}
+
+TEST(WavLayout, FramesOfManyChannelsAndCutFrames) {
+    TempDir dir;
+    // Two frames of three 24-bit channels, then 4 bytes of a third frame.
+    Bytes data = integerSamples({256, -256, 384, 8388607, -8388608, -384}, 3);
+    data.insert(data.end(), {1, 2, 3, 4});
+    writeBytes(dir / "in.wav", chunkedWav({{"fmt ", fmtBody(1, 3, 8000, 24, 40)}, {"data", data}}));
+    Opened opened;
+    openLayout(dir / "in.wav", opened);
+    ASSERT_EQ(opened.status.error, WavReadError::none);
+    EXPECT_EQ(readAllItems(opened), std::vector<int16_t>({1, -1, 2, 32767, -32768, -2}));
+}
+
+// A named pipe fed by a writer thread: the reader reads forward only.
+Opened openThroughPipe(const std::string& fifo, const Bytes& file, std::thread& writer) {
+    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    writer = std::thread([fifo, file] { writeBytes(fifo, file); });
+    Opened opened;
+    openLayout(fifo, opened);
+    return opened;
+}
+
+TEST(WavLayout, StreamsAreReadForwardOnly) {
+    TempDir dir;
+    const Bytes data = integerSamples({256, -512, 768, -1024}, 3);
+    const Chunk list{"LIST", Bytes(5001, 'x')};  // odd, and larger than one skip
+    const Bytes file = chunkedWav({list, {"fmt ", fmtBody(1, 2, 8000, 24)}, list, {"data", data}, list});
+    std::thread writer;
+    Opened piped = openThroughPipe(dir / "in.fifo", file, writer);
+    ASSERT_EQ(piped.status.error, WavReadError::none) << describeWavReadError(piped.status);
+    EXPECT_FALSE(piped.input.isRegular());
+    EXPECT_EQ(piped.layout.dataStart, 12u + 2u * (8u + 5002u) + 24u + 8u);
+    EXPECT_FALSE(piped.layout.dataToEnd);
+    EXPECT_EQ(readAllItems(piped), std::vector<int16_t>({1, -2, 3, -4}));
+    writer.join();
+
+    // A stream writer that could not know the size: read to the end.
+    const Bytes unsized = chunkedWav({{"fmt ", fmtBody(1, 1, 8000, 16, 18)}, {"data", kStereo16, true, 0xFFFFFFFFu}});
+    Opened toEnd = openThroughPipe(dir / "unsized.fifo", unsized, writer);
+    ASSERT_EQ(toEnd.status.error, WavReadError::none);
+    EXPECT_TRUE(toEnd.layout.dataToEnd);
+    EXPECT_EQ(readAllItems(toEnd), std::vector<int16_t>({100, -100, 200, -200, 300, -300}));
+    writer.join();
+}
+
+// Worked by hand: ties (an exact half step) go away from zero; the top of
+// the wider ranges clamps to 32767.
+TEST(SampleRule, RoundsToNearestTiesAwayFromZeroAndClamps) {
+    EXPECT_EQ(sampleFromUnsigned8(0), -32768);
+    EXPECT_EQ(sampleFromUnsigned8(128), 0);
+    EXPECT_EQ(sampleFromUnsigned8(255), 32512);
+
+    const std::pair<int32_t, int16_t> from24[] = {
+        {127, 0},    {128, 1},    {-127, 0},   {-128, -1},  {383, 1},          {384, 2},          {-384, -2},
+        {640, 3},    {-640, -3},  {8388480, 32767}, {8388607, 32767}, {-8388608, -32768}, {-8388480, -32768},
+    };
+    for (const auto& [value, expected] : from24) EXPECT_EQ(sampleFromSigned24(value), expected) << value;
+
+    const std::pair<int32_t, int16_t> from32[] = {
+        {32767, 0},        {32768, 1},          {-32768, -1},        {98304, 2},  {-98304, -2},
+        {2147450880, 32767}, {2147483647, 32767}, {-2147483647 - 1, -32768}, {-2147450880, -32768}, {-2147450879, -32767},
+    };
+    for (const auto& [value, expected] : from32) EXPECT_EQ(sampleFromSigned32(value), expected) << value;
+
+    const double step = 1.0 / 32768;
+    const std::pair<double, int16_t> fromFloat[] = {
+        {0.5 * step, 1},   {-0.5 * step, -1}, {1.5 * step, 2},  {2.5 * step, 3},  {-2.5 * step, -3},
+        {0.49 * step, 0},  {1.0, 32767},      {-1.0, -32768},   {1.5, 32767},     {-7.0, -32768},
+        {32767.5 * step, 32767},              {-32768.5 * step, -32768},          {-0.0, 0},
+        {std::numeric_limits<double>::infinity(), 32767}, {-std::numeric_limits<double>::infinity(), -32768},
+        {std::numeric_limits<double>::quiet_NaN(), 0},
+    };
+    for (const auto& [value, expected] : fromFloat) EXPECT_EQ(sampleFromFloat(value), expected) << value;
+}
+
+TEST(SampleRule, EverySixteenBitSampleWidenedExactlyComesBack) {
+    for (int32_t s = -32768; s <= 32767; ++s) {
+        const auto sample = static_cast<int16_t>(s);
+        ASSERT_EQ(sampleFromSigned24(s * 256), sample);
+        ASSERT_EQ(sampleFromSigned32(s * 65536), sample);
+        ASSERT_EQ(sampleFromFloat(static_cast<double>(static_cast<float>(s) / 32768.0f)), sample);
+        ASSERT_EQ(sampleFromFloat(static_cast<double>(s) / 32768.0), sample);
+        if (s % 256 == 0) {
+            ASSERT_EQ(sampleFromUnsigned8(static_cast<uint8_t>(s / 256 + 128)), sample);
+        }
+    }
+}
+
+}  // namespace
