@@ -81,7 +81,9 @@ StreamResult resampleStream(std::FILE* input, std::FILE* output, int channels, i
     auto inputBlock = allocate<int16_t>(kInputBlockItems);
     auto outputBlock = allocate<int16_t>(plan.outputBlockSize);
     auto work = allocate<float>(static_cast<std::size_t>(workSize));
-    if (!inputBlock || !outputBlock || !work) return StreamResult::outOfMemory;
+    // The vectorised kernel's scratch memory, made once for the whole conversion.
+    const PolyphaseWorkspacePtr kernelSpace = createPolyphaseWorkspace(u, up, down);
+    if (!inputBlock || !outputBlock || !work || !kernelSpace) return StreamResult::outOfMemory;
 
     const int leadIn = plan.leadIn;
     int phase = plan.startPhase;
@@ -109,8 +111,8 @@ StreamResult resampleStream(std::FILE* input, std::FILE* output, int channels, i
     if (blocksRan) {
         for (;;) {
             convertFrames(inputBlock.get(), frames, channels, channelMode, work.get() + offset);
-            const int produced = polyphaseFilterBlock(work.get(), outputBlock.get(), offset + frames, &phase,
-                                                      bank.get(), u, up, down);
+            const int produced = polyphaseFilterBlockFast(work.get(), outputBlock.get(), offset + frames, &phase,
+                                                          bank.get(), u, up, down, kernelSpace.get());
             const StreamResult written = writeSamples(produced);
             if (written != StreamResult::ok) return written;
             // The last u samples are the overlap the next block starts on.
@@ -135,7 +137,8 @@ StreamResult resampleStream(std::FILE* input, std::FILE* output, int channels, i
     }
     std::memset(work.get() + offset + frames, 0, sizeof(float) * static_cast<std::size_t>(u));
     convertFrames(inputBlock.get(), frames, channels, channelMode, work.get() + offset);
-    polyphaseFilterBlock(work.get(), outputBlock.get(), offset + frames + u, &phase, bank.get(), u, up, down);
+    polyphaseFilterBlockFast(work.get(), outputBlock.get(), offset + frames + u, &phase, bank.get(), u, up, down,
+                             kernelSpace.get());
     const StreamResult flushed = writeSamples(static_cast<int>(flushCount));
     if (flushed != StreamResult::ok) return flushed;
 
