@@ -43,10 +43,12 @@ int polyphaseFilterBlockFast(const float* input, int16_t* output, int count, int
 // uses the reference kernel. Read from the environment once per process.
 bool polyphaseScalarForced();
 
-// The kernel new workspaces use: "scalar" when forced, otherwise the name of
-// the dispatched instruction-set target (for example "AVX3", "AVX2", "NEON").
+// The kernel new workspaces use: "reference" when forced, otherwise the name of
+// Highway's dispatched target ("AVX3", "AVX2", "SSE4", "SSSE3", "NEON", "SVE",
+// ..., or "SCALAR", its one-lane target, which still runs the grouped kernel
+// with several independent sums in flight).
 const char* polyphaseKernelName();
 
-// The name of the kernel a given workspace runs: "scalar" when it sends every
+// The name of the kernel a given workspace runs: "reference" when it sends every
 // call to the reference (forced, or a ratio the vector path does not take).
 const char* polyphaseKernelName(const PolyphaseWorkspace* workspace);

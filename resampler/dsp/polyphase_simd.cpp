@@ -241,7 +241,7 @@ HWY_ATTR bool setUpWorkspace(PolyphaseWorkspace* ws) {
     const std::size_t transposedFloats =
         static_cast<std::size_t>(lanes) *
         (static_cast<std::size_t>(runFactor) * static_cast<std::size_t>(ws->downFactor) + ws->phaseLength);
-    if (lanes < 2 || transposedFloats > plinth_polyphase::kMaxTransposedFloats) return true;  // reference
+    if (lanes < 1 || transposedFloats > plinth_polyphase::kMaxTransposedFloats) return true;  // reference
     ws->transposed = hwy::AllocateAligned<float>(transposedFloats);
     ws->results = hwy::AllocateAligned<int32_t>(static_cast<std::size_t>(run) * lanes);
     ws->rowOffsets.reset(new (std::nothrow) int32_t[run]);
@@ -296,14 +296,14 @@ int polyphaseFilterBlockFast(const float* input, int16_t* output, int count, int
 }
 
 const char* polyphaseKernelName() {
-    if (polyphaseScalarForced()) return "scalar";
+    if (polyphaseScalarForced()) return "reference";
     const int64_t targets = hwy::SupportedTargets() & HWY_TARGETS;
-    if (targets == 0) return "scalar";
+    if (targets == 0) return "reference";
     return hwy::TargetName(targets & -targets);
 }
 
 const char* polyphaseKernelName(const PolyphaseWorkspace* workspace) {
-    if (workspace == nullptr || workspace->kernel == nullptr) return "scalar";
+    if (workspace == nullptr || workspace->kernel == nullptr) return "reference";
     return hwy::TargetName(workspace->target);
 }
 
