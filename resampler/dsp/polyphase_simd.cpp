@@ -127,7 +127,7 @@ HWY_ATTR void filterGroup(const float* HWY_RESTRICT input, int count, int16_t* H
     // Clamp as the reference does (greater than 32767, else less than -32767),
     // then truncate toward zero.
     auto finish = [&](decltype(hn::Zero(d)) acc, int r) {
-        const auto clamped = hn::IfThenElse(acc > top, top, hn::IfThenElse(acc < bottom, bottom, acc));
+        const auto clamped = hn::IfThenElse(hn::Gt(acc, top), top, hn::IfThenElse(hn::Lt(acc, bottom), bottom, acc));
         hn::Store(hn::ConvertTo(di, clamped), di, results + static_cast<std::ptrdiff_t>(r) * lanes);
     };
 
