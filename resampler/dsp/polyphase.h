@@ -39,8 +39,9 @@ int polyphaseFilterBlockFast(const float* input, int16_t* output, int count, int
                              const float* bank, int phaseLength, int upFactor, int downFactor,
                              PolyphaseWorkspace* workspace);
 
-// True when PLINTH_SCALAR is set to anything but "" or "0": every conversion then
-// uses the reference kernel. Read from the environment once per process.
+// True when PLINTH_SCALAR=1 is in the environment: every conversion then uses
+// the reference kernel. Read once per process (a function-local constant, so
+// safe across threads); the same rule as the platform's PLINTH_SCALAR switch.
 bool polyphaseScalarForced();
 
 // The kernel new workspaces use: "reference" when forced, otherwise the name of
@@ -48,6 +49,15 @@ bool polyphaseScalarForced();
 // ..., or "SCALAR", its one-lane target, which still runs the grouped kernel
 // with several independent sums in flight).
 const char* polyphaseKernelName();
+
+// The instruction-set targets compiled in that this machine runs, best first
+// (index 0 is the one createPolyphaseWorkspace picks), and their names.
+int polyphaseTargetCount();
+const char* polyphaseTargetName(int index);  // "reference" outside 0 .. count-1
+
+// A workspace for one given target (for tests and benchmarks); an index
+// outside 0 .. count-1 gives one that runs the reference kernel.
+PolyphaseWorkspacePtr createPolyphaseWorkspaceFor(int targetIndex, int phaseLength, int upFactor, int downFactor);
 
 // The name of the kernel a given workspace runs: "reference" when it sends every
 // call to the reference (forced, or a ratio the vector path does not take).

@@ -27,7 +27,6 @@
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "dsp/polyphase_simd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
-#include <hwy/aligned_allocator.h>
 #include <hwy/highway.h>
 
 #include "dsp/polyphase.h"
@@ -38,6 +37,22 @@
 using PolyphaseKernelFn = int (*)(const float*, int16_t*, int, int*, const float*, int, int, int,
                                   PolyphaseWorkspace*);
 
+// Only Highway's headers are used: its library (libhwy.so) is not linked, since
+// loading it costs every process a few milliseconds of start-up. Hence our own
+// aligned buffers and our own choice of target (below).
+struct AlignedFree {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using AlignedArray = std::unique_ptr<T[], AlignedFree>;
+// Aligned for any vector length up to 2048 bits.
+template <typename T>
+AlignedArray<T> allocateAligned(std::size_t count) {
+    constexpr std::size_t kAlignment = 256;
+    const std::size_t bytes = (count * sizeof(T) + kAlignment - 1) / kAlignment * kAlignment;
+    return AlignedArray<T>(static_cast<T*>(std::aligned_alloc(kAlignment, bytes)));
+}
+
 struct PolyphaseWorkspace {
     int upFactor = 0;
     int downFactor = 0;
@@ -47,8 +62,8 @@ struct PolyphaseWorkspace {
     int run = 0;        // R = t x L outputs per lane
     int64_t target = 0;
     PolyphaseKernelFn kernel = nullptr;
-    hwy::AlignedFreeUniquePtr<float[]> transposed;  // lanes x (t M + u)
-    hwy::AlignedFreeUniquePtr<int32_t[]> results;   // R x lanes
+    AlignedArray<float> transposed;                 // lanes x (t M + u)
+    AlignedArray<int32_t> results;                  // R x lanes
     std::unique_ptr<int32_t[]> rowOffsets;          // R: bank offset of each run offset's row
     std::unique_ptr<int32_t[]> inputOffsets;        // R: first transposed row of each run offset
     int tableRow = -1;                               // the starting row the two tables are for
@@ -242,15 +257,14 @@ HWY_ATTR bool setUpWorkspace(PolyphaseWorkspace* ws) {
         static_cast<std::size_t>(lanes) *
         (static_cast<std::size_t>(runFactor) * static_cast<std::size_t>(ws->downFactor) + ws->phaseLength);
     if (lanes < 1 || transposedFloats > plinth_polyphase::kMaxTransposedFloats) return true;  // reference
-    ws->transposed = hwy::AllocateAligned<float>(transposedFloats);
-    ws->results = hwy::AllocateAligned<int32_t>(static_cast<std::size_t>(run) * lanes);
+    ws->transposed = allocateAligned<float>(transposedFloats);
+    ws->results = allocateAligned<int32_t>(static_cast<std::size_t>(run) * lanes);
     ws->rowOffsets.reset(new (std::nothrow) int32_t[run]);
     ws->inputOffsets.reset(new (std::nothrow) int32_t[run]);
     if (!ws->transposed || !ws->results || !ws->rowOffsets || !ws->inputOffsets) return false;
     ws->lanes = lanes;
     ws->runFactor = runFactor;
     ws->run = static_cast<int>(run);
-    ws->target = HWY_TARGET;
     ws->kernel = &filterBlock;
     return true;
 }
@@ -261,8 +275,112 @@ HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 
+#if HWY_ARCH_X86
+#include <cpuid.h>
+#elif HWY_ARCH_ARM_A64
+#include <sys/auxv.h>
+#endif
+
 namespace plinth_polyphase {
-HWY_EXPORT(setUpWorkspace);
+
+using SetUpFn = bool (*)(PolyphaseWorkspace*);
+struct Target {
+    int64_t bits;
+    SetUpFn setUp;
+};
+
+// Every target compiled here, best first.
+constexpr Target kCompiledTargets[] = {
+#if HWY_TARGETS & HWY_AVX3
+    {HWY_AVX3, &N_AVX3::setUpWorkspace},
+#endif
+#if HWY_TARGETS & HWY_AVX2
+    {HWY_AVX2, &N_AVX2::setUpWorkspace},
+#endif
+#if HWY_TARGETS & HWY_SSE4
+    {HWY_SSE4, &N_SSE4::setUpWorkspace},
+#endif
+#if HWY_TARGETS & HWY_SSSE3
+    {HWY_SSSE3, &N_SSSE3::setUpWorkspace},
+#endif
+#if HWY_TARGETS & HWY_SVE2_128
+    {HWY_SVE2_128, &N_SVE2_128::setUpWorkspace},
+#endif
+#if HWY_TARGETS & HWY_SVE_256
+    {HWY_SVE_256, &N_SVE_256::setUpWorkspace},
+#endif
+#if HWY_TARGETS & HWY_SVE2
+    {HWY_SVE2, &N_SVE2::setUpWorkspace},
+#endif
+#if HWY_TARGETS & HWY_SVE
+    {HWY_SVE, &N_SVE::setUpWorkspace},
+#endif
+#if HWY_TARGETS & HWY_NEON
+    {HWY_NEON, &N_NEON::setUpWorkspace},
+#endif
+#if HWY_TARGETS & HWY_EMU128
+    {HWY_EMU128, &N_EMU128::setUpWorkspace},
+#endif
+#if HWY_TARGETS & HWY_SCALAR
+    {HWY_SCALAR, &N_SCALAR::setUpWorkspace},
+#endif
+};
+
+// The targets this processor (and its operating system) can run: the
+// instruction sets each target's code is compiled for (Highway's
+// HWY_TARGET_STR), checked with cpuid and xgetbv, or the auxiliary vector.
+int64_t runnableTargets() {
+    int64_t targets = HWY_SCALAR | HWY_EMU128;
+#if HWY_ARCH_X86
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return targets;
+    const unsigned c1 = c;
+    unsigned b7 = 0;
+    if (__get_cpuid_count(7, 0, &a, &b, &c, &d)) b7 = b;
+    auto has = [](unsigned reg, int bit) { return (reg >> bit) & 1u; };
+    const bool ssse3 = has(c1, 9);
+    const bool sse4 = ssse3 && has(c1, 19) && has(c1, 20) && has(c1, 1) && has(c1, 25);  // 4.1 4.2 pclmul aes
+    bool avxState = false, zmmState = false;
+    if (has(c1, 27)) {  // OSXSAVE: the system saves what xgetbv says
+        unsigned lo, hi;
+        __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+        avxState = (lo & 0x6u) == 0x6u;
+        zmmState = (lo & 0xE6u) == 0xE6u;
+    }
+    const bool avx2 = sse4 && avxState && has(c1, 28) && has(c1, 12) && has(c1, 29) &&  // avx fma f16c
+                      has(b7, 5) && has(b7, 3) && has(b7, 8);                            // avx2 bmi bmi2
+    const bool avx3 = avx2 && zmmState && has(b7, 16) && has(b7, 17) && has(b7, 30) && has(b7, 31);
+    if (ssse3) targets |= HWY_SSSE3;
+    if (sse4) targets |= HWY_SSE4;
+    if (avx2) targets |= HWY_AVX2;
+    if (avx3) targets |= HWY_AVX3;
+#elif HWY_ARCH_ARM_A64
+    targets |= HWY_NEON;
+    const unsigned long hwcap = getauxval(AT_HWCAP);
+    const unsigned long hwcap2 = getauxval(AT_HWCAP2);
+    if (hwcap & (1ul << 22)) targets |= HWY_SVE;                              // HWCAP_SVE
+    if ((hwcap & (1ul << 22)) && (hwcap2 & (1ul << 1))) targets |= HWY_SVE2;  // HWCAP2_SVE2
+#endif
+    return targets;
+}
+
+// The compiled targets this machine runs, best first; computed once.
+struct Runnable {
+    const Target* list[sizeof kCompiledTargets / sizeof kCompiledTargets[0]];
+    int count = 0;
+};
+const Runnable& runnable() {
+    static const Runnable result = [] {
+        Runnable r;
+        const int64_t targets = runnableTargets();
+        for (const Target& target : kCompiledTargets) {
+            if (target.bits & targets) r.list[r.count++] = &target;
+        }
+        return r;
+    }();
+    return result;
+}
+
 }  // namespace plinth_polyphase
 
 void PolyphaseWorkspaceDeleter::operator()(PolyphaseWorkspace* workspace) const { delete workspace; }
@@ -270,20 +388,35 @@ void PolyphaseWorkspaceDeleter::operator()(PolyphaseWorkspace* workspace) const 
 bool polyphaseScalarForced() {
     static const bool forced = [] {
         const char* value = std::getenv("PLINTH_SCALAR");
-        return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+        return value != nullptr && std::strcmp(value, "1") == 0;
     }();
     return forced;
 }
 
-PolyphaseWorkspacePtr createPolyphaseWorkspace(int phaseLength, int upFactor, int downFactor) {
+int polyphaseTargetCount() { return plinth_polyphase::runnable().count; }
+
+const char* polyphaseTargetName(int index) {
+    const auto& r = plinth_polyphase::runnable();
+    return index >= 0 && index < r.count ? hwy::TargetName(r.list[index]->bits) : "reference";
+}
+
+PolyphaseWorkspacePtr createPolyphaseWorkspaceFor(int targetIndex, int phaseLength, int upFactor, int downFactor) {
     PolyphaseWorkspacePtr workspace(new (std::nothrow) PolyphaseWorkspace);
     if (!workspace) return nullptr;
     workspace->upFactor = upFactor;
     workspace->downFactor = downFactor;
     workspace->phaseLength = phaseLength;
-    if (polyphaseScalarForced() || phaseLength < 1 || upFactor < 1 || downFactor < 1) return workspace;
-    if (!HWY_DYNAMIC_DISPATCH(plinth_polyphase::setUpWorkspace)(workspace.get())) return nullptr;
+    const auto& r = plinth_polyphase::runnable();
+    if (targetIndex < 0 || targetIndex >= r.count || phaseLength < 1 || upFactor < 1 || downFactor < 1) {
+        return workspace;
+    }
+    if (!r.list[targetIndex]->setUp(workspace.get())) return nullptr;
+    workspace->target = r.list[targetIndex]->bits;
     return workspace;
+}
+
+PolyphaseWorkspacePtr createPolyphaseWorkspace(int phaseLength, int upFactor, int downFactor) {
+    return createPolyphaseWorkspaceFor(polyphaseScalarForced() ? -1 : 0, phaseLength, upFactor, downFactor);
 }
 
 int polyphaseFilterBlockFast(const float* input, int16_t* output, int count, int* phase, const float* bank,
@@ -295,12 +428,7 @@ int polyphaseFilterBlockFast(const float* input, int16_t* output, int count, int
     return workspace->kernel(input, output, count, phase, bank, phaseLength, upFactor, downFactor, workspace);
 }
 
-const char* polyphaseKernelName() {
-    if (polyphaseScalarForced()) return "reference";
-    const int64_t targets = hwy::SupportedTargets() & HWY_TARGETS;
-    if (targets == 0) return "reference";
-    return hwy::TargetName(targets & -targets);
-}
+const char* polyphaseKernelName() { return polyphaseTargetName(polyphaseScalarForced() ? -1 : 0); }
 
 const char* polyphaseKernelName(const PolyphaseWorkspace* workspace) {
     if (workspace == nullptr || workspace->kernel == nullptr) return "reference";
