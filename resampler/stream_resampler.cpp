@@ -58,9 +58,9 @@ bool emit(StreamResampler& resampler, const SampleSink& sink, int count) {
 bool filterBlock(StreamResampler& resampler, const SampleSink& sink) {
     const ResamplerPlan& plan = resampler.plan;
     const int u = plan.phaseLength;
-    const int produced = polyphaseFilterBlock(resampler.work.data(), resampler.outputBlock.data(), resampler.filled,
-                                              &resampler.phase, resampler.bank.data(), u, plan.upFactor,
-                                              plan.downFactor);
+    const int produced = polyphaseFilterBlockFast(resampler.work.data(), resampler.outputBlock.data(),
+                                                  resampler.filled, &resampler.phase, resampler.bank.data(), u,
+                                                  plan.upFactor, plan.downFactor, resampler.kernel.get());
     std::memmove(resampler.work.data(), resampler.work.data() + resampler.filled - u,
                  sizeof(float) * static_cast<std::size_t>(u));
     resampler.filled = u;
@@ -129,6 +129,9 @@ StreamError startResampler(StreamResampler& resampler, int targetRate, int sourc
         buildPolyphaseBank(halfFilter.data(), resampler.bank.data(), plan.halfFilterTaps, plan.upFactor);
         resampler.work.assign(kWorkSamples, 0.0f);
         resampler.outputBlock.assign(plan.outputBlockSize, 0);
+        // The vector kernel's scratch memory, made once for the whole conversion.
+        resampler.kernel = createPolyphaseWorkspace(plan.phaseLength, plan.upFactor, plan.downFactor);
+        if (!resampler.kernel) throw std::bad_alloc();
     } catch (const std::bad_alloc&) {
         resampler = StreamResampler{};
         return StreamError::outOfMemory;
@@ -179,9 +182,9 @@ StreamError finishResampler(StreamResampler& resampler, const SampleSink& sink) 
             std::ceil(static_cast<double>(static_cast<float>(owed) / static_cast<float>(down))));
     }
     std::memset(resampler.work.data() + resampler.filled, 0, sizeof(float) * static_cast<std::size_t>(u));
-    const int computed = polyphaseFilterBlock(resampler.work.data(), resampler.outputBlock.data(),
-                                              resampler.filled + u, &resampler.phase, resampler.bank.data(), u, up,
-                                              down);
+    const int computed = polyphaseFilterBlockFast(resampler.work.data(), resampler.outputBlock.data(),
+                                                  resampler.filled + u, &resampler.phase, resampler.bank.data(), u,
+                                                  up, down, resampler.kernel.get());
     // Within the supported ratios the last call always computes every owed sample.
     if (static_cast<unsigned>(computed) < flushCount) flushCount = static_cast<unsigned>(computed);
     if (!emit(resampler, sink, static_cast<int>(flushCount))) return StreamError::sinkFailed;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "conversion_control.h"
+#include "dsp/polyphase.h"
 
 namespace plinth {
 
@@ -58,6 +59,7 @@ struct StreamResampler {
     std::vector<float> bank;
     std::vector<float> work;  // lead-in or overlap, then the frames not yet filtered
     std::vector<int16_t> outputBlock;
+    PolyphaseWorkspacePtr kernel;  // the vector kernel's layout for this ratio
     int filled = 0;           // samples in work
     int phase = 0;
     bool blockRan = false;    // a kernel call has filtered a block

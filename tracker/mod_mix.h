@@ -69,5 +69,7 @@ inline float sampleByte(const int8_t* data, uint32_t readable, int index) {
 // same frames and positions to the bit.
 void mixStretch(ModPlayer& player, float* out, int count);
 void mixStretchVectors(ModPlayer& player, float* out, int count);
+// The vector mixer with one of the machine's targets (see vectorTargetCount).
+void mixStretchWithTarget(int target, ModPlayer& player, float* out, int count);
 
 }  // namespace plinth

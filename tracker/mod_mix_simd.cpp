@@ -8,7 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 
+#include "cpu_targets.h"
 #include "mod_mix.h"
 #include "scalar_switch.h"
 #include "vector_targets.h"
@@ -359,18 +361,36 @@ HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 namespace plinth::mix {
-HWY_EXPORT(MixStretch);
-// Called by name from within the table's namespace, as the dispatch requires.
-void dispatchMixStretch(ModPlayer& player, float* out, int count) {
-    HWY_DYNAMIC_DISPATCH(MixStretch)(player, out, count);
+namespace {
+
+using MixFunction = void (*)(ModPlayer&, float*, int);
+
+constexpr TargetEntry<MixFunction> kCompiledTargets[] = {
+#define PLINTH_TARGET_FUNCTION MixStretch
+#include "vector_target_table.inc"
+#undef PLINTH_TARGET_FUNCTION
+};
+
+// The compiled targets this machine runs, best first; computed once.
+const RunnableEntries<MixFunction, std::size(kCompiledTargets)>& runnable() {
+    static const auto result = runnableEntries(kCompiledTargets);
+    return result;
 }
+
+}  // namespace
 }  // namespace plinth::mix
 
 namespace plinth {
 
-void mixStretchVectors(ModPlayer& player, float* out, int count) { mix::dispatchMixStretch(player, out, count); }
+void mixStretchVectors(ModPlayer& player, float* out, int count) { mixStretchWithTarget(0, player, out, count); }
 
-int64_t vectorTargets() { return HWY_TARGETS; }
+void mixStretchWithTarget(int target, ModPlayer& player, float* out, int count) {
+    mix::runnable().entries[target]->function(player, out, count);
+}
+
+int vectorTargetCount() { return mix::runnable().count; }
+
+const char* vectorTargetName(int target) { return hwy::TargetName(mix::runnable().entries[target]->bits); }
 
 ModMixer modDefaultMixer() { return scalarKernelsForced() ? ModMixer::Reference : ModMixer::Vector; }
 

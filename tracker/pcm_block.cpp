@@ -3,6 +3,9 @@
 
 #include "pcm_block.h"
 
+#include <iterator>
+#include "cpu_targets.h"
+
 #include "module_render.h"
 #include "scalar_switch.h"
 #include "vector_targets.h"
@@ -44,11 +47,23 @@ HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 namespace plinth::pcm {
-HWY_EXPORT(FloatsToSamples);
-// Called by name from within the table's namespace, as the dispatch requires.
-void dispatchFloatsToSamples(const float* values, size_t count, int16_t* samples) {
-    HWY_DYNAMIC_DISPATCH(FloatsToSamples)(values, count, samples);
+namespace {
+
+using ConvertFunction = void (*)(const float*, size_t, int16_t*);
+
+constexpr TargetEntry<ConvertFunction> kCompiledTargets[] = {
+#define PLINTH_TARGET_FUNCTION FloatsToSamples
+#include "vector_target_table.inc"
+#undef PLINTH_TARGET_FUNCTION
+};
+
+// The compiled targets this machine runs, best first; computed once.
+const RunnableEntries<ConvertFunction, std::size(kCompiledTargets)>& runnable() {
+    static const auto result = runnableEntries(kCompiledTargets);
+    return result;
 }
+
+}  // namespace
 }  // namespace plinth::pcm
 
 namespace plinth {
@@ -58,7 +73,11 @@ void floatsToSamplesReference(const float* values, size_t count, int16_t* sample
 }
 
 void floatsToSamplesVectors(const float* values, size_t count, int16_t* samples) {
-    pcm::dispatchFloatsToSamples(values, count, samples);
+    floatsToSamplesWithTarget(0, values, count, samples);
+}
+
+void floatsToSamplesWithTarget(int target, const float* values, size_t count, int16_t* samples) {
+    pcm::runnable().entries[target]->function(values, count, samples);
 }
 
 void floatsToSamples(const float* values, size_t count, int16_t* samples) {

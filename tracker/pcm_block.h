@@ -12,5 +12,7 @@ void floatsToSamples(const float* values, size_t count, int16_t* samples);
 // The plain loop over floatToSample, and the vector code that equals it.
 void floatsToSamplesReference(const float* values, size_t count, int16_t* samples);
 void floatsToSamplesVectors(const float* values, size_t count, int16_t* samples);
+// The vector code with one of the machine's targets (see vectorTargetCount).
+void floatsToSamplesWithTarget(int target, const float* values, size_t count, int16_t* samples);
 
 }  // namespace plinth

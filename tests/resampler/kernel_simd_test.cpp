@@ -1,0 +1,306 @@
+// The vectorised polyphase kernel against the reference, bit for bit, on every
+// instruction-set target this build has and this machine runs: the same
+// returned counts, the same phases, the same samples, and nothing written past
+// the samples returned.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "dsp/lowpass_design.h"
+#include "dsp/polyphase.h"
+#include "stream_resampler.h"
+
+using namespace plinth;
+
+namespace {
+
+struct Filter {
+    int up;
+    int down;
+    int u;
+    std::vector<float> bank;
+};
+
+// The bank Part 1.5 builds for L:M (taken as given, reduced or not).
+Filter makeFilter(int up, int down) {
+    Filter filter{up, down, 0, {}};
+    const float cutoff = lowpassCutoff(up, down);
+    const int m = halfFilterLength(cutoff);
+    filter.u = polyphaseLength(m, up);
+    std::vector<float> half(static_cast<std::size_t>(m));
+    designLowpass(half.data(), cutoff, m, static_cast<float>(up));
+    filter.bank.resize(static_cast<std::size_t>(filter.u) * static_cast<std::size_t>(up));
+    buildPolyphaseBank(half.data(), filter.bank.data(), m, up);
+    return filter;
+}
+
+// Runs f once per target this machine runs, with workspaces made for it.
+int gTarget = 0;
+template <class F>
+void forEachTarget(F&& f) {
+    for (gTarget = 0; gTarget < polyphaseTargetCount(); ++gTarget) {
+        SCOPED_TRACE(polyphaseTargetName(gTarget));
+        f(gTarget);
+    }
+}
+PolyphaseWorkspacePtr workspaceFor(int u, int up, int down) { return createPolyphaseWorkspaceFor(gTarget, u, up, down); }
+
+// Streams `signal` through both kernels in blocks of the given lengths (cycled),
+// each block after the first starting on the u-sample overlap of the one
+// before, both with their own copy of the same phase; expects every call to
+// agree. Returns the number of samples compared.
+std::size_t expectSameStream(const Filter& filter, const std::vector<float>& signal, int startPhase,
+                             const std::vector<int>& blockLengths, PolyphaseWorkspace* space) {
+    const int u = filter.u;
+    int referencePhase = startPhase;
+    int fastPhase = startPhase;
+    std::size_t start = 0;
+    std::size_t compared = 0;
+    for (std::size_t call = 0;; ++call) {
+        const std::size_t wanted = static_cast<std::size_t>(blockLengths[call % blockLengths.size()]);
+        const int count = static_cast<int>(std::min(wanted, signal.size() - start));
+        const std::size_t room =
+            static_cast<std::size_t>(count) * static_cast<std::size_t>(filter.up) / static_cast<std::size_t>(filter.down) + 8;
+        std::vector<int16_t> reference(room, int16_t{0x5a5a});
+        std::vector<int16_t> fast(room, int16_t{0x5a5a});
+        const int expected = polyphaseFilterBlock(signal.data() + start, reference.data(), count, &referencePhase,
+                                                  filter.bank.data(), u, filter.up, filter.down);
+        const int got = polyphaseFilterBlockFast(signal.data() + start, fast.data(), count, &fastPhase,
+                                                 filter.bank.data(), u, filter.up, filter.down, space);
+        const std::string where = std::to_string(filter.up) + ":" + std::to_string(filter.down) + " phase " +
+                                  std::to_string(startPhase) + " call " + std::to_string(call) + " count " +
+                                  std::to_string(count);
+        EXPECT_EQ(got, expected) << where;
+        EXPECT_EQ(fastPhase, referencePhase) << where;
+        if (fast != reference) {
+            std::size_t first = 0;
+            while (fast[first] == reference[first]) ++first;
+            ADD_FAILURE() << where << ": sample " << first << " is " << fast[first] << ", reference "
+                          << reference[first];
+            return compared;
+        }
+        compared += static_cast<std::size_t>(expected);
+        if (count <= u || start + static_cast<std::size_t>(count) >= signal.size()) break;
+        start += static_cast<std::size_t>(count - u);
+    }
+    return compared;
+}
+
+std::vector<float> randomSignal(std::size_t length, uint32_t seed, int amplitude = 32768) {
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> value(-amplitude, amplitude - 1);
+    std::vector<float> signal(length);
+    for (float& x : signal) x = static_cast<float>(value(random));
+    return signal;
+}
+
+// Enough input for several full vector groups at the widest vectors (16 lanes),
+// bounded so the reference stays quick.
+std::size_t lengthFor(const Filter& filter) {
+    const std::size_t runFactor = filter.up >= 128 ? 1 : static_cast<std::size_t>(128 / filter.up);
+    const std::size_t group = 16 * runFactor * static_cast<std::size_t>(filter.down);
+    std::size_t length = 3 * group + 4 * static_cast<std::size_t>(filter.u) + 1000;
+    // About 4 million multiply-adds at most for the reference.
+    const std::size_t perFrame = static_cast<std::size_t>(filter.u) * static_cast<std::size_t>(filter.up) /
+                                     static_cast<std::size_t>(filter.down) + 1;
+    length = std::min(length, std::max<std::size_t>(4000000 / perFrame, 4 * static_cast<std::size_t>(filter.u) + 50));
+    return length;
+}
+
+const int kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 88200, 96000};
+
+TEST(PolyphaseKernelSimd, EveryTargetRunsItsOwnVectors) {
+    ASSERT_GT(polyphaseTargetCount(), 0);
+    std::string list;
+    forEachTarget([&](int target) {
+        const PolyphaseWorkspacePtr space = workspaceFor(30, 160, 147);
+        ASSERT_TRUE(space);
+        EXPECT_STREQ(polyphaseKernelName(space.get()), polyphaseTargetName(target));
+        EXPECT_STRNE(polyphaseTargetName(target), "reference");
+        list += std::string(polyphaseTargetName(target)) + " ";
+    });
+    if (!polyphaseScalarForced()) {
+        EXPECT_STREQ(polyphaseKernelName(), polyphaseTargetName(0));
+        const PolyphaseWorkspacePtr best = createPolyphaseWorkspace(30, 160, 147);
+        EXPECT_STREQ(polyphaseKernelName(best.get()), polyphaseTargetName(0));
+    }
+    std::printf("kernel targets tested: %s\n", list.c_str());
+}
+
+TEST(PolyphaseKernelSimd, EqualsTheReferenceForEveryStandardRatePair) {
+    forEachTarget([&](int) {
+        for (const int source : kRates) {
+            for (const int target : kRates) {
+                int up = target, down = source;
+                reduceRatio(up, down);
+                const Filter filter = makeFilter(up, down);
+                const PolyphaseWorkspacePtr space = workspaceFor(filter.u, up, down);
+                const ResamplerPlan plan = planResampling(target, source);
+                const std::vector<float> signal =
+                    randomSignal(lengthFor(filter), static_cast<uint32_t>(source * 7 + target));
+                expectSameStream(filter, signal, plan.startPhase, {32768, 65536, 1234 + filter.u}, space.get());
+                if (HasFailure()) return;
+            }
+        }
+    });
+}
+
+TEST(PolyphaseKernelSimd, EqualsTheReferenceNearTheLargestTermsAndForUnreducedPairs) {
+    const std::pair<int, int> ratios[] = {{8192, 8191}, {8191, 8192}, {8192, 1},   {1, 8192},  {4096, 4097},
+                                          {8000, 8192}, {1, 1},       {2, 2},      {5, 5},     {2, 4},
+                                          {3, 9},       {14, 7},      {4, 6},      {1, 2},     {2, 1},
+                                          {1, 3},       {3, 1},       {7, 3},      {1, 441},   {441, 1},
+                                          {1000, 999},  {1280, 147},  {147, 1280}, {127, 129}, {129, 127}};
+    forEachTarget([&](int) {
+        for (const auto& [up, down] : ratios) {
+            const Filter filter = makeFilter(up, down);
+            const PolyphaseWorkspacePtr space = workspaceFor(filter.u, up, down);
+            const std::vector<float> signal = randomSignal(lengthFor(filter), static_cast<uint32_t>(up * 31 + down));
+            for (const int phase : {0, up / 2, up - 1}) {
+                expectSameStream(filter, signal, phase, {65536, 20000, filter.u + 3}, space.get());
+            }
+            if (HasFailure()) return;
+        }
+    });
+}
+
+TEST(PolyphaseKernelSimd, EqualsTheReferenceFromEveryStartPhaseAndPendingAdvance) {
+    const std::pair<int, int> ratios[] = {{160, 147}, {147, 160}, {160, 441}, {80, 441}, {2, 1}, {1, 2}, {3, 2}, {12, 1}};
+    forEachTarget([&](int) {
+        for (const auto& [up, down] : ratios) {
+            const Filter filter = makeFilter(up, down);
+            const PolyphaseWorkspacePtr space = workspaceFor(filter.u, up, down);
+            const std::size_t length = std::min<std::size_t>(lengthFor(filter), 40000);
+            const std::vector<float> signal = randomSignal(length, static_cast<uint32_t>(up + down));
+            // Every phase of the row cycle, then pending advances of up to a few positions.
+            for (int phase = 0; phase < up + 3 * up + down; phase += (phase < up ? 1 : up / 3 + 1)) {
+                expectSameStream(filter, signal, phase, {static_cast<int>(length)}, space.get());
+                if (HasFailure()) return;
+            }
+        }
+    });
+}
+
+TEST(PolyphaseKernelSimd, EqualsTheReferenceAcrossBlockSeamsOfTheStream) {
+    // The reads of Part 1.5: a lead-in block, then blocks of 65536 (mono) or
+    // 32768 (stereo) frames of which u are the overlap, and every odd length.
+    const std::pair<int, int> ratios[] = {{160, 147}, {147, 160}, {160, 441}, {80, 441}, {2, 1}, {1, 2}, {1, 1}};
+    forEachTarget([&](int) {
+        for (const auto& [up, down] : ratios) {
+            const Filter filter = makeFilter(up, down);
+            const PolyphaseWorkspacePtr space = workspaceFor(filter.u, up, down);
+            const std::vector<float> signal = randomSignal(300000, static_cast<uint32_t>(up * down));
+            for (const int block : {65536, 32768}) {
+                expectSameStream(filter, signal, 0, {block, block}, space.get());
+            }
+            std::mt19937 random(static_cast<uint32_t>(up));
+            std::vector<int> lengths;
+            for (int i = 0; i < 40; ++i) lengths.push_back(filter.u + 1 + static_cast<int>(random() % 9000));
+            expectSameStream(filter, signal, up / 3, lengths, space.get());
+            if (HasFailure()) return;
+        }
+    });
+}
+
+TEST(PolyphaseKernelSimd, EqualsTheReferenceOnSilenceAndFullScaleClippingBothWays) {
+    const std::pair<int, int> ratios[] = {{160, 147}, {147, 160}, {80, 441}, {2, 1}, {1, 2}, {1, 1}};
+    const std::size_t length = 60000;
+    std::vector<std::vector<float>> signals;
+    signals.emplace_back(length, 0.0f);
+    signals.emplace_back(length, 32767.0f);
+    signals.emplace_back(length, -32768.0f);
+    std::vector<float> square(length);
+    for (std::size_t i = 0; i < length; ++i) square[i] = (i / 7) % 2 ? 32767.0f : -32768.0f;
+    signals.push_back(square);
+    std::vector<float> steps(length);
+    for (std::size_t i = 0; i < length; ++i) steps[i] = (i / 1500) % 2 ? 32767.0f : -32768.0f;
+    signals.push_back(steps);
+    forEachTarget([&](int) {
+        for (const auto& [up, down] : ratios) {
+            const Filter filter = makeFilter(up, down);
+            const PolyphaseWorkspacePtr space = workspaceFor(filter.u, up, down);
+            for (const auto& signal : signals) expectSameStream(filter, signal, 0, {32768}, space.get());
+            if (HasFailure()) return;
+        }
+    });
+}
+
+TEST(PolyphaseKernelSimd, EqualsTheReferenceForCountsAroundTheOverlap) {
+    const std::pair<int, int> ratios[] = {{160, 147}, {147, 160}, {80, 441}, {2, 1}, {1, 2}, {8192, 1}};
+    forEachTarget([&](int) {
+        for (const auto& [up, down] : ratios) {
+            const Filter filter = makeFilter(up, down);
+            const PolyphaseWorkspacePtr space = workspaceFor(filter.u, up, down);
+            const std::vector<float> signal = randomSignal(static_cast<std::size_t>(filter.u) + 40, 99);
+            for (int count = std::max(0, filter.u - 2); count <= filter.u + 20; ++count) {
+                const std::vector<float> head(signal.begin(), signal.begin() + count);
+                for (const int phase : {0, up - 1, up, up + down, 3 * up + 1}) {
+                    if (head.empty()) {
+                        std::vector<float> none;
+                        int a = phase, b = phase;
+                        int16_t o1[1], o2[1];
+                        EXPECT_EQ(polyphaseFilterBlockFast(nullptr, o1, 0, &a, filter.bank.data(), filter.u, up, down,
+                                                           space.get()),
+                                  polyphaseFilterBlock(nullptr, o2, 0, &b, filter.bank.data(), filter.u, up, down));
+                        EXPECT_EQ(a, b);
+                        continue;
+                    }
+                    expectSameStream(filter, head, phase, {count}, space.get());
+                }
+            }
+            if (HasFailure()) return;
+        }
+    });
+}
+
+TEST(PolyphaseKernelSimd, WorkspaceIsReusableAcrossConversionsOfItsRatio) {
+    const Filter filter = makeFilter(147, 160);
+    const PolyphaseWorkspacePtr space = createPolyphaseWorkspace(filter.u, 147, 160);
+    for (uint32_t seed = 0; seed < 3; ++seed) {
+        expectSameStream(filter, randomSignal(100000, seed), static_cast<int>(seed * 40), {32768}, space.get());
+    }
+    // Another ratio's filter through this workspace still gets the reference.
+    const Filter other = makeFilter(160, 147);
+    expectSameStream(other, randomSignal(50000, 5), 0, {32768}, space.get());
+}
+
+// PLINTH_SCALAR=1 selects the reference: checked in a child process, since the
+// variable is read once per process.
+TEST(PolyphaseKernelSelection, ChildReportsTheKernelItWasToldOf) {
+    const char* expected = std::getenv("PLINTH_TEST_EXPECT_KERNEL");
+    if (expected == nullptr) return;  // run only as the child of the test below
+    EXPECT_TRUE(polyphaseScalarForced());
+    EXPECT_STREQ(polyphaseKernelName(), expected);
+    const PolyphaseWorkspacePtr space = createPolyphaseWorkspace(30, 160, 147);
+    ASSERT_TRUE(space);
+    EXPECT_STREQ(polyphaseKernelName(space.get()), expected);
+}
+
+TEST(PolyphaseKernelSelection, ScalarEnvironmentVariableSelectsTheReference) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setenv("PLINTH_SCALAR", "1", 1);
+        setenv("PLINTH_TEST_EXPECT_KERNEL", "reference", 1);
+        execl("/proc/self/exe", "kernel_simd_test", "--gtest_filter=PolyphaseKernelSelection.ChildReportsTheKernelItWasToldOf",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    if (!polyphaseScalarForced()) {
+        EXPECT_STRNE(polyphaseKernelName(), "reference");
+    }
+}
+
+}  // namespace
