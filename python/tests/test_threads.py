@@ -120,7 +120,8 @@ def test_ctrl_c_stops_a_file_conversion_and_leaves_no_output(tmp_path):
 
 
 def test_ctrl_c_stops_an_in_memory_conversion():
-    frames = noise(44100 * 300, 2, seed=23)
+    # Long enough that the whole call takes several of the 50 ms between checks.
+    frames = np.tile(noise(44100 * 300, 2, seed=23), (8, 1))
     start = time.monotonic()
     plinth.resample(frames, 44100, 16000)
     whole = time.monotonic() - start
