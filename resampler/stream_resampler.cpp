@@ -1,5 +1,6 @@
 #include "stream_resampler.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -13,6 +14,22 @@ namespace {
 
 // Samples the work buffer holds: the lead-in or overlap and the block behind it.
 constexpr int kWorkSamples = 65536;
+
+// Output samples one kernel call may produce. A large upsampling ratio (8000
+// from 1, say) would otherwise need a gigabyte of output buffer for a full
+// block; with fewer input samples per call the output is the same, since
+// block seams never show.
+constexpr uint64_t kMaxOutputBlock = 1u << 20;
+
+// Samples the work buffer holds for this plan: a full block, or fewer when the
+// ratio upsamples far, but always room for the lead-in or overlap, a block
+// behind it and the flush's zeros.
+int workSamplesFor(const ResamplerPlan& plan) {
+    const uint64_t bounded = kMaxOutputBlock * static_cast<uint64_t>(plan.downFactor) /
+                             static_cast<uint64_t>(plan.upFactor);
+    const uint64_t least = 4u * static_cast<uint64_t>(plan.phaseLength) + 64u;
+    return static_cast<int>(std::min<uint64_t>(kWorkSamples, std::max(bounded, least)));
+}
 
 // Sizes derived from a ratio: the double ceiling of a single-precision quotient.
 int ceilOfFloatQuotient(float numerator, float denominator) {
@@ -127,8 +144,12 @@ StreamError startResampler(StreamResampler& resampler, int targetRate, int sourc
         resampler.bank.resize(static_cast<std::size_t>(plan.phaseLength) * static_cast<std::size_t>(plan.upFactor));
         designLowpass(halfFilter.data(), plan.cutoff, plan.halfFilterTaps, static_cast<float>(plan.upFactor));
         buildPolyphaseBank(halfFilter.data(), resampler.bank.data(), plan.halfFilterTaps, plan.upFactor);
-        resampler.work.assign(kWorkSamples, 0.0f);
-        resampler.outputBlock.assign(plan.outputBlockSize, 0);
+        const int workSamples = workSamplesFor(plan);
+        resampler.work.assign(static_cast<std::size_t>(workSamples), 0.0f);
+        resampler.outputBlock.assign(static_cast<std::size_t>(static_cast<uint64_t>(plan.upFactor) *
+                                                              static_cast<uint64_t>(workSamples) /
+                                                              static_cast<uint64_t>(plan.downFactor)) + 1,
+                                     0);
         // The vector kernel's scratch memory, made once for the whole conversion.
         resampler.kernel = createPolyphaseWorkspace(plan.phaseLength, plan.upFactor, plan.downFactor);
         if (!resampler.kernel) throw std::bad_alloc();
@@ -144,8 +165,9 @@ StreamError startResampler(StreamResampler& resampler, int targetRate, int sourc
 
 StreamError feedResampler(StreamResampler& resampler, const int16_t* items, uint64_t frames, const SampleSink& sink) {
     while (frames > 0) {
-        if (resampler.filled == kWorkSamples && !filterBlock(resampler, sink)) return StreamError::sinkFailed;
-        const uint64_t room = static_cast<uint64_t>(kWorkSamples - resampler.filled);
+        const int capacity = static_cast<int>(resampler.work.size());
+        if (resampler.filled == capacity && !filterBlock(resampler, sink)) return StreamError::sinkFailed;
+        const uint64_t room = static_cast<uint64_t>(capacity - resampler.filled);
         const int take = static_cast<int>(frames < room ? frames : room);
         convertFrames(items, take, resampler.channels, resampler.choice,
                       resampler.work.data() + resampler.filled);

@@ -271,6 +271,26 @@ TEST_F(Resample, FramesFedInAnyBlockSizesGiveTheFilesSamples) {
     }
 }
 
+// A far-upsampling ratio (8000 from 1 frame per second) filters in smaller
+// blocks, so that one call's output stays bounded, and gives the same samples
+// as one call over the whole signal.
+TEST(StreamResampler, FarUpsamplingKeepsItsBuffersBoundedAndItsSamples) {
+    std::mt19937 random(17);
+    for (const auto& [target, source] : {std::pair<int, int>{8000, 1}, {8192, 3}, {96000, 8000}}) {
+        std::vector<int16_t> items(700);
+        for (int16_t& item : items) item = static_cast<int16_t>(static_cast<int>(random() % 60001) - 30000);
+        StreamResampler resampler;
+        ASSERT_EQ(startResampler(resampler, target, source, 1, 0), StreamError::none);
+        EXPECT_LE(resampler.outputBlock.size(), (1u << 20) + 1u + 65536u);
+        std::vector<int16_t> streamed;
+        const SampleSink sink = collectInto(streamed);
+        ASSERT_EQ(feedResampler(resampler, items.data(), items.size(), sink), StreamError::none);
+        ASSERT_EQ(finishResampler(resampler, sink), StreamError::none);
+        const std::vector<float> mono(items.begin(), items.end());
+        EXPECT_EQ(streamed, referenceResample(mono, target, source)) << target << " from " << source;
+    }
+}
+
 TEST_F(Resample, EveryPairingOfCommonRatesConverts) {
     const int rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 88200, 96000};
     for (int source : rates) {
