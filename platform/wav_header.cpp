@@ -17,13 +17,6 @@ void putLe32(uint8_t* at, uint32_t value) {
 
 }  // namespace
 
-uint16_t readLe16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)); }
-
-uint32_t readLe32(const uint8_t* bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
 int parseWavHeader(const WavHeader& header, WavInfo& info) {
     if (std::memcmp(header.riffTag, "RIFF", 4) != 0) return 0;
     info.riffSize = header.riffSize;

@@ -83,8 +83,12 @@ DataChunkPlace findDataChunk(uint64_t fileSize, ReadAt readAt) {
     return findDataChunk(fileSize, readAt, [](const ChunkHeader&) { return true; });
 }
 
-uint32_t readLe32(const uint8_t* bytes);
-uint16_t readLe16(const uint8_t* bytes);
+inline uint16_t readLe16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)); }
+
+inline uint32_t readLe32(const uint8_t* bytes) {
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
 
 template <typename ReadAt, typename Visit>
 DataChunkPlace findDataChunk(uint64_t fileSize, ReadAt readAt, Visit visit) {

@@ -324,6 +324,23 @@ WavReadStatus readWavFrames(InputFile& input, WavSampleReader& reader, int16_t* 
         if (framesLeft < wantFrames) wantFrames = framesLeft;
     }
     const std::size_t wantBytes = static_cast<std::size_t>(wantFrames) * frameBytes;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // 16-bit samples are already what the filter takes: read them in place.
+    if (layout.sampleFormat == WavSampleFormat::signed16) {
+        std::size_t got = 0;
+        int systemError = 0;
+        const InputError error = input.read(items, wantBytes, got, systemError);
+        reader.bytesRead += got;
+        if (error != InputError::none) {
+            WavReadStatus status = failure(WavReadError::readFailed);
+            status.inputError = error;
+            status.systemError = systemError;
+            return status;
+        }
+        frames = got / frameBytes;
+        return {};
+    }
+#endif
     try {
         if (reader.raw.size() < wantBytes) reader.raw.resize(wantBytes);
     } catch (const std::bad_alloc&) {
