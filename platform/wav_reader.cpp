@@ -324,33 +324,25 @@ WavReadStatus readWavFrames(InputFile& input, WavSampleReader& reader, int16_t* 
         if (framesLeft < wantFrames) wantFrames = framesLeft;
     }
     const std::size_t wantBytes = static_cast<std::size_t>(wantFrames) * frameBytes;
+    // 16-bit samples on a little-endian host are already what the filter
+    // takes: they are read in place; other formats go through raw bytes.
+    bool inPlace = false;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    // 16-bit samples are already what the filter takes: read them in place.
-    if (layout.sampleFormat == WavSampleFormat::signed16) {
-        std::size_t got = 0;
-        int systemError = 0;
-        const InputError error = input.read(items, wantBytes, got, systemError);
-        reader.bytesRead += got;
-        if (error != InputError::none) {
+    inPlace = layout.sampleFormat == WavSampleFormat::signed16;
+#endif
+    if (!inPlace) {
+        try {
+            if (reader.raw.size() < wantBytes) reader.raw.resize(wantBytes);
+        } catch (const std::bad_alloc&) {
             WavReadStatus status = failure(WavReadError::readFailed);
-            status.inputError = error;
-            status.systemError = systemError;
+            status.inputError = InputError::outOfMemory;
             return status;
         }
-        frames = got / frameBytes;
-        return {};
-    }
-#endif
-    try {
-        if (reader.raw.size() < wantBytes) reader.raw.resize(wantBytes);
-    } catch (const std::bad_alloc&) {
-        WavReadStatus status = failure(WavReadError::readFailed);
-        status.inputError = InputError::outOfMemory;
-        return status;
     }
     std::size_t got = 0;
     int systemError = 0;
-    const InputError error = input.read(reader.raw.data(), wantBytes, got, systemError);
+    void* target = inPlace ? static_cast<void*>(items) : static_cast<void*>(reader.raw.data());
+    const InputError error = input.read(target, wantBytes, got, systemError);
     reader.bytesRead += got;
     if (error != InputError::none) {
         WavReadStatus status = failure(WavReadError::readFailed);
@@ -359,7 +351,7 @@ WavReadStatus readWavFrames(InputFile& input, WavSampleReader& reader, int16_t* 
         return status;
     }
     frames = got / frameBytes;
-    convertSamples(reader.raw.data(), frames * layout.channels, layout.sampleFormat, items);
+    if (!inPlace) convertSamples(reader.raw.data(), frames * layout.channels, layout.sampleFormat, items);
     return {};
 }
 

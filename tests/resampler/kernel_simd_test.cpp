@@ -29,7 +29,7 @@ struct Filter {
     std::vector<float> bank;
 };
 
-// The bank Part 1.5 builds for L:M (taken as given, reduced or not).
+// The bank a conversion builds for L:M (taken as given, reduced or not).
 Filter makeFilter(int up, int down) {
     Filter filter{up, down, 0, {}};
     const float cutoff = lowpassCutoff(up, down);
@@ -190,7 +190,7 @@ TEST(PolyphaseKernelSimd, EqualsTheReferenceFromEveryStartPhaseAndPendingAdvance
 }
 
 TEST(PolyphaseKernelSimd, EqualsTheReferenceAcrossBlockSeamsOfTheStream) {
-    // The reads of Part 1.5: a lead-in block, then blocks of 65536 (mono) or
+    // The file reads of a conversion: a lead-in block, then blocks of 65536 (mono) or
     // 32768 (stereo) frames of which u are the overlap, and every odd length.
     const std::pair<int, int> ratios[] = {{160, 147}, {147, 160}, {160, 441}, {80, 441}, {2, 1}, {1, 2}, {1, 1}};
     forEachTarget([&](int) {
