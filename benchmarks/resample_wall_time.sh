@@ -1,6 +1,6 @@
 #!/bin/sh
 # Wall time of whole processes resampling ten minutes of stereo pink noise
-# (made here with sox) to mono, for the five rate pairs of issue 8, side by side:
+# (made here with sox) to mono, for five common rate pairs, side by side:
 #   cp     a copy of the input (the floor any converter pays for the I/O)
 #   soxrHQ libsoxr at its HQ recipe, whole process (build/benchmarks/soxr_resample,
 #          built when libsoxr-dev is found; SOXR_RESAMPLE names another), mixed

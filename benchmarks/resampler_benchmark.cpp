@@ -4,7 +4,7 @@
 //   plinth/scalar      the reference kernel, one output at a time
 //   soxr/HQ, soxr/VHQ  libsoxr (when its dev package was found at configure time)
 //   src/best, src/fastest  libsamplerate's SRC_SINC_BEST_QUALITY and SRC_SINC_FASTEST
-// for the five pairs of issue 8, and then, file to file, ResampleWav itself. A
+// for five common rate pairs, and then, file to file, ResampleWav itself. A
 // summary at the end gives each one's time over soxr HQ's for the same pair.
 //   build/benchmarks/resampler_benchmark [--benchmark_filter=...]
 // PLINTH_BENCH_SECONDS shortens the input (default 600).
