@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "benchmark_module.h"
+#include "benchmarks/benchmark_module.h"
 
 int main(int argc, char** argv) {
     const int channels = argc == 3 ? std::atoi(argv[1]) : 0;

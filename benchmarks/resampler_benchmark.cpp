@@ -23,9 +23,9 @@
 
 #include <unistd.h>
 
-#include "dsp/polyphase.h"
-#include "resample_file.h"
-#include "stream_resampler.h"
+#include "resampler/dsp/polyphase.h"
+#include "resampler/resample_file.h"
+#include "resampler/stream_resampler.h"
 
 #ifdef PLINTH_HAVE_SOXR
 #include <soxr.h>

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "benchmark_module.h"
-#include "mod_player.h"
+#include "benchmarks/benchmark_module.h"
+#include "tracker/mod_player.h"
 
 using namespace plinth;
 

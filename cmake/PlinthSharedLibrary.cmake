@@ -5,7 +5,7 @@ function(plinth_add_shared_library name)
   set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}.map)
   file(WRITE ${script} "{\n  global: ${ARG_EXPORT};\n  local: *;\n};\n")
   add_library(${name} SHARED ${ARG_SOURCE})
-  target_link_libraries(${name} PRIVATE ${ARG_CORE})
+  target_link_libraries(${name} PRIVATE ${ARG_CORE} plinth_build_flags)
   target_link_options(${name} PRIVATE
     "LINKER:--version-script=${script}" "LINKER:--exclude-libs,ALL" "LINKER:--no-undefined")
   set_target_properties(${name} PROPERTIES

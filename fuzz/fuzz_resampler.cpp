@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "fuzz_input_file.h"
-#include "resample_file.h"
+#include "fuzz/fuzz_input_file.h"
+#include "resampler/resample_file.h"
 
 using namespace plinth;
 

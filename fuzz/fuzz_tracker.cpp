@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "fuzz_input_file.h"
-#include "module_render.h"
+#include "fuzz/fuzz_input_file.h"
+#include "tracker/module_render.h"
 
 using namespace plinth;
 

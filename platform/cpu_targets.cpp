@@ -1,4 +1,4 @@
-#include "cpu_targets.h"
+#include "platform/cpu_targets.h"
 
 #include <hwy/detect_targets.h>
 

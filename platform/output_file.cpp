@@ -1,4 +1,4 @@
-#include "output_file.h"
+#include "platform/output_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,7 +11,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "path_names.h"
+#include "platform/path_names.h"
 
 namespace plinth {
 namespace {

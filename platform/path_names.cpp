@@ -1,4 +1,4 @@
-#include "path_names.h"
+#include "platform/path_names.h"
 
 namespace plinth {
 

@@ -1,4 +1,4 @@
-#include "scalar_switch.h"
+#include "platform/scalar_switch.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "wav_header.h"
+#include "platform/wav_header.h"
 
 #include <cstring>
 

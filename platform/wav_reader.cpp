@@ -1,4 +1,4 @@
-#include "wav_reader.h"
+#include "platform/wav_reader.h"
 
 #include <cmath>
 #include <cstring>

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "input_file.h"
-#include "wav_header.h"
+#include "platform/input_file.h"
+#include "platform/wav_header.h"
 
 namespace plinth {
 

@@ -1,4 +1,4 @@
-#include "wide_path.h"
+#include "platform/wide_path.h"
 
 namespace plinth {
 

@@ -1,10 +1,10 @@
-#include "resample_entry.h"
+#include "resampler/resample_entry.h"
 
 #include <cstdio>
 #include <string>
 
-#include "resample_file.h"
-#include "wide_path.h"
+#include "resampler/resample_file.h"
+#include "platform/wide_path.h"
 
 namespace plinth {
 namespace {

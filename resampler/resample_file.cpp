@@ -1,12 +1,12 @@
-#include "resample_file.h"
+#include "resampler/resample_file.h"
 
 #include <cerrno>
 #include <cstring>
 #include <new>
 #include <vector>
 
-#include "output_file.h"
-#include "stream_resampler.h"
+#include "platform/output_file.h"
+#include "resampler/stream_resampler.h"
 
 namespace plinth {
 namespace {

@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <string>
 
-#include "conversion_control.h"
-#include "input_file.h"
-#include "stream_resampler.h"
-#include "wav_header.h"
-#include "wav_reader.h"
+#include "platform/conversion_control.h"
+#include "platform/input_file.h"
+#include "resampler/stream_resampler.h"
+#include "platform/wav_header.h"
+#include "platform/wav_reader.h"
 
 namespace plinth {
 

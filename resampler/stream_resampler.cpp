@@ -1,4 +1,4 @@
-#include "stream_resampler.h"
+#include "resampler/stream_resampler.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,8 @@
 #include <new>
 #include <numeric>
 
-#include "dsp/lowpass_design.h"
-#include "dsp/polyphase.h"
+#include "resampler/dsp/lowpass_design.h"
+#include "resampler/dsp/polyphase.h"
 
 namespace plinth {
 namespace {

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "conversion_control.h"
-#include "dsp/polyphase.h"
+#include "platform/conversion_control.h"
+#include "resampler/dsp/polyphase.h"
 
 namespace plinth {
 

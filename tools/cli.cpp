@@ -1,4 +1,4 @@
-#include "cli.h"
+#include "tools/cli.h"
 
 #include <getopt.h>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "stream_resampler.h"
+#include "resampler/stream_resampler.h"
 
 namespace plinth {
 

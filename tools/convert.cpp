@@ -1,10 +1,10 @@
-#include "convert.h"
+#include "tools/convert.h"
 
 #include <new>
 #include <string>
 
-#include "module_render.h"
-#include "resample_file.h"
+#include "tracker/module_render.h"
+#include "resampler/resample_file.h"
 
 namespace plinth {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
-#include "conversion_control.h"
+#include "tools/cli.h"
+#include "platform/conversion_control.h"
 
 namespace plinth {
 

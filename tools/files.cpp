@@ -1,4 +1,4 @@
-#include "files.h"
+#include "tools/files.h"
 
 #include <cerrno>
 #include <climits>

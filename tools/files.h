@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "path_names.h"
+#include "platform/path_names.h"
 
 namespace plinth {
 

@@ -1,4 +1,4 @@
-#include "info.h"
+#include "tools/info.h"
 
 #include <unistd.h>
 
@@ -9,9 +9,9 @@
 #include <memory>
 #include <new>
 
-#include "cli.h"
-#include "wav_header.h"
-#include "wav_reader.h"
+#include "tools/cli.h"
+#include "platform/wav_header.h"
+#include "platform/wav_reader.h"
 
 namespace plinth {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "input_file.h"
-#include "module_render.h"
-#include "wav_reader.h"
+#include "platform/input_file.h"
+#include "tracker/module_render.h"
+#include "platform/wav_reader.h"
 
 namespace plinth {
 

@@ -1,4 +1,4 @@
-#include "jobs.h"
+#include "tools/jobs.h"
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,8 +15,8 @@
 #include <system_error>
 #include <thread>
 
-#include "convert.h"
-#include "files.h"
+#include "tools/convert.h"
+#include "tools/files.h"
 
 namespace plinth {
 namespace {

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "cli.h"
-#include "info.h"
-#include "jobs.h"
+#include "tools/cli.h"
+#include "tools/info.h"
+#include "tools/jobs.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The library's one exported function.
 
-#include "modwav_entry.h"
+#include "tracker/modwav_entry.h"
 #include "plinth/modwav.h"
 
 extern "C" __attribute__((visibility("default"))) int MODWAV(const wchar_t* inPath, const wchar_t* outPath) {

@@ -2,7 +2,7 @@
 // tag and the old 15-sample layout by its printable text, checks the song
 // against the image's size, and readies the player with its first line read.
 
-#include "mod_player.h"
+#include "tracker/mod_player.h"
 
 namespace plinth {
 

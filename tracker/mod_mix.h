@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "mod_player.h"
+#include "tracker/mod_player.h"
 
 namespace plinth {
 

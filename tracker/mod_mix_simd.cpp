@@ -10,10 +10,10 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "cpu_targets.h"
-#include "mod_mix.h"
-#include "scalar_switch.h"
-#include "vector_targets.h"
+#include "platform/cpu_targets.h"
+#include "tracker/mod_mix.h"
+#include "platform/scalar_switch.h"
+#include "tracker/vector_targets.h"
 
 // Built once, not per instruction set: the position chains are scalar.
 #ifndef PLINTH_MOD_MIX_SIMD_ONCE
@@ -148,7 +148,7 @@ inline void stepGroup(PositionWalker* group, int size, float (*positions)[kBlock
 #endif  // PLINTH_MOD_MIX_SIMD_ONCE
 
 #undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "mod_mix_simd.cpp"
+#define HWY_TARGET_INCLUDE "tracker/mod_mix_simd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
@@ -367,7 +367,7 @@ using MixFunction = void (*)(ModPlayer&, float*, int);
 
 constexpr TargetEntry<MixFunction> kCompiledTargets[] = {
 #define PLINTH_TARGET_FUNCTION MixStretch
-#include "vector_target_table.inc"
+#include "platform/vector_target_table.inc"
 #undef PLINTH_TARGET_FUNCTION
 };
 

@@ -2,7 +2,7 @@
 // interpolation into stereo float frames, in stretches that end at the next
 // tick boundary, and counts the song's loops.
 
-#include "mod_mix.h"
+#include "tracker/mod_mix.h"
 
 namespace plinth {
 

@@ -1,7 +1,7 @@
 // The line processor: advances the song position, decodes the cells of the
 // next pattern line and carries out what the effects do at line time.
 
-#include "mod_player.h"
+#include "tracker/mod_player.h"
 
 namespace plinth {
 

@@ -1,6 +1,6 @@
 // Constant tables of the module player.
 
-#include "mod_player.h"
+#include "tracker/mod_player.h"
 
 namespace plinth {
 

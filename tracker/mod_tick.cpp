@@ -2,7 +2,7 @@
 // a line at the end of each line, runs the per-tick effects and recomputes
 // each channel's increment and mixed volume when they are stale.
 
-#include "mod_player.h"
+#include "tracker/mod_player.h"
 
 namespace plinth {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "input_file.h"
+#include "platform/input_file.h"
 
 namespace plinth {
 

@@ -1,12 +1,12 @@
-#include "module_render.h"
+#include "tracker/module_render.h"
 
 #include <cerrno>
 #include <cstring>
 #include <new>
 
-#include "output_file.h"
-#include "pcm_block.h"
-#include "wav_header.h"
+#include "platform/output_file.h"
+#include "tracker/pcm_block.h"
+#include "platform/wav_header.h"
 
 namespace plinth {
 namespace {

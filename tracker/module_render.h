@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "conversion_control.h"
-#include "input_file.h"
-#include "module_error.h"
-#include "song_length.h"
+#include "platform/conversion_control.h"
+#include "platform/input_file.h"
+#include "tracker/module_error.h"
+#include "tracker/song_length.h"
 
 namespace plinth {
 

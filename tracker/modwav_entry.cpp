@@ -1,10 +1,10 @@
-#include "modwav_entry.h"
+#include "tracker/modwav_entry.h"
 
 #include <cstdio>
 #include <string>
 
-#include "module_render.h"
-#include "wide_path.h"
+#include "tracker/module_render.h"
+#include "platform/wide_path.h"
 
 namespace plinth {
 

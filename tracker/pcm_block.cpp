@@ -1,17 +1,17 @@
 // Mixed float values to 16-bit PCM in whole vectors: the same comparisons,
 // product and truncation as floatToSample, many values per instruction.
 
-#include "pcm_block.h"
+#include "tracker/pcm_block.h"
 
 #include <iterator>
-#include "cpu_targets.h"
+#include "platform/cpu_targets.h"
 
-#include "module_render.h"
-#include "scalar_switch.h"
-#include "vector_targets.h"
+#include "tracker/module_render.h"
+#include "platform/scalar_switch.h"
+#include "tracker/vector_targets.h"
 
 #undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "pcm_block.cpp"
+#define HWY_TARGET_INCLUDE "tracker/pcm_block.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
@@ -53,7 +53,7 @@ using ConvertFunction = void (*)(const float*, size_t, int16_t*);
 
 constexpr TargetEntry<ConvertFunction> kCompiledTargets[] = {
 #define PLINTH_TARGET_FUNCTION FloatsToSamples
-#include "vector_target_table.inc"
+#include "platform/vector_target_table.inc"
 #undef PLINTH_TARGET_FUNCTION
 };
 

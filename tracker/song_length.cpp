@@ -1,7 +1,7 @@
 // The song's length: the cycle search for songs that never loop, and the
 // timing-only pass that counts the frames before anything is written.
 
-#include "song_length.h"
+#include "tracker/song_length.h"
 
 namespace plinth {
 

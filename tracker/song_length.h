@@ -5,10 +5,10 @@
 
 #include <cstdint>
 
-#include "conversion_control.h"
-#include "mod_player.h"
-#include "module_error.h"
-#include "wav_header.h"
+#include "platform/conversion_control.h"
+#include "tracker/mod_player.h"
+#include "tracker/module_error.h"
+#include "platform/wav_header.h"
 
 namespace plinth {
 

@@ -1,4 +1,4 @@
-#include "failures.h"
+#include "python/native/failures.h"
 
 #include <cerrno>
 

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "info.h"
-#include "module_render.h"
-#include "resample_file.h"
+#include "tools/info.h"
+#include "tracker/module_render.h"
+#include "resampler/resample_file.h"
 
 namespace plinth::python {
 

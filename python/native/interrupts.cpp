@@ -1,4 +1,4 @@
-#include "interrupts.h"
+#include "python/native/interrupts.h"
 
 namespace py = pybind11;
 

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <optional>
 
-#include "conversion_control.h"
+#include "platform/conversion_control.h"
 
 namespace plinth::python {
 

@@ -15,16 +15,16 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
-#include "convert.h"
-#include "failures.h"
-#include "files.h"
-#include "info.h"
-#include "interrupts.h"
-#include "module_render.h"
-#include "output_file.h"
-#include "resample_file.h"
-#include "stream_resampler.h"
+#include "tools/cli.h"
+#include "tools/convert.h"
+#include "python/native/failures.h"
+#include "tools/files.h"
+#include "tools/info.h"
+#include "python/native/interrupts.h"
+#include "tracker/module_render.h"
+#include "platform/output_file.h"
+#include "resampler/resample_file.h"
+#include "resampler/stream_resampler.h"
 
 namespace py = pybind11;
 

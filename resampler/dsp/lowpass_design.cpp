@@ -1,4 +1,4 @@
-#include "lowpass_design.h"
+#include "resampler/dsp/lowpass_design.h"
 
 #include <cmath>
 #include <numeric>

@@ -1,4 +1,4 @@
-#include "polyphase.h"
+#include "resampler/dsp/polyphase.h"
 
 #include <cmath>
 #include <cstddef>

@@ -26,13 +26,13 @@
 #include <new>
 
 #undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "dsp/polyphase_simd.cpp"
+#define HWY_TARGET_INCLUDE "resampler/dsp/polyphase_simd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include "cpu_targets.h"
-#include "dsp/polyphase.h"
-#include "scalar_switch.h"
+#include "platform/cpu_targets.h"
+#include "resampler/dsp/polyphase.h"
+#include "platform/scalar_switch.h"
 
 #ifndef PLINTH_POLYPHASE_SIMD_ONCE
 #define PLINTH_POLYPHASE_SIMD_ONCE
@@ -289,7 +289,7 @@ using SetUpFn = bool (*)(PolyphaseWorkspace*);
 // Every target compiled here, best first.
 constexpr TargetEntry<SetUpFn> kCompiledTargets[] = {
 #define PLINTH_TARGET_FUNCTION setUpWorkspace
-#include "vector_target_table.inc"
+#include "platform/vector_target_table.inc"
 #undef PLINTH_TARGET_FUNCTION
 };
 

@@ -9,9 +9,9 @@
 #include <limits>
 #include <thread>
 
-#include "temp_dir.h"
-#include "wav_builder.h"
-#include "wav_reader.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wav_builder.h"
+#include "platform/wav_reader.h"
 
 using namespace plinth;
 using namespace testsupport;

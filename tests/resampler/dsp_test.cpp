@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "dsp/lowpass_design.h"
-#include "dsp/polyphase.h"
+#include "resampler/dsp/lowpass_design.h"
+#include "resampler/dsp/polyphase.h"
 
 using namespace plinth;
 

@@ -10,10 +10,10 @@
 
 #include <thread>
 
-#include "exported_symbols.h"
-#include "resample_entry.h"
-#include "temp_dir.h"
-#include "wav_builder.h"
+#include "tests/support/exported_symbols.h"
+#include "resampler/resample_entry.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wav_builder.h"
 
 using namespace plinth;
 using namespace testsupport;

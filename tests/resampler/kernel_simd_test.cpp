@@ -14,9 +14,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "dsp/lowpass_design.h"
-#include "dsp/polyphase.h"
-#include "stream_resampler.h"
+#include "resampler/dsp/lowpass_design.h"
+#include "resampler/dsp/polyphase.h"
+#include "resampler/stream_resampler.h"
 
 using namespace plinth;
 

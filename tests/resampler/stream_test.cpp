@@ -6,13 +6,13 @@
 #include <numeric>
 #include <random>
 
-#include "dsp/lowpass_design.h"
-#include "dsp/polyphase.h"
-#include "resample_entry.h"
-#include "stream_resampler.h"
-#include "collect_samples.h"
-#include "temp_dir.h"
-#include "wav_builder.h"
+#include "resampler/dsp/lowpass_design.h"
+#include "resampler/dsp/polyphase.h"
+#include "resampler/resample_entry.h"
+#include "resampler/stream_resampler.h"
+#include "tests/support/collect_samples.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wav_builder.h"
 
 using namespace plinth;
 using namespace testsupport;

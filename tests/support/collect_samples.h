@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "conversion_control.h"
+#include "platform/conversion_control.h"
 
 namespace testsupport {
 

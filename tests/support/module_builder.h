@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "mod_player.h"
+#include "tracker/mod_player.h"
 
 namespace testsupport {
 

@@ -7,10 +7,10 @@
 #include <map>
 #include <sstream>
 
-#include "module_render.h"
+#include "tracker/module_render.h"
 #include "plinth/modwav.h"
 #include "plinth/resample_wav.h"
-#include "tool_test_support.h"
+#include "tests/tools/tool_test_support.h"
 
 using namespace tooltest;
 

@@ -8,7 +8,7 @@
 
 #include "plinth/modwav.h"
 #include "plinth/resample_wav.h"
-#include "tool_test_support.h"
+#include "tests/tools/tool_test_support.h"
 
 using namespace tooltest;
 

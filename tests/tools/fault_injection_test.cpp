@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include "tool_test_support.h"
+#include "tests/tools/tool_test_support.h"
 
 using namespace tooltest;
 

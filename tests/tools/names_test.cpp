@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "files.h"
-#include "tool_test_support.h"
+#include "tools/files.h"
+#include "tests/tools/tool_test_support.h"
 
 using namespace tooltest;
 

@@ -12,7 +12,7 @@
 #include <chrono>
 #include <thread>
 
-#include "tool_test_support.h"
+#include "tests/tools/tool_test_support.h"
 
 using namespace tooltest;
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "temp_dir.h"
-#include "wav_builder.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wav_builder.h"
 
 extern char** environ;
 

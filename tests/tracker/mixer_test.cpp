@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "module_builder.h"
+#include "tests/support/module_builder.h"
 
 using namespace plinth;
 using namespace testsupport;

@@ -15,12 +15,12 @@
 #include <string>
 #include <thread>
 
-#include "exported_symbols.h"
-#include "module_builder.h"
-#include "module_render.h"
-#include "collect_samples.h"
-#include "temp_dir.h"
-#include "wav_builder.h"
+#include "tests/support/exported_symbols.h"
+#include "tests/support/module_builder.h"
+#include "tracker/module_render.h"
+#include "tests/support/collect_samples.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wav_builder.h"
 
 using namespace plinth;
 using namespace testsupport;

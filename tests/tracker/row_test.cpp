@@ -4,7 +4,7 @@
 
 #include <tuple>
 
-#include "module_builder.h"
+#include "tests/support/module_builder.h"
 
 using namespace plinth;
 using namespace testsupport;

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "mod_mix.h"
-#include "module_builder.h"
-#include "pcm_block.h"
-#include "vector_targets.h"
+#include "tracker/mod_mix.h"
+#include "tests/support/module_builder.h"
+#include "tracker/pcm_block.h"
+#include "tracker/vector_targets.h"
 
 using namespace plinth;
 using namespace testsupport;
