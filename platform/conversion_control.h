@@ -1,12 +1,20 @@
 #pragma once
-// What a caller hands to a conversion besides its input: where the samples go,
-// how far it has come, and a way to stop it between blocks.
+// What a caller hands to a conversion besides its input: which channel it
+// takes, where the samples go, how far it has come, and a way to stop it
+// between blocks.
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 namespace plinth {
+
+// What the frames become: one channel, or the mix of all of them, the floor of
+// their integer sum divided by their count (for two, the floor of the mean).
+struct ChannelChoice {
+    bool mix = false;
+    int channel = 0;  // 0-based, when not mixed
+};
 
 // Receives 16-bit samples (interleaved when there are several channels);
 // false stops the conversion as a failed write.

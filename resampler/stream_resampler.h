@@ -41,13 +41,6 @@ bool ratioSupported(int targetRate, int sourceRate);
 
 enum class StreamError { none, outOfMemory, sinkFailed };
 
-// What the frames become: one channel, or the mix of all of them, the floor of
-// their integer sum divided by their count (for two, the floor of the mean).
-struct ChannelChoice {
-    bool mix = false;
-    int channel = 0;  // 0-based, when not mixed
-};
-
 // ResampleWav's channelMode: 1 the second channel, 2 the mix, anything else the first.
 ChannelChoice channelChoiceFromMode(int channelMode);
 

@@ -144,9 +144,11 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
     const char* help = nullptr;
     if (std::strcmp(first, "resample") == 0) {
         options.command = Command::Resample;
+        options.conversion.kind = ConversionKind::resample;
         help = kResampleHelp;
     } else if (std::strcmp(first, "mod2wav") == 0) {
         options.command = Command::Mod2Wav;
+        options.conversion.kind = ConversionKind::module;
         help = kMod2WavHelp;
     } else if (std::strcmp(first, "info") == 0) {
         options.command = Command::Info;
@@ -190,21 +192,24 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
             case 'h':
                 std::fputs(help, stdout);
                 return ParseOutcome::Done;
-            case 'r':
-                if (!parseCount(optarg, options.rate) || options.rate < kMinRate || options.rate > kMaxRate)
+            case 'r': {
+                int& rate = options.conversion.rate;
+                if (!parseCount(optarg, rate) || rate < kMinRate || rate > kMaxRate)
                     return usageError(name, "invalid rate '%s' (frames per second, 1000 to 384000)", optarg);
                 break;
+            }
             case 'c': {
                 int number = 0;
-                options.channel = ChannelChoice{};  // the last --channel given counts
+                ChannelChoice& channel = options.conversion.channel;
+                channel = ChannelChoice{};  // the last --channel given counts
                 if (std::strcmp(optarg, "first") == 0) {
-                    options.channel.channel = 0;
+                    channel.channel = 0;
                 } else if (std::strcmp(optarg, "second") == 0) {
-                    options.channel.channel = 1;
+                    channel.channel = 1;
                 } else if (std::strcmp(optarg, "mix") == 0) {
-                    options.channel.mix = true;
+                    channel.mix = true;
                 } else if (parseCount(optarg, number) && number >= 1 && number <= kMaxChannels) {
-                    options.channel.channel = number - 1;
+                    channel.channel = number - 1;
                 } else {
                     return usageError(name, "invalid channel '%s' (first, second, mix, or a number from 1 to 65535)",
                                       optarg);
@@ -212,7 +217,7 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
                 break;
             }
             case 'v':
-                options.verbose = true;
+                options.conversion.verbose = true;
                 break;
             case 'o':
                 if (optarg[0] == '\0') return usageError(name, "%s", "empty output folder name");
@@ -227,7 +232,7 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
                 options.force = true;
                 break;
             case 'D':
-                if (!parseCount(optarg, options.maxDurationSeconds))
+                if (!parseCount(optarg, options.conversion.maxDurationSeconds))
                     return usageError(name, "invalid duration '%s' (whole seconds, 0 for no limit)", optarg);
                 break;
             case ':':
@@ -243,7 +248,7 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
         options.inputs = operands;
         return ParseOutcome::Run;
     }
-    if (options.command == Command::Resample && options.rate == 0)
+    if (options.command == Command::Resample && options.conversion.rate == 0)
         return usageError(name, "%s", "missing --rate");
     if (options.batch) {
         if (operands.empty()) return usageError(name, "%s", "no input given");

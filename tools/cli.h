@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "resampler/stream_resampler.h"
+#include "app/conversion_request.h"
 
 namespace plinth {
 
@@ -16,12 +16,9 @@ struct Options {
     std::string output;     // the one output of a single conversion
     std::string outputDir;  // -o: every input converted into this folder
     bool batch = false;     // -o was given
-    int rate = 0;           // 0: none given
-    ChannelChoice channel{};  // --channel: first (the default), a number, or mix
-    bool verbose = false;     // say how a file off the canonical layout was read
+    ConversionRequest conversion;  // --rate, --channel, --verbose, --max-duration
     int jobs = 1;
     bool force = false;
-    int maxDurationSeconds = 3600;  // mod2wav: longer songs fail; 0 for no limit
 };
 
 enum class ParseOutcome {
@@ -38,9 +35,6 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-// Accepted --rate values; outside them a conversion is a usage error.
-constexpr int kMinRate = 1000;
-constexpr int kMaxRate = 384000;
 constexpr int kMaxJobs = 256;
 constexpr int kMaxChannels = 65535;  // the most a WAV file can have
 

@@ -1,7 +1,6 @@
 #include "tools/jobs.h"
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,13 +9,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
-#include "tools/convert.h"
-#include "tools/files.h"
+#include "app/batch_plan.h"
+#include "app/convert_file.h"
 
 namespace plinth {
 namespace {
@@ -117,52 +115,7 @@ void watchStopSignals() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-bool existsAsFileOrLink(const std::string& path, bool& isFolder, bool& isSpecial) {
-    struct stat info;
-    isFolder = false;
-    isSpecial = false;
-    if (stat(path.c_str(), &info) == 0) {
-        isFolder = S_ISDIR(info.st_mode);
-        isSpecial = !isFolder && !S_ISREG(info.st_mode);
-        return true;
-    }
-    return lstat(path.c_str(), &info) == 0;  // a dangling symbolic link would be replaced
-}
-
 }  // namespace
-
-std::vector<Job> planJobs(const Options& options) {
-    std::vector<Job> jobs;
-    std::map<std::string, std::string> inputByIdentity;
-    for (const std::string& input : options.inputs) {
-        Job job;
-        job.input = input;
-        job.output = options.batch ? joinPath(options.outputDir, outputNameFor(input)) : options.output;
-        jobs.push_back(job);
-        inputByIdentity.emplace(fileIdentity(input), input);
-    }
-
-    std::map<std::string, std::string> outputOwner;
-    for (Job& job : jobs) {
-        const std::string identity = fileIdentity(job.output);
-        bool isFolder, isSpecial;
-        const bool exists = existsAsFileOrLink(job.output, isFolder, isSpecial);
-        const auto input = inputByIdentity.find(identity);
-        const auto owner = outputOwner.find(identity);
-        if (input != inputByIdentity.end() && !isSpecial) {
-            job.refusal = job.output + ": would overwrite the input " + input->second + " of this run";
-        } else if (owner != outputOwner.end() && !isSpecial) {
-            job.refusal = job.output + ": already the output of " + owner->second + " in this run";
-        } else if (isFolder) {
-            job.refusal = job.output + ": is a folder";
-        } else if (exists && !isSpecial && !options.force) {
-            job.refusal = job.output + ": exists (use --force to replace it)";
-        } else {
-            outputOwner.emplace(identity, job.input);
-        }
-    }
-    return jobs;
-}
 
 int runConversions(const Options& options) {
     const Clock::time_point start = Clock::now();
@@ -173,7 +126,8 @@ int runConversions(const Options& options) {
             return kExitFailure;
         }
     }
-    std::vector<Job> jobs = planJobs(options);
+    const std::vector<Job> jobs = options.batch ? planBatch(options.inputs, options.outputDir, options.force)
+                                                : planJobs(options.inputs, {options.output}, options.force);
     const std::size_t total = jobs.size();
     const bool showProgress = options.batch && isatty(STDERR_FILENO) == 1;
     Console console(showProgress, total);
@@ -200,7 +154,7 @@ int runConversions(const Options& options) {
             if (!job.refusal.empty()) {
                 console.message(job.refusal);
             } else {
-                const ConversionResult result = convertFile(options, job.input, job.output, &progress);
+                const ConversionResult result = convertFile(options.conversion, job.input, job.output, &progress);
                 console.libraryLines(result.libraryLines);
                 for (const std::string& text : result.messages) console.message(text);
                 if (result.ok) {

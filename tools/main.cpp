@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "tools/cli.h"
-#include "tools/info.h"
+#include "tools/info_command.h"
 #include "tools/jobs.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "tools/info.h"
+#include "app/describe_file.h"
 #include "tracker/module_render.h"
 #include "resampler/resample_file.h"
 

@@ -15,16 +15,16 @@
 #include <string>
 #include <vector>
 
-#include "tools/cli.h"
-#include "tools/convert.h"
-#include "python/native/failures.h"
-#include "tools/files.h"
-#include "tools/info.h"
-#include "python/native/interrupts.h"
-#include "tracker/module_render.h"
+#include "app/batch_plan.h"
+#include "app/conversion_request.h"
+#include "app/convert_file.h"
+#include "app/describe_file.h"
 #include "platform/output_file.h"
+#include "python/native/failures.h"
+#include "python/native/interrupts.h"
 #include "resampler/resample_file.h"
 #include "resampler/stream_resampler.h"
+#include "tracker/module_render.h"
 
 namespace py = pybind11;
 
@@ -382,7 +382,7 @@ py::dict describeModule(const ModuleDescription& module) {
     }
     fields["samples"] = samples;
     fields["frames"] = module.frames;
-    fields["rate"] = kInfoRate;
+    fields["rate"] = kModuleRate;
     fields["duration"] = module.seconds;
     return fields;
 }
@@ -403,26 +403,37 @@ py::dict info(const std::string& path) {
 // a failed conversion. Returns (converted, "PATH: reason").
 py::tuple convertAsTool(const std::string& kind, const std::string& source, const std::string& target, int rate,
                         int channelMode) {
-    Options options;
+    ConversionRequest request;
     if (kind == "resample") {
-        options.command = Command::Resample;
+        request.kind = ConversionKind::resample;
     } else if (kind == "module") {
-        options.command = Command::Mod2Wav;
+        request.kind = ConversionKind::module;
     } else {
         throw py::value_error("kind must be \"resample\" or \"module\"");
     }
-    options.rate = rate;
-    options.channel = channelChoiceFromMode(channelMode);
+    request.rate = rate;
+    request.channel = channelChoiceFromMode(channelMode);
     ConversionResult result;
     {
         py::gil_scoped_release release;
-        result = convertFile(options, source, target);
+        result = convertFile(request, source, target);
     }
     return py::make_tuple(result.ok, pathText(result.error));
 }
 
-py::bytes batchOutputPath(const std::string& folder, const std::string& input) {
-    return py::bytes(joinPath(folder, outputNameFor(input)));
+// The plan of a batch into a folder, as the plinth tool plans it: for each
+// input, its output and the reason it is refused ("" when it is not).
+py::list planBatchJobs(const py::list& inputNames, const std::string& folder, bool force) {
+    std::vector<std::string> inputs;
+    for (const py::handle name : inputNames) inputs.push_back(name.cast<std::string>());
+    std::vector<Job> jobs;
+    {
+        py::gil_scoped_release release;
+        jobs = planBatch(inputs, folder, force);
+    }
+    py::list planned;
+    for (const Job& job : jobs) planned.append(py::make_tuple(py::bytes(job.output), pathText(job.refusal)));
+    return planned;
 }
 
 void makeFolderPath(const std::string& path) {
@@ -474,13 +485,13 @@ PYBIND11_MODULE(_plinth, module) {
     module.def("convert_as_tool", &convertAsTool, py::arg("kind"), py::arg("source"), py::arg("target"),
                py::arg("rate"), py::arg("channel_mode"),
                "One file converted as the plinth tool converts it: (converted, \"PATH: reason\").");
-    module.def("batch_output_path", &batchOutputPath, py::arg("folder"), py::arg("input"),
-               "Where the plinth tool's batch writes the output of an input.");
+    module.def("plan_batch", &planBatchJobs, py::arg("inputs"), py::arg("folder"), py::arg("force"),
+               "A batch planned as the plinth tool plans it: (output, refusal) for each input.");
     module.def("make_folders", &makeFolderPath, py::arg("path"), "Creates a folder and its missing parents.");
     module.def("write_whole", &writeWhole, py::arg("path"), py::arg("data"),
                "Writes a file that appears whole or not at all.");
 
-    module.attr("MODULE_RATE") = plinth::kInfoRate;
+    module.attr("MODULE_RATE") = plinth::kModuleRate;
     module.attr("MIN_RATE") = plinth::kMinRate;
     module.attr("MAX_RATE") = plinth::kMaxRate;
 }

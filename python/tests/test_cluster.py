@@ -128,6 +128,25 @@ def test_outputs_that_would_overwrite_an_input_or_each_other_are_refused(client,
     assert inside.read_bytes()[:4] == b"RIFF"
 
 
+def test_an_output_hard_linked_to_an_input_is_refused_as_the_tool_refuses_it(client, tmp_path):
+    (tmp_path / "in").mkdir()
+    out = tmp_path / "out"
+    out.mkdir()
+    first = write_wav(tmp_path / "in" / "a.wav", noise(500, 1, seed=3), 8000)
+    second = write_wav(tmp_path / "in" / "b.wav", noise(500, 1, seed=4), 8000)
+    os.link(first, out / "b.wav")  # b's output is another name of the input a
+    reason = f"{out / 'b.wav'}: would overwrite the input {first} of this run"
+
+    tool = run_tool("resample", "--rate", "16000", "-o", out, "-f", first, second)
+    assert tool.returncode == 1 and f"plinth: {reason}\n" in tool.stderr
+    (out / "a.wav").unlink()
+
+    report = cluster.convert([first, second], out, rate=16000, client=client, force=True)
+    assert [(o.status, o.reason) for o in report.outcomes] == [("converted", ""), ("failed", reason)]
+    assert os.path.samefile(out / "b.wav", first)
+    assert first.read_bytes() == write_wav(tmp_path / "copy.wav", noise(500, 1, seed=3), 8000).read_bytes()
+
+
 def test_a_lost_worker_leaves_every_output_complete(client, tmp_path):
     inputs = make_modules(tmp_path / "in", 60)
     expected = tool_batch(tmp_path, ["mod2wav", "--rate", "48000"], inputs)

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/files.h"
+#include "app/batch_plan.h"
 #include "tests/tools/tool_test_support.h"
 
 using namespace tooltest;

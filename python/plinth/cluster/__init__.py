@@ -32,7 +32,7 @@ import os
 import sys
 import time
 from dataclasses import asdict, dataclass
-from typing import IO, Iterable, Literal, Optional, Sequence
+from typing import IO, Iterable, Literal, Optional
 
 from .. import _plinth
 from .._conversions import MODULE_RATE, Channel, StrPath, channel_mode
@@ -120,9 +120,13 @@ def convert(inputs: Iterable[StrPath], out_dir: StrPath, rate: Optional[int] = N
 
     start = time.monotonic()
     _plinth.make_folders(os.fsencode(folder))
-    targets = [os.fsdecode(_plinth.batch_output_path(os.fsencode(folder), os.fsencode(source)))
-               for source in sources]
-    refusals = _refusals(sources, targets)
+    # The tool's own plan: an output that is an input of the run (by any name,
+    # link or hard link) or that an earlier input already writes is refused,
+    # even with force. Whether an output exists is judged by its task when it
+    # runs, so that a rerun skips what an earlier run wrote.
+    plan = _plinth.plan_batch([os.fsencode(source) for source in sources], os.fsencode(folder), True)
+    targets = [os.fsdecode(output) for output, _ in plan]
+    refusals = {index: refusal for index, (_, refusal) in enumerate(plan) if refusal}
 
     owned = client is None
     if owned:
@@ -153,23 +157,6 @@ def read_manifest(path: StrPath) -> list[FileOutcome]:
     """The outcomes a manifest holds."""
     with open(path, encoding="ascii") as lines:
         return [FileOutcome(**json.loads(line)) for line in lines]
-
-
-def _refusals(sources: Sequence[str], targets: Sequence[str]) -> dict[int, str]:
-    """Outputs that must not be written, as the tool refuses them: one that is
-    an input of the run, or that an earlier input already writes."""
-    inputs = {os.path.realpath(source): source for source in sources}
-    owners: dict[str, str] = {}
-    refusals = {}
-    for index, (source, target) in enumerate(zip(sources, targets)):
-        key = os.path.realpath(target)
-        if key in inputs:
-            refusals[index] = f"{target}: would overwrite the input {inputs[key]} of this run"
-        elif key in owners:
-            refusals[index] = f"{target}: already the output of {owners[key]} in this run"
-        else:
-            owners[key] = source
-    return refusals
 
 
 def local_client(workers: Optional[int] = None):

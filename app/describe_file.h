@@ -1,20 +1,17 @@
 #pragma once
-// `plinth info`: what a WAV file's header says, or how a module is laid out.
-// The description is a plain record, printed by the tool and handed to Python
-// by the bindings.
+// What a WAV file's header says, or how a module is laid out: a plain record,
+// printed by the tool's `info` and handed to Python by the bindings.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "app/conversion_request.h"
 #include "platform/input_file.h"
 #include "tracker/module_render.h"
 #include "platform/wav_reader.h"
 
 namespace plinth {
-
-// The rate module durations are given at: the converter's own.
-constexpr int kInfoRate = 8000;
 
 struct WavDescription {
     std::string container;        // "RIFF", "RF64" or "BW64"
@@ -51,7 +48,7 @@ struct ModuleDescription {
     unsigned restartPosition = 0;
     unsigned patterns = 0;
     std::vector<ModuleSampleDescription> samples;  // slots with a name or a length
-    uint64_t frames = 0;          // until the first loop, at kInfoRate
+    uint64_t frames = 0;          // until the first loop, at kModuleRate
     double seconds = 0;
     bool cutAtSizeLimit = false;  // the song goes on, but no WAV file could hold more
 };
@@ -85,9 +82,5 @@ FileDescription describeFile(const std::string& path);
 
 // A few words on why a file could not be described.
 std::string describeInfoError(const FileDescription& description);
-
-// Describes each file on stdout; returns the exit status (1 when any file
-// could not be read or is neither a WAV file nor a playable module).
-int runInfo(const std::vector<std::string>& files);
 
 }  // namespace plinth

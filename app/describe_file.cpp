@@ -1,15 +1,13 @@
-#include "tools/info.h"
+#include "app/describe_file.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "tools/cli.h"
 #include "platform/wav_header.h"
 #include "platform/wav_reader.h"
 
@@ -87,62 +85,8 @@ ModuleDescription moduleDescription(const std::vector<uint8_t>& image, const Son
     }
     module.frames = song.frames;
     module.cutAtSizeLimit = song.frames == kMaxWavFrames;
-    module.seconds = static_cast<double>(song.frames) / kInfoRate;
+    module.seconds = static_cast<double>(song.frames) / kModuleRate;
     return module;
-}
-
-void printWav(const std::string& path, const WavDescription& wav) {
-    std::printf("%s: WAV file\n", path.c_str());
-    std::printf("  container:         %s\n", wav.container.c_str());
-    std::printf("  format:            %u (%s)\n", wav.audioFormat, wav.formatName.c_str());
-    std::printf("  channels:          %u\n", wav.channels);
-    if (wav.validBits != wav.bitsPerSample) {
-        std::printf("  bits per sample:   %u (%u valid)\n", wav.bitsPerSample, wav.validBits);
-    } else {
-        std::printf("  bits per sample:   %u\n", wav.bitsPerSample);
-    }
-    std::printf("  sample rate:       %u Hz\n", wav.sampleRate);
-    std::printf("  sample format:     %s\n", wav.sampleFormat.c_str());
-    if (!wav.otherChunks.empty()) std::printf("  other chunks:      %s\n", wav.otherChunks.c_str());
-    if (!wav.dataFound) {
-        std::printf("  data size:         unknown\n");
-        std::printf("  samples at byte 44: no (no data chunk found)\n");
-        return;
-    }
-    std::printf("  data size:         %llu bytes (%lld bytes follow%s)\n", static_cast<unsigned long long>(wav.dataSize),
-                static_cast<long long>(wav.bytesFollowing), wav.dataClamped ? "; the size passes the end of the file" : "");
-    if (wav.framesKnown)
-        std::printf("  frames:            %llu\n", static_cast<unsigned long long>(wav.frames));
-    else
-        std::printf("  frames:            unknown\n");
-    if (wav.durationKnown)
-        std::printf("  duration:          %.3f s\n", wav.seconds);
-    else
-        std::printf("  duration:          unknown\n");
-    if (wav.dataStart == static_cast<int64_t>(kWavHeaderBytes))
-        std::printf("  samples at byte 44: yes\n");
-    else
-        std::printf("  samples at byte 44: no (the data chunk's samples start at byte %lld)\n",
-                    static_cast<long long>(wav.dataStart));
-}
-
-void printModule(const std::string& path, const ModuleDescription& module) {
-    std::printf("%s: module\n", path.c_str());
-    const bool tagged = module.sampleSlots == 31;
-    std::printf("  layout:            %d samples%s\n", module.sampleSlots, tagged ? ", tag at byte 1080" : ", no tag");
-    std::printf("  tag:               %s\n", tagged ? module.tag.c_str() : "(none)");
-    std::printf("  channels:          %u\n", module.channels);
-    std::printf("  song length:       %u order%s\n", module.songLength, module.songLength == 1 ? "" : "s");
-    std::printf("  restart position:  %u\n", module.restartPosition);
-    std::printf("  patterns:          %u\n", module.patterns);
-    std::printf("  samples:\n");
-    for (const ModuleSampleDescription& sample : module.samples) {
-        std::printf("    %2d  %-24s %6u bytes\n", sample.number, ("\"" + sample.name + "\"").c_str(),
-                    static_cast<unsigned>(sample.length));
-    }
-    std::printf("  duration:          %.3f s until the first loop (%llu frames at %d per second)%s\n",
-                module.seconds, static_cast<unsigned long long>(module.frames), kInfoRate,
-                module.cutAtSizeLimit ? ", cut at the 4 GiB size limit of a WAV file" : "");
 }
 
 FileDescription unreadable(InputError error, int systemError) {
@@ -187,7 +131,7 @@ FileDescription describeFile(const std::string& path) {
         return description;
     }
     std::unique_ptr<Song> song(new Song());
-    if (prepareSong(*song, image.data(), static_cast<int32_t>(image.size()), kInfoRate) == ModuleError::none) {
+    if (prepareSong(*song, image.data(), static_cast<int32_t>(image.size()), kModuleRate) == ModuleError::none) {
         description.kind = FileKind::module;
         description.module = moduleDescription(image, *song);
     } else {
@@ -206,28 +150,6 @@ std::string describeInfoError(const FileDescription& description) {
         case InfoError::outOfMemory: return "not enough memory to read it";
     }
     return "unknown error";
-}
-
-int runInfo(const std::vector<std::string>& files) {
-    bool allDescribed = true;
-    for (const std::string& path : files) {
-        FileDescription description;
-        try {
-            description = describeFile(path);
-        } catch (const std::bad_alloc&) {
-            description.error = InfoError::outOfMemory;
-        }
-        if (description.error != InfoError::none) {
-            std::fflush(stdout);  // descriptions of earlier files come first
-            std::fprintf(stderr, "plinth: %s: %s\n", path.c_str(), describeInfoError(description).c_str());
-            allDescribed = false;
-        } else if (description.kind == FileKind::wav) {
-            printWav(path, description.wav);
-        } else {
-            printModule(path, description.module);
-        }
-    }
-    return allDescribed ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace plinth

@@ -1,4 +1,4 @@
-#include "tools/convert.h"
+#include "app/convert_file.h"
 
 #include <new>
 #include <string>
@@ -8,8 +8,6 @@
 
 namespace plinth {
 namespace {
-
-constexpr int kModuleRate = 8000;  // MODWAV's own rate
 
 // Whether the output, not the input, is the file at fault.
 bool outputAtFault(ResampleError error) {
@@ -23,7 +21,7 @@ std::string damageWarning(const std::string& input, const WavLayout& layout) {
            " bytes but only " + std::to_string(layout.dataBytes) + " follow; read to the end of the file";
 }
 
-// With --verbose: how a file off the canonical layout was read.
+// When verbose: how a file off the canonical layout was read.
 std::string readingNote(const std::string& input, const WavLayout& layout, uint64_t fileSize) {
     std::string note = input + ": note: read through its chunks: samples at byte " + std::to_string(layout.dataStart);
     if (layout.sampleFormat != WavSampleFormat::signed16)
@@ -34,15 +32,15 @@ std::string readingNote(const std::string& input, const WavLayout& layout, uint6
     return note;
 }
 
-ConversionResult resample(const Options& options, const std::string& input, const std::string& output,
+ConversionResult resample(const ConversionRequest& request, const std::string& input, const std::string& output,
                           const Progress* progress) {
     ConversionResult result;
     ResampleJob job;
-    ResampleStatus status = openWavResampleJob(input, options.rate, options.channel, job);
+    ResampleStatus status = openWavResampleJob(input, request.rate, request.channel, job);
     if (status.error == ResampleError::none) {
         const WavLayout& layout = job.samples.layout;
         if (job.chunkAware && layout.dataClamped) result.messages.push_back(damageWarning(input, layout));
-        if (job.chunkAware && options.verbose) result.messages.push_back(readingNote(input, layout, job.input.size()));
+        if (job.chunkAware && request.verbose) result.messages.push_back(readingNote(input, layout, job.input.size()));
         if (job.copyOnly) result.libraryLines = kCopyWarningLine;
         status = runResampleJob(job, output, progress);
     }
@@ -54,21 +52,21 @@ ConversionResult resample(const Options& options, const std::string& input, cons
     if (status.error == ResampleError::noSuchChannel) {
         const unsigned channels = job.samples.layout.channels;
         result.error = input + ": has " + std::to_string(channels) + " channels, no channel " +
-                       std::to_string(options.channel.channel + 1);
+                       std::to_string(request.channel.channel + 1);
         return result;
     }
     result.error = (outputAtFault(status.error) ? output : input) + ": " + describeResampleError(status);
     return result;
 }
 
-ConversionResult renderModule(const Options& options, const std::string& input, const std::string& output,
+ConversionResult renderModule(const ConversionRequest& request, const std::string& input, const std::string& output,
                               const Progress* progress) {
     ConversionResult result;
-    const int rate = options.rate != 0 ? options.rate : kModuleRate;
+    const int rate = request.rate != 0 ? request.rate : kModuleRate;
     SongLimits limits;
     limits.progress = progress;
-    if (options.maxDurationSeconds > 0) {
-        limits.maxFrames = static_cast<uint64_t>(options.maxDurationSeconds) * static_cast<uint64_t>(rate);
+    if (request.maxDurationSeconds > 0) {
+        limits.maxFrames = static_cast<uint64_t>(request.maxDurationSeconds) * static_cast<uint64_t>(rate);
     }
     const ModuleStatus status = convertModuleFile(input, output, rate, limits);
     if (status.error == ModuleError::none) {
@@ -78,7 +76,7 @@ ConversionResult renderModule(const Options& options, const std::string& input, 
     const bool outputFault = status.error == ModuleError::cannotOpenOutput || status.error == ModuleError::writeFailed;
     result.error = (outputFault ? output : input) + ": " + describeModuleError(status);
     if (status.error == ModuleError::tooLong) {
-        result.error += " (" + std::to_string(options.maxDurationSeconds) +
+        result.error += " (" + std::to_string(request.maxDurationSeconds) +
                         " s; --max-duration sets another limit, 0 none)";
     }
     return result;
@@ -86,11 +84,11 @@ ConversionResult renderModule(const Options& options, const std::string& input, 
 
 }  // namespace
 
-ConversionResult convertFile(const Options& options, const std::string& input, const std::string& output,
+ConversionResult convertFile(const ConversionRequest& request, const std::string& input, const std::string& output,
                              const Progress* progress) {
     try {
-        return options.command == Command::Resample ? resample(options, input, output, progress)
-                                                    : renderModule(options, input, output, progress);
+        return request.kind == ConversionKind::resample ? resample(request, input, output, progress)
+                                                        : renderModule(request, input, output, progress);
     } catch (const std::bad_alloc&) {
         // Whatever was being built is abandoned on the way out; only this file fails.
         ConversionResult result;

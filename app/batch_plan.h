@@ -1,0 +1,36 @@
+#pragma once
+// The plan of a run of conversions: every output named, and those that must
+// not be written refused, before anything is written. The tool and the
+// cluster plan through here, so both refuse the same outputs.
+
+#include <string>
+#include <vector>
+
+namespace plinth {
+
+struct Job {
+    std::string input;
+    std::string output;
+    std::string refusal;  // "PATH: reason" when the job must not run
+};
+
+// Refuses, before anything is written: an output that is one of the inputs
+// of this run by any name, link or hard link (even with force), an output that
+// an earlier job of this run already writes, an output that is a folder, and
+// an existing output without force. Devices and pipes count as no existing
+// file. outputs[i] is where inputs[i] goes.
+std::vector<Job> planJobs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs,
+                          bool force);
+
+// planJobs for a batch into a folder: each output is folder/outputNameFor(input).
+std::vector<Job> planBatch(const std::vector<std::string>& inputs, const std::string& folder, bool force);
+
+// The output name for an input in a batch: its last path component with the
+// extension (the part from the last dot, unless the name starts with it)
+// replaced by ".wav".
+std::string outputNameFor(const std::string& input);
+
+// Creates a folder and its missing parents; false with "PATH: reason".
+bool makeFolders(const std::string& path, std::string& error);
+
+}  // namespace plinth

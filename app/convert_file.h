@@ -1,0 +1,26 @@
+#pragma once
+// One file converted for a front end (the tool, the Python package, a cluster
+// task), through the same internals as the libraries' exported entries.
+
+#include <string>
+#include <vector>
+
+#include "app/conversion_request.h"
+#include "platform/conversion_control.h"
+
+namespace plinth {
+
+struct ConversionResult {
+    bool ok = false;
+    std::string libraryLines;           // what the library's entry would print, word for word
+    std::vector<std::string> messages;  // "PATH: warning: ..." or, when verbose, "PATH: note: ..."
+    std::string error;                  // "PATH: reason" naming the file at fault, on failure
+};
+
+// Converts input into output as the request says: a resampling as ResampleWav
+// does for a canonical file, and through the file's chunks for any other; a
+// module as MODWAV does, at its rate or at the rate asked for.
+ConversionResult convertFile(const ConversionRequest& request, const std::string& input, const std::string& output,
+                             const Progress* progress = nullptr);
+
+}  // namespace plinth

@@ -1,0 +1,13 @@
+#pragma once
+// `plinth info`: each file's description printed on standard output.
+
+#include <string>
+#include <vector>
+
+namespace plinth {
+
+// Describes each file on stdout; returns the exit status (1 when any file
+// could not be read or is neither a WAV file nor a playable module).
+int runInfo(const std::vector<std::string>& files);
+
+}  // namespace plinth
