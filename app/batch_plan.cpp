@@ -67,8 +67,7 @@ std::string outputNameFor(const std::string& input) {
     return name + ".wav";
 }
 
-std::vector<Job> planJobs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs,
-                          bool force) {
+std::vector<Job> planJobs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs, bool force) {
     std::vector<Job> jobs;
     std::map<std::string, std::string> inputByIdentity;
     for (std::size_t i = 0; i < inputs.size() && i < outputs.size(); ++i) {

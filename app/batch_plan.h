@@ -19,8 +19,7 @@ struct Job {
 // an earlier job of this run already writes, an output that is a folder, and
 // an existing output without force. Devices and pipes count as no existing
 // file. outputs[i] is where inputs[i] goes.
-std::vector<Job> planJobs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs,
-                          bool force);
+std::vector<Job> planJobs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs, bool force);
 
 // planJobs for a batch into a folder: each output is folder/outputNameFor(input).
 std::vector<Job> planBatch(const std::vector<std::string>& inputs, const std::string& folder, bool force);

@@ -13,9 +13,9 @@ enum class Command { Resample, Mod2Wav, Info };
 struct Options {
     Command command = Command::Info;
     std::vector<std::string> inputs;
-    std::string output;     // the one output of a single conversion
-    std::string outputDir;  // -o: every input converted into this folder
-    bool batch = false;     // -o was given
+    std::string output;            // the one output of a single conversion
+    std::string outputDir;         // -o: every input converted into this folder
+    bool batch = false;            // -o was given
     ConversionRequest conversion;  // --rate, --channel, --verbose, --max-duration
     int jobs = 1;
     bool force = false;

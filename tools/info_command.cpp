@@ -29,8 +29,9 @@ void printWav(const std::string& path, const WavDescription& wav) {
         std::printf("  samples at byte 44: no (no data chunk found)\n");
         return;
     }
-    std::printf("  data size:         %llu bytes (%lld bytes follow%s)\n", static_cast<unsigned long long>(wav.dataSize),
-                static_cast<long long>(wav.bytesFollowing), wav.dataClamped ? "; the size passes the end of the file" : "");
+    std::printf("  data size:         %llu bytes (%lld bytes follow%s)\n",
+                static_cast<unsigned long long>(wav.dataSize), static_cast<long long>(wav.bytesFollowing),
+                wav.dataClamped ? "; the size passes the end of the file" : "");
     if (wav.framesKnown)
         std::printf("  frames:            %llu\n", static_cast<unsigned long long>(wav.frames));
     else
@@ -60,8 +61,8 @@ void printModule(const std::string& path, const ModuleDescription& module) {
         std::printf("    %2d  %-24s %6u bytes\n", sample.number, ("\"" + sample.name + "\"").c_str(),
                     static_cast<unsigned>(sample.length));
     }
-    std::printf("  duration:          %.3f s until the first loop (%llu frames at %d per second)%s\n",
-                module.seconds, static_cast<unsigned long long>(module.frames), kModuleRate,
+    std::printf("  duration:          %.3f s until the first loop (%llu frames at %d per second)%s\n", module.seconds,
+                static_cast<unsigned long long>(module.frames), kModuleRate,
                 module.cutAtSizeLimit ? ", cut at the 4 GiB size limit of a WAV file" : "");
 }
 

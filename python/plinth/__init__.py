@@ -28,6 +28,7 @@ Paths may be str, bytes or os.PathLike. Nothing is printed.
 Many files across many machines: plinth.cluster, on Dask distributed.
 """
 
+from ._version import __version__
 from ._conversions import MODULE_RATE, Resampler, info, mod_to_wav, render_module, resample, resample_file
 from ._errors import Error, FileError, UnsupportedInputError
 

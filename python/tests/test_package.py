@@ -15,7 +15,7 @@ from pathlib import Path
 import plinth
 import plinth.cluster
 from plinth import _plinth
-from conftest import BUILD_DIR
+from conftest import BUILD_DIR, run_tool
 
 EXTENSION = Path(_plinth.__file__)
 
@@ -60,6 +60,11 @@ def test_help_shows_the_package_documentation():
     assert plinth.cluster.convert.__doc__
 
 
+def test_version_is_the_projects_as_the_tool_prints_it():
+    assert run_tool("--version").stdout == f"plinth {plinth.__version__}\n"
+    assert plinth.__version__.count(".") == 2 and all(part.isdigit() for part in plinth.__version__.split("."))
+
+
 def test_cmake_install_puts_a_working_package_where_python_finds_it(tmp_path):
     prefix = tmp_path / "prefix"
     subprocess.run(["cmake", "--install", str(BUILD_DIR), "--component", "Python", "--prefix", str(prefix)],
@@ -68,11 +73,12 @@ def test_cmake_install_puts_a_working_package_where_python_finds_it(tmp_path):
     folders = list(prefix.glob(f"lib/{version}/*-packages/plinth"))
     assert len(folders) == 1, list(prefix.rglob("*"))
     site = folders[0].parent
-    code = "import plinth, numpy; print(plinth.__file__); print(plinth.resample(numpy.zeros(441, numpy.int16), 44100, 8000).size)"
+    code = ("import plinth, numpy; print(plinth.__file__); print(plinth.__version__); "
+            "print(plinth.resample(numpy.zeros(441, numpy.int16), 44100, 8000).size)")
     environment = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
     environment["PYTHONPATH"] = str(site)
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=environment,
                             cwd=tmp_path, check=True)
-    assert result.stdout.splitlines() == [str(site / "plinth" / "__init__.py"), "80"]
+    assert result.stdout.splitlines() == [str(site / "plinth" / "__init__.py"), plinth.__version__, "80"]
     assert {p.name for p in (site / "plinth").iterdir()} >= {"__init__.py", "_plinth.pyi", "py.typed", "cluster",
                                                              EXTENSION.name}
