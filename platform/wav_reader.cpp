@@ -109,6 +109,75 @@ void readFormat(const uint8_t* body, uint32_t size, WavLayout& layout) {
     layout.sampleFormat = sampleFormatOf(effectiveTag, layout.bitsPerSample);
 }
 
+// What the chunks before "data" say, gathered as the walk passes them.
+struct ChunksBeforeData {
+    ForwardReader& reader;
+    bool formatSeen = false;
+    bool sizesSeen = false;  // a ds64 chunk was read
+    uint64_t rf64DataBytes = 0;
+    WavReadError error = WavReadError::none;
+
+    // The chunk's first `count` bytes; false, and why, when they cannot be read.
+    bool readBody(const ChunkHeader& chunk, uint8_t* body, uint32_t count) {
+        if (reader.readAt(chunk.start, body, count)) return true;
+        if (reader.ended) error = WavReadError::cutShort;
+        return false;
+    }
+
+    // False ends the walk.
+    bool visit(const ChunkHeader& chunk) {
+        WavLayout& layout = reader.layout;
+        if (isTag(chunk.tag, kFormatChunkTag)) {
+            if (chunk.size < kPcmFormatChunkBytes) {
+                error = WavReadError::badFormatChunk;
+                return false;
+            }
+            uint8_t body[kExtensibleFormatChunkBytes] = {};
+            if (!readBody(chunk, body, std::min(chunk.size, kExtensibleFormatChunkBytes))) return false;
+            readFormat(body, chunk.size, layout);
+            formatSeen = true;
+        } else if (isTag(chunk.tag, kDs64ChunkTag) && chunk.size >= kDs64Bytes) {
+            uint8_t body[kDs64Bytes];
+            if (!readBody(chunk, body, kDs64Bytes)) return false;
+            rf64DataBytes = readLe64(body + 8);
+            sizesSeen = true;
+        } else {
+            if (layout.skippedChunks < kSkippedTagsListed) {
+                if (!layout.skippedTags.empty()) layout.skippedTags += ' ';
+                for (char c : chunk.tag) layout.skippedTags += c >= 0x20 && c < 0x7F ? c : '?';
+            } else if (layout.skippedChunks == kSkippedTagsListed) {
+                layout.skippedTags += " ...";
+            }
+            ++layout.skippedChunks;
+        }
+        return true;
+    }
+};
+
+// Where the samples are and how many bytes of them will be read: the size
+// the data chunk declares (an RF64 file's from ds64), clamped to a regular
+// file's end; a stream that does not tell its size is read to its end.
+WavReadError placeData(const DataChunkPlace& place, const ChunksBeforeData& chunks, const InputFile& input,
+                       WavLayout& layout) {
+    layout.dataStart = place.start;
+    layout.declaredDataBytes = place.size;
+    if (layout.rf64 && place.size == kSizeInDs64) {
+        if (!chunks.sizesSeen) return WavReadError::noSizes;
+        layout.declaredDataBytes = chunks.rf64DataBytes;
+    }
+    layout.dataBytes = layout.declaredDataBytes;
+    if (input.isRegular()) {
+        const uint64_t following = input.size() - layout.dataStart;
+        if (layout.declaredDataBytes > following) {
+            layout.dataBytes = following;
+            layout.dataClamped = true;
+        }
+    } else if (unknownSize(layout.declaredDataBytes)) {
+        layout.dataToEnd = true;
+    }
+    return WavReadError::none;
+}
+
 const char* formatTagName(uint16_t formatTag) {
     switch (formatTag) {
         case kWavFormatPcm: return "PCM";
@@ -248,83 +317,32 @@ std::string describeSampleFormat(WavSampleFormat format) {
 WavReadStatus readWavLayout(InputFile& input, WavLayout& layout) {
     layout = WavLayout{};
     ForwardReader reader(input, layout);
-    uint8_t head[12];
+    uint8_t head[kRiffHeaderBytes];
     if (!reader.readAt(0, head, sizeof head)) {
         if (reader.status.error != WavReadError::none) return reader.status;
         const bool riffSoFar = reader.position >= 4 && isTag(head, kRiffTag);
         return failure(riffSoFar ? WavReadError::cutShort : WavReadError::notWav);
     }
-    if (!isWavContainerTag(head) || !isTag(head + 8, kWaveTag)) return failure(WavReadError::notWav);
+    // The form follows the RIFF chunk's own tag and size.
+    if (!isWavContainerTag(head) || !isTag(head + kChunkHeaderBytes, kWaveTag)) return failure(WavReadError::notWav);
     layout.rf64 = !isTag(head, kRiffTag);
 
-    bool formatSeen = false;
-    bool sizesSeen = false;
-    uint64_t rf64DataBytes = 0;
-    WavReadError chunkError = WavReadError::none;
+    ChunksBeforeData chunks{reader};
     const uint64_t walkLimit = input.isRegular() ? input.size() : std::numeric_limits<uint64_t>::max();
-    const auto readHead = [&](uint64_t offset, uint8_t* bytes) { return reader.readAt(offset, bytes, kChunkHeaderBytes); };
-    const auto visit = [&](const ChunkHeader& chunk) {
-        if (isTag(chunk.tag, kFormatChunkTag)) {
-            uint8_t body[kExtensibleFormatChunkBytes] = {};
-            if (chunk.size < kPcmFormatChunkBytes) {
-                chunkError = WavReadError::badFormatChunk;
-                return false;
-            }
-            const uint32_t wanted = std::min(chunk.size, kExtensibleFormatChunkBytes);
-            if (!reader.readAt(chunk.start, body, wanted)) {
-                if (reader.ended) chunkError = WavReadError::cutShort;
-                return false;
-            }
-            readFormat(body, chunk.size, layout);
-            formatSeen = true;
-        } else if (isTag(chunk.tag, kDs64ChunkTag) && chunk.size >= kDs64Bytes) {
-            uint8_t body[kDs64Bytes];
-            if (!reader.readAt(chunk.start, body, sizeof body)) {
-                if (reader.ended) chunkError = WavReadError::cutShort;
-                return false;
-            }
-            rf64DataBytes = readLe64(body + 8);
-            sizesSeen = true;
-        } else {
-            if (layout.skippedChunks < kSkippedTagsListed) {
-                if (!layout.skippedTags.empty()) layout.skippedTags += ' ';
-                for (char c : chunk.tag) layout.skippedTags += c >= 0x20 && c < 0x7F ? c : '?';
-            } else if (layout.skippedChunks == kSkippedTagsListed) {
-                layout.skippedTags += " ...";
-            }
-            ++layout.skippedChunks;
-        }
-        return true;
-    };
-    const DataChunkPlace place = findDataChunk(walkLimit, readHead, visit);
+    const DataChunkPlace place = findDataChunk(
+        walkLimit, [&](uint64_t offset, uint8_t* bytes) { return reader.readAt(offset, bytes, kChunkHeaderBytes); },
+        [&](const ChunkHeader& chunk) { return chunks.visit(chunk); });
     if (reader.status.error != WavReadError::none) return reader.status;
-    if (chunkError != WavReadError::none) return failure(chunkError);
+    if (chunks.error != WavReadError::none) return failure(chunks.error);
     // Ended inside a chunk header: cut short; between chunks: no samples at all.
     if (!place.found) return failure(reader.cut ? WavReadError::cutShort : WavReadError::noDataChunk);
-    if (!formatSeen) return failure(WavReadError::noFormatChunk);
+    if (!chunks.formatSeen) return failure(WavReadError::noFormatChunk);
     if (layout.channels == 0) return failure(WavReadError::badFormatChunk);
     if (layout.sampleFormat != WavSampleFormat::unsupported &&
         layout.blockAlign != layout.channels * sampleBytes(layout.sampleFormat)) {
         return failure(WavReadError::badFormatChunk);
     }
-
-    layout.dataStart = place.start;
-    layout.declaredDataBytes = place.size;
-    if (layout.rf64 && place.size == kSizeInDs64) {
-        if (!sizesSeen) return failure(WavReadError::noSizes);
-        layout.declaredDataBytes = rf64DataBytes;
-    }
-    layout.dataBytes = layout.declaredDataBytes;
-    if (input.isRegular()) {
-        const uint64_t following = input.size() - layout.dataStart;
-        if (layout.declaredDataBytes > following) {
-            layout.dataBytes = following;
-            layout.dataClamped = true;
-        }
-    } else if (unknownSize(layout.declaredDataBytes)) {
-        layout.dataToEnd = true;
-    }
-    return {};
+    return failure(placeData(place, chunks, input, layout));
 }
 
 WavReadStatus readCanonicalWavLayout(InputFile& input, WavLayout& layout) {

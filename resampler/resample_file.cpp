@@ -101,8 +101,8 @@ ResampleStatus resampleInput(ResampleJob& job, OutputFile& output, const Progres
     int systemError = 0;
     if (sink.held == nullptr) {
         // With the length unknown, the header is written again at the end.
-        encodeWavHeader(pcm16WavHeader(1, static_cast<uint32_t>(job.targetRate), job.lengthKnown ? job.outputSamples : 0),
-                        header);
+        const uint64_t samplesKnown = job.lengthKnown ? job.outputSamples : 0;
+        encodeWavHeader(pcm16WavHeader(1, static_cast<uint32_t>(job.targetRate), samplesKnown), header);
         if (!output.write(header, kWavHeaderBytes, systemError)) return failure(ResampleError::writeFailed, systemError);
     }
 
@@ -279,7 +279,9 @@ ResampleStatus openWavResampleJob(const std::string& inPath, int targetRate, Cha
     }
     // The reader has read exactly the 44 header bytes, and the samples run
     // from byte 44 to the end: what reading at the fixed places gives.
-    if (isCanonicalLayout(layout, job.input.isRegular(), job.input.size())) return judgeCanonicalHeader(job, targetRate);
+    if (isCanonicalLayout(layout, job.input.isRegular(), job.input.size())) {
+        return judgeCanonicalHeader(job, targetRate);
+    }
 
     job.chunkAware = true;
     if (layout.sampleFormat == WavSampleFormat::unsupported) {
