@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <new>
 
@@ -23,27 +22,13 @@ std::string printable(const unsigned char* bytes, std::size_t size) {
     return text;
 }
 
-const char* formatName(unsigned format) {
-    switch (format) {
-        case 1: return "PCM";
-        case 3: return "IEEE float";
-        case 6: return "A-law";
-        case 7: return "mu-law";
-        case 0xFFFE: return "extensible";
-        default: return "unknown";
-    }
-}
-
 // The layout as far as the reader got: all of it, or everything but the data
 // chunk when there is none.
 WavDescription wavDescription(const WavLayout& layout, bool dataFound, uint64_t fileSize) {
     WavDescription wav;
     wav.container = printable(layout.leadingBytes, 4);
     wav.audioFormat = layout.formatTag;
-    wav.formatName = layout.formatTag == 0xFFFE
-                         ? std::string("extensible, ") +
-                               (layout.subFormatTag != 0 ? formatName(layout.subFormatTag) : "unknown sub-format")
-                         : formatName(layout.formatTag);
+    wav.formatName = wavFormatName(layout.formatTag, layout.subFormatTag);
     wav.channels = layout.channels;
     wav.bitsPerSample = layout.bitsPerSample;
     wav.validBits = layout.validBits;
@@ -109,8 +94,7 @@ FileDescription describeFile(const std::string& path) {
     if (peeked < 0) return unreadable(InputError::readFailed, errno);
 
     FileDescription description;
-    if (peeked == sizeof tag &&
-        (std::memcmp(tag, "RIFF", 4) == 0 || std::memcmp(tag, "RF64", 4) == 0 || std::memcmp(tag, "BW64", 4) == 0)) {
+    if (peeked == sizeof tag && isWavContainerTag(tag)) {
         WavLayout layout;
         const WavReadStatus read = readWavLayout(file, layout);
         const bool noData = read.error == WavReadError::noDataChunk && layout.fmtSize != 0;

@@ -23,14 +23,14 @@ ModuleStatus failure(ModuleError error, int systemError = 0) {
 
 struct FileSink {
     OutputFile* output;
-    uint8_t bytes[kRenderBlockFrames * 4];
+    uint8_t bytes[kRenderBlockFrames * kModuleOutputChannels * kPcm16SampleBytes];
     int systemError = 0;
 };
 
 bool writeToFile(void* context, const int16_t* samples, std::size_t count) {
     FileSink& sink = *static_cast<FileSink*>(context);
     samplesToLittleEndian(samples, count, sink.bytes);
-    return sink.output->write(sink.bytes, count * 2, sink.systemError);
+    return sink.output->write(sink.bytes, count * kPcm16SampleBytes, sink.systemError);
 }
 
 }  // namespace
@@ -125,10 +125,8 @@ ModuleStatus convertModule(const std::string& inPath, const std::string& outPath
     OutputFile output;
     int systemError = 0;
     if (!output.open(outPath, systemError)) return failure(ModuleError::cannotOpenOutput, systemError);
-    WavHeader fields = pcmWavHeader(2, static_cast<uint32_t>(sampleRate), static_cast<uint32_t>(song.frames * 4));
-    fields.byteRate = static_cast<uint32_t>(sampleRate) * 4u;  // 4 bytes a frame, up to the highest rate
     uint8_t header[kWavHeaderBytes];
-    encodeWavHeader(fields, header);
+    encodeWavHeader(pcm16WavHeader(kModuleOutputChannels, static_cast<uint32_t>(sampleRate), song.frames), header);
     if (!output.write(header, sizeof header, systemError)) return failure(ModuleError::writeFailed, systemError);
 
     FileSink fileSink;
