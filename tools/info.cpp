@@ -71,7 +71,8 @@ ModuleDescription moduleDescription(const std::vector<uint8_t>& image, const Son
     const ModPlayer& player = song.player;
     ModuleDescription module;
     module.sampleSlots = player.sampleCount;
-    if (player.sampleCount == 31) module.tag = printable(&image[1080], 4);
+    if (player.sampleCount == kTaggedLayout.sampleCount)
+        module.tag = printable(&image[kTaggedLayout.tagOffset], kTagBytes);
     module.channels = player.channelCount;
     module.songLength = player.songLength;
     module.restartPosition = player.restartPosition;
@@ -128,8 +129,11 @@ void printWav(const std::string& path, const WavDescription& wav) {
 
 void printModule(const std::string& path, const ModuleDescription& module) {
     std::printf("%s: module\n", path.c_str());
-    const bool tagged = module.sampleSlots == 31;
-    std::printf("  layout:            %d samples%s\n", module.sampleSlots, tagged ? ", tag at byte 1080" : ", no tag");
+    const bool tagged = module.sampleSlots == kTaggedLayout.sampleCount;
+    if (tagged)
+        std::printf("  layout:            %d samples, tag at byte %d\n", module.sampleSlots, kTaggedLayout.tagOffset);
+    else
+        std::printf("  layout:            %d samples, no tag\n", module.sampleSlots);
     std::printf("  tag:               %s\n", tagged ? module.tag.c_str() : "(none)");
     std::printf("  channels:          %u\n", module.channels);
     std::printf("  song length:       %u order%s\n", module.songLength, module.songLength == 1 ? "" : "s");

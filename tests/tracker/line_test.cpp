@@ -4,7 +4,7 @@
 
 #include <tuple>
 
-#include "tests/support/module_builder.h"
+#include "tests/support/test_modules.h"
 
 using namespace plinth;
 using namespace testsupport;
@@ -18,11 +18,11 @@ struct Row : ::testing::Test {
     ModPlayer player{};
     void readLine1() {
         ASSERT_TRUE(initPlayer(player, module.image()));
-        processRow(player);
+        processLine(player);
     }
     // The next line read after the current one.
     int nextLineRead() {
-        processRow(player);
+        processLine(player);
         return player.line;
     }
 };
@@ -42,10 +42,10 @@ TEST_F(Row, AdvanceMarksOrdersAndWrapsToRestart) {
     ASSERT_TRUE(initPlayer(player, long128.song(128, 5).image()));
     player.orderIndex = 127;
     player.line = 0;
-    processRow(player);
+    processLine(player);
     EXPECT_EQ(player.visitedOrders[15], 0x80);
     player.line = 63;
-    processRow(player);
+    processLine(player);
     EXPECT_EQ(player.orderIndex, 5);
 }
 
@@ -55,7 +55,7 @@ TEST_F(Row, NotesTakeTheFinetuneOfTheirLine) {
     ASSERT_TRUE(initPlayer(player, module.image()));
     player.channels[2].sample = 4;
     player.channels[2].volume = 33;
-    processRow(player);
+    processLine(player);
     const ModChannel* ch = player.channels;
     EXPECT_EQ(std::make_tuple(ch[0].finetune, ch[0].volume, ch[0].period, ch[0].updateFlags),
               std::make_tuple(8, 50, 453, 3));
@@ -73,7 +73,7 @@ TEST_F(Row, PortamentoAndDelayedNotesDoNotStart) {
     player.channels[0].portaSpeed = 9;
     player.channels[0].position = 77.0f;
     player.channels[0].lfoStep = 5;
-    processRow(player);
+    processLine(player);
     // 3 with parameter 0 keeps the speed; 5 never sets it.
     const ModChannel* ch = player.channels;
     EXPECT_EQ(std::make_tuple(ch[0].period, ch[0].lfoStep, ch[0].targetPeriod, ch[0].portaSpeed),
@@ -91,12 +91,12 @@ TEST_F(Row, SampleOffsetAndParameterMemories) {
     EXPECT_EQ(player.channels[0].position, 4096.0f);
     player.channels[1].position = 5.0f;
     player.channels[3].vibratoParam = 0x34;
-    processRow(player);
+    processLine(player);
     EXPECT_EQ(player.channels[0].position, 4096.0f);  // parameter 0: the last one
     EXPECT_EQ(player.channels[1].position, 5.0f);     // neither note nor sample
     EXPECT_EQ(player.channels[2].position, 512.0f);   // an out-of-range sample counts
     EXPECT_EQ(player.channels[3].vibratoParam, 0x54);
-    processRow(player);
+    processLine(player);
     EXPECT_EQ(player.channels[3].vibratoParam, 0x57);
 }
 
@@ -145,7 +145,7 @@ TEST(RowLoop, PatternLoops) {
     std::vector<int> read;
     for (int i = 0; i < 22; ++i) {
         const int before = player.line;
-        processRow(player);
+        processLine(player);
         read.push_back(before + 1);  // a loop jump shows at the next call
     }
     // Lines 4..7 three times; E61 without a start returns to line 1 once.
@@ -153,7 +153,7 @@ TEST(RowLoop, PatternLoops) {
     EXPECT_EQ(read, expected);
     // A loop and a break on one line: the break decides.
     player.line = 20;
-    processRow(player);
+    processLine(player);
     EXPECT_EQ(player.line, 29);
 }
 
@@ -166,7 +166,7 @@ TEST(RowLoop, LoopStartAfterAJumpStaysInsideThePattern) {
     ModPlayer player;
     ASSERT_TRUE(initPlayer(player, module.image()));
     for (int i = 0; i < 2000; ++i) {
-        processRow(player);
+        processLine(player);
         ASSERT_GE(player.line, -1);
         ASSERT_LE(player.line, 63);
     }
