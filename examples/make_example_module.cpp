@@ -1,6 +1,7 @@
 // Composes the example module: a short tune in A minor for four channels
 // (drums, bass, arpeggiated chords, lead), about 21 seconds long, with
-// samples synthesised here. Written as a 31-sample "M.K." module.
+// samples synthesised here. Written in the tagged layout, under the first tag
+// the format knows for four channels.
 //
 // Effects used: arpeggio, vibrato, tone portamento, volume slide, set volume,
 // note cut, sample offset, set speed and pattern break.
@@ -49,6 +50,7 @@ void effect(ModuleBuilder& m, int pattern, int line, int channel, int effectNumb
 }
 
 constexpr int kGlide = plinth::kEffectTonePortamento;
+constexpr int kLines = plinth::kLinesPerPattern;  // a whole pattern
 
 int8_t clip(double v) { return static_cast<int8_t>(std::lround(std::fmax(-127.0, std::fmin(127.0, v)))); }
 
@@ -184,7 +186,7 @@ void fadeOut(ModuleBuilder& m, int pattern, int from, int to, int param) {
 }
 
 ModuleBuilder compose() {
-    ModuleBuilder m(kChannels, kPatterns, "M.K.");
+    ModuleBuilder m(kChannels, kPatterns);
     m.title("plinth example");
     addSample(m, kKick, kick());
     addSample(m, kSnare, snare());
@@ -193,18 +195,18 @@ ModuleBuilder compose() {
     addSample(m, kSquare, square());
 
     // Pattern 0: drums, bass and chords; the lead answers in the last bars.
-    drums(m, 0, 64, true);
-    bassLine(m, 0, 64);
-    chords(m, 0, 64, 36);
+    drums(m, 0, kLines, true);
+    bassLine(m, 0, kLines);
+    chords(m, 0, kLines, 36);
     effect(m, 0, 0, 3, plinth::kEffectSpeed, plinth::kStartingSpeed);  // the default, stated
     melody(m, 0, {{32, E, 3, 0, 0}, {36, D, 3, 0, 0}, {40, C, 3, 0, 0}, {44, B, 2, 0, 0},
                   {48, B, 2, 0, 0}, {52, D, 3, kGlide, 0x08}, {56, G, 2, 0, 0}});
     vibratoHold(m, 0, 57, 62, 0x34);
 
     // Pattern 1: the melody, with slides, vibrato and fades.
-    drums(m, 1, 64, true);
-    bassLine(m, 1, 64);
-    chords(m, 1, 64, 28);
+    drums(m, 1, kLines, true);
+    bassLine(m, 1, kLines);
+    chords(m, 1, kLines, 28);
     melody(m, 1, {{0, A, 2, 0, 0}, {4, C, 3, 0, 0}, {6, E, 3, 0, 0}, {8, A, 3, kGlide, 0x0C}});
     vibratoHold(m, 1, 9, 13, 0x46);
     fadeOut(m, 1, 14, 15, 0x04);

@@ -130,8 +130,8 @@ void processTick(ModPlayer& player);
 // the end of a line, the next line read. The channels' effects are left out;
 // the lines read and the timing never depend on them.
 void advanceTick(ModPlayer& player);
-void updatePitch(ModPlayer& player, ModChannel& channel);
-void updateVolume(ModPlayer& player, ModChannel& channel);
+void updatePitch(const ModPlayer& player, ModChannel& channel);
+void updateVolume(const ModPlayer& player, ModChannel& channel);
 int lfoValue(const ModPlayer& player, const ModChannel& channel, unsigned phase);
 int lfoSine(int k);
 void slidePeriod(ModChannel& channel, int delta);

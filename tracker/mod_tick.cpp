@@ -154,7 +154,7 @@ void slideVolume(ModChannel& channel, int amount) {
     channel.updateFlags |= kVolumeStale;
 }
 
-void updatePitch(ModPlayer& player, ModChannel& channel) {
+void updatePitch(const ModPlayer& player, ModChannel& channel) {
     channel.increment = 0.0f;
     if (channel.period == 0) {
         channel.updateFlags &= static_cast<uint8_t>(~kPitchStale);
@@ -181,7 +181,7 @@ void updatePitch(ModPlayer& player, ModChannel& channel) {
     channel.updateFlags &= static_cast<uint8_t>(~kPitchStale);
 }
 
-void updateVolume(ModPlayer& player, ModChannel& channel) {
+void updateVolume(const ModPlayer& player, ModChannel& channel) {
     int v = channel.volume;
     if (channel.effect == kEffectTremolo) {
         const int speed = channel.tremoloParam >> 4;

@@ -64,15 +64,16 @@ def compose_module(description: str) -> bytes:
 
 
 def build_module(notes: int = 4, sample_bytes: int = 2048, name: bytes = b"lead", orders: int = 1) -> bytes:
-    """A four-channel module of one pattern, played `orders` times:
-    `notes` lines start a square-wave sample at different periods in turn
-    across the channels. Each order lasts 61440 frames at 8000 per second."""
+    """A four-channel module of one pattern, played `orders` times: every
+    fourth line, up to `notes` (at most 16) of them, starts a square-wave
+    sample without a loop at different periods in turn across the channels.
+    Each order lasts 61440 frames at 8000 per second."""
+    words = sample_bytes // 2
     lines = ["module 4 1", f"title {b'testsong'.hex()}", f"song {orders} 0",
-             f"sample 1 {sample_bytes // 2} 0 64 0 1", f"name 1 {name.hex()}"]
+             f"sample 1 {words} 0 64 0 0", f"name 1 {name.hex()}"]
     periods = [428, 381, 339, 320, 285, 254]
     for k in range(notes):
-        line, channel = k * (64 // notes), k % 4
-        lines.append(f"cell 0 {line} {channel} 1 {periods[k % len(periods)]} 0 0")  # sample 1, no effect
+        lines.append(f"cell 0 {4 * k} {k % 4} 1 {periods[k % len(periods)]} 0 0")  # sample 1, no effect
     lines.append("data " + bytes(0xC0 if (i // 16) % 2 else 0x40 for i in range(sample_bytes)).hex())
     return compose_module("\n".join(lines))
 

@@ -43,7 +43,7 @@ struct TestRandom {
 inline void addRandomSamples(ModuleBuilder& module, TestRandom& random) {
     const int lengths[] = {0, 1, 2, 3, 16, 17, 64, 500, 1500};
     std::vector<int8_t> data;
-    for (int n = 1; n <= 31; ++n) {
+    for (int n = 1; n <= plinth::kMaxSamples; ++n) {
         const int words = random.pick(lengths);
         int loopStart = 0;
         int loopWords = 0;
@@ -55,8 +55,8 @@ inline void addRandomSamples(ModuleBuilder& module, TestRandom& random) {
             case 4: loopStart = words + 5; loopWords = 3; break;           // beyond the end
             default: break;                                                // none
         }
-        module.sample(n, words, random.below(16), random.below(65), loopStart, loopWords);
-        for (int i = 0; i < 2 * words; ++i) data.push_back(static_cast<int8_t>(random.next() >> 24));
+        module.sample(n, words, random.below(16), random.below(plinth::kMaxVolume + 1), loopStart, loopWords);
+        for (int i = 0; i < plinth::kBytesPerWord * words; ++i) data.push_back(static_cast<int8_t>(random.next() >> 24));
     }
     // Often cut the image short: the last samples then end at its end.
     if (random.below(2) == 0 && !data.empty()) {
@@ -70,22 +70,33 @@ inline void addRandomSamples(ModuleBuilder& module, TestRandom& random) {
 // high. Jumps, breaks, pattern loops and delays are rare enough that the song
 // mostly plays on.
 inline ModuleBuilder composeRandomModule(TestRandom& random, int channels) {
+    using namespace plinth;
     const int patterns = 2;
-    ModuleBuilder module(channels, patterns, plinth::numberedTag(channels).c_str());
+    ModuleBuilder module(channels, patterns, numberedTag(channels).c_str());
     module.song(3).order(0, 0).order(1, 1).order(2, 0);
-    const int periods[] = {856, 428, 214, 113, 1712, 57, 28, 1};
+    // The range of the notes, octaves below and above it, and beyond.
+    const int longest = kNotePeriods[kLowestNote];
+    const int shortest = kNotePeriods[kHighestNote];
+    const int periods[] = {longest,     longest / 2, longest / 4, shortest, longest * 2, (shortest + 1) / 2,
+                           (shortest + 1) / 4, 1};
+    // The x of the extended effects Ex that change the song's course.
+    const int patternDelay = kEffectPatternDelay - kExtendedEffectBase;
+    const int patternLoop = kEffectPatternLoop - kExtendedEffectBase;
     for (int pattern = 0; pattern < patterns; ++pattern) {
-        for (int line = 0; line < 64; ++line) {
+        for (int line = 0; line < kLinesPerPattern; ++line) {
             for (int c = 0; c < channels; ++c) {
                 if (random.below(3) == 0) continue;
-                const int sample = random.below(4) == 0 ? 0 : 1 + random.below(31);
+                const int sample = random.below(4) == 0 ? 0 : 1 + random.below(kMaxSamples);
                 const int period = random.below(3) == 0 ? 0 : random.pick(periods) + random.below(8);
                 int effect = random.below(16);
                 int param = random.below(256);
-                if ((effect == 11 || effect == 13) && (c != 0 || random.below(16) != 0)) effect = 0;
-                if (effect == 15 && param < 32) param = 3 + param % 4;
-                if (effect == kExtended && (param >> 4) == 0xE) param &= 0xF1;  // short pattern delays
-                if (effect == kExtended && (param >> 4) == 0x6 && (c != 0 || random.below(16) != 0)) param &= 0x0F;
+                const bool jump = effect == kEffectPositionJump || effect == kEffectPatternBreak;
+                if (jump && (c != 0 || random.below(16) != 0)) effect = kEffectArpeggio;
+                if (effect == kEffectSpeed && param < kFirstTempo) param = 3 + param % 4;
+                if (effect == kExtended && (param >> 4) == patternDelay) param &= 0xF1;  // short pattern delays
+                if (effect == kExtended && (param >> 4) == patternLoop && (c != 0 || random.below(16) != 0)) {
+                    param &= 0x0F;
+                }
                 module.cell(pattern, line, c, sample, period, effect, param);
             }
         }

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
-#include "tracker/module_builder.h"
 #include "tests/support/wav_builder.h"
+#include "tracker/module_builder.h"
 
 extern char** environ;
 
@@ -31,8 +31,9 @@ using namespace testsupport;
 // sample 1 ("lead", `sampleBytes` bytes of a square wave, no loop) at period
 // 428 in channel 1.
 inline plinth::ModuleBuilder moduleWithOneNote(uint32_t sampleBytes = 2048) {
-    plinth::ModuleBuilder module(4, 1, "M.K.");
-    module.sample(1, static_cast<int>(sampleBytes / 2), 0, 64, 0, 1).sampleName(1, "lead").cell(0, 0, 0, 1, 428, 0, 0);
+    plinth::ModuleBuilder module(4, 1);
+    const auto words = static_cast<int>(sampleBytes) / plinth::kBytesPerWord;
+    module.sample(1, words, 0, 64, 0, plinth::kSilentWords).sampleName(1, "lead").cell(0, 0, 0, 1, 428, 0, 0);
     std::vector<int8_t> square(sampleBytes);
     for (uint32_t i = 0; i < sampleBytes; ++i) square[i] = (i / 16) % 2 != 0 ? 0x40 : -0x40;
     module.data(square);

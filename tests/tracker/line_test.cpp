@@ -13,7 +13,7 @@ namespace {
 
 // The tests put their cells on line 1 of a 4-channel module and read that
 // line with one direct call after modInit has read line 0.
-struct Row : ::testing::Test {
+struct Line : ::testing::Test {
     ModuleBuilder module{4, 2};
     ModPlayer player{};
     void readLine1() {
@@ -27,7 +27,7 @@ struct Row : ::testing::Test {
     }
 };
 
-TEST_F(Row, AdvanceMarksOrdersAndWrapsToRestart) {
+TEST_F(Line, AdvanceMarksOrdersAndWrapsToRestart) {
     module.song(2, 1).order(1, 1);
     ASSERT_TRUE(initPlayer(player, module.image()));
     EXPECT_EQ(player.visitedOrders[0], 0);  // reading line 0 marks nothing
@@ -49,7 +49,7 @@ TEST_F(Row, AdvanceMarksOrdersAndWrapsToRestart) {
     EXPECT_EQ(player.orderIndex, 5);
 }
 
-TEST_F(Row, NotesTakeTheFinetuneOfTheirLine) {
+TEST_F(Line, NotesTakeTheFinetuneOfTheirLine) {
     module.sample(3, 0, 0x18, 50).sample(4, 0, 8, 200);
     module.cell(0, 1, 0, 3, 428, 0, 0).cell(0, 1, 1, 4, 100, 0, 0).cell(0, 1, 2, 40, 0, 0, 0);
     ASSERT_TRUE(initPlayer(player, module.image()));
@@ -64,7 +64,7 @@ TEST_F(Row, NotesTakeTheFinetuneOfTheirLine) {
     EXPECT_EQ(std::make_tuple(ch[2].sample, ch[2].volume), std::make_tuple(0, 33));    // out of range: silent
 }
 
-TEST_F(Row, PortamentoAndDelayedNotesDoNotStart) {
+TEST_F(Line, PortamentoAndDelayedNotesDoNotStart) {
     module.sample(2, 0, 3, 30);
     module.cell(0, 1, 0, 0, 214, 3, 0).cell(0, 1, 1, 0, 214, 5, 0x40).cell(0, 1, 2, 2, 428, kExtended, 0xD2);
     ASSERT_TRUE(initPlayer(player, module.image()));
@@ -84,7 +84,7 @@ TEST_F(Row, PortamentoAndDelayedNotesDoNotStart) {
               std::make_tuple(428 + finetuneDeltaTable[3][12], 0, 2, 30, 0));
 }
 
-TEST_F(Row, SampleOffsetAndParameterMemories) {
+TEST_F(Line, SampleOffsetAndParameterMemories) {
     module.cell(0, 0, 0, 0, 428, 9, 0x10).cell(0, 1, 0, 0, 428, 9, 0).cell(0, 1, 1, 0, 0, 9, 0x20);
     module.cell(0, 1, 2, 40, 0, 9, 0x02).cell(0, 1, 3, 0, 0, 4, 0x50).cell(0, 2, 3, 0, 0, 4, 0x07);
     ASSERT_TRUE(initPlayer(player, module.image()));
@@ -100,7 +100,7 @@ TEST_F(Row, SampleOffsetAndParameterMemories) {
     EXPECT_EQ(player.channels[3].vibratoParam, 0x57);
 }
 
-TEST_F(Row, SpeedAndTempo) {
+TEST_F(Line, SpeedAndTempo) {
     const struct {
         int param;
         float samplesPerTick;
@@ -119,7 +119,7 @@ TEST_F(Row, SpeedAndTempo) {
     EXPECT_EQ(player.ticksPerLine, 6);
 }
 
-TEST_F(Row, BreaksJumpsAndTheirPrecedence) {
+TEST_F(Line, BreaksJumpsAndTheirPrecedence) {
     module.song(10, 2);
     const struct {
         int digit0, param0, digit1, param1, order, line;
@@ -136,7 +136,7 @@ TEST_F(Row, BreaksJumpsAndTheirPrecedence) {
     }
 }
 
-TEST(RowLoop, PatternLoops) {
+TEST(LineLoop, PatternLoops) {
     ModuleBuilder module;
     module.effect(4, 0, kExtended, 0x60).effect(7, 0, kExtended, 0x62).effect(9, 1, kExtended, 0x61);
     module.effect(21, 2, kExtended, 0x61).effect(21, 3, 13, 0x30);
@@ -159,7 +159,7 @@ TEST(RowLoop, PatternLoops) {
 
 // A position jump earlier on the same line leaves `line` at -1; a loop start
 // there starts the loop at line 0, so no line outside 0..63 is ever read.
-TEST(RowLoop, LoopStartAfterAJumpStaysInsideThePattern) {
+TEST(LineLoop, LoopStartAfterAJumpStaysInsideThePattern) {
     ModuleBuilder module(2, 1, "2CHN");
     module.effect(2, 0, 11, 0).effect(2, 1, kExtended, 0x60);
     module.effect(5, 1, kExtended, 0x61).effect(5, 0, kExtended, 0x60);
