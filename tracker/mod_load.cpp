@@ -37,6 +37,32 @@ void takeLayout(ModPlayer& player, const uint8_t* image, const ModLayout& layout
     player.sampleCount = static_cast<uint8_t>(layout.sampleCount);
 }
 
+// The order list names the patterns in the file up to its first entry that is
+// no pattern number, played or not.
+uint8_t countPatterns(const uint8_t* orderTable) {
+    int largest = 0;
+    for (int i = 0; i < kOrderListLength && orderTable[i] < kPatternNumberLimit; ++i) {
+        largest = modMax(largest, orderTable[i]);
+    }
+    return static_cast<uint8_t>(largest + 1);
+}
+
+// Sample data follows the patterns, sample 1's first; a file that ends early
+// cuts the lengths instead of failing.
+void fillSampleTable(ModPlayer& player, const uint8_t* image, int32_t patternsEnd, int32_t size) {
+    const int8_t* next = reinterpret_cast<const int8_t*>(image + patternsEnd);
+    int32_t left = size - patternsEnd;
+    for (int j = 0; j < player.sampleCount; ++j) {
+        int32_t length = kBytesPerWord * readWord(sampleHeader(image, j + 1) + kSampleLengthField);
+        if (length <= kSilentWords * kBytesPerWord) length = 0;
+        length = modMin(length, left);
+        player.samples[j].data = next;
+        player.samples[j].length = static_cast<uint32_t>(length);
+        next += length;
+        left -= length;
+    }
+}
+
 }  // namespace
 
 bool modIdentify(ModPlayer& player, const uint8_t* image, int32_t size) {
@@ -64,11 +90,7 @@ bool modInit(ModPlayer& player, const uint8_t* image, int32_t size, int32_t samp
     }
     if (player.restartPosition >= player.songLength) player.restartPosition = 0;
 
-    int largest = 0;
-    for (int i = 0; i < kOrderListLength && player.orderTable[i] < kPatternNumberLimit; ++i) {
-        largest = modMax(largest, player.orderTable[i]);
-    }
-    player.patternCount = static_cast<uint8_t>(largest + 1);
+    player.patternCount = countPatterns(player.orderTable);
 
     const int headerBytes = static_cast<int>(player.patternData - image);
     const int patternBytes = player.channelCount * kPatternBytesPerChannel;
@@ -79,19 +101,7 @@ bool modInit(ModPlayer& player, const uint8_t* image, int32_t size, int32_t samp
     const int patternsEnd = headerBytes + player.patternCount * patternBytes;
     if (patternsEnd > size) return false;
 
-    // Sample data follows the patterns; a file that ends early cuts the
-    // lengths instead of failing.
-    const int8_t* next = reinterpret_cast<const int8_t*>(image + patternsEnd);
-    int32_t left = size - patternsEnd;
-    for (int j = 0; j < player.sampleCount; ++j) {
-        int32_t length = kBytesPerWord * readWord(sampleHeader(image, j + 1) + kSampleLengthField);
-        if (length <= kSilentWords * kBytesPerWord) length = 0;
-        length = modMin(length, left);
-        player.samples[j].data = next;
-        player.samples[j].length = static_cast<uint32_t>(length);
-        next += length;
-        left -= length;
-    }
+    fillSampleTable(player, image, patternsEnd, size);
 
     for (int i = 0; i < player.channelCount; ++i) {
         player.channels[i].pan = ((i + 1) & 2) != 0 ? kRightPan : kLeftPan;
