@@ -9,6 +9,7 @@
 
 #include "platform/wav_header.h"
 #include "platform/wav_reader.h"
+#include "tracker/mod_format.h"
 
 namespace plinth {
 namespace {
@@ -54,7 +55,8 @@ ModuleDescription moduleDescription(const std::vector<uint8_t>& image, const Son
     const ModPlayer& player = song.player;
     ModuleDescription module;
     module.sampleSlots = player.sampleCount;
-    if (player.sampleCount == 31) module.tag = printable(&image[1080], 4);
+    if (player.sampleCount == kTaggedLayout.sampleCount)
+        module.tag = printable(&image[kTaggedLayout.tagOffset], kTagBytes);
     module.channels = player.channelCount;
     module.songLength = player.songLength;
     module.restartPosition = player.restartPosition;

@@ -65,9 +65,9 @@ ModuleError renderSong(Song& song, const SampleSink& sink, const Progress* progr
     float floatBlock[kRenderBlockFrames * 2];
     int16_t samples[kRenderBlockFrames * 2];
     uint64_t written = 0;
-    while (modLoopCount(&player) == 0 && player.stopped == 0 && written < kMaxWavFrames) {
+    while (modLoopCount(player) == 0 && player.stopped == 0 && written < kMaxWavFrames) {
         if (stopRequested(progress)) return ModuleError::stopped;
-        uint64_t k = modRender(&player, floatBlock, sizeof floatBlock) >> 3;
+        uint64_t k = modRender(player, floatBlock, sizeof floatBlock) >> 3;
         if (k > kMaxWavFrames - written) k = kMaxWavFrames - written;
         floatsToSamples(floatBlock, static_cast<std::size_t>(k * 2), samples);
         if (k > 0 && !sink.write(sink.context, samples, static_cast<std::size_t>(k * 2))) {
