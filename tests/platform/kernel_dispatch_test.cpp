@@ -1,0 +1,186 @@
+// The dispatch facility against Highway's own run-time library, which only
+// this test links: the targets this machine runs as Highway detects them, the
+// choice its dispatch makes, the table of every kernel of both libraries;
+// PLINTH_SCALAR=1 (ctest runs this test a second time with it set); the check
+// build's report of a difference; and the shared libraries, which must not
+// load Highway's library.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "tests/platform/kernel_dispatch_test.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "platform/kernel_dispatch.h"
+#include "resampler/dsp/polyphase.h"
+#include "tracker/mod_mix.h"
+#include "tracker/pcm_block.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace probe {
+namespace HWY_NAMESPACE {
+
+// Tells which target's code ran.
+int64_t runningTarget() { return HWY_TARGET; }
+
+}  // namespace HWY_NAMESPACE
+}  // namespace probe
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+
+namespace probe {
+HWY_EXPORT(runningTarget);  // Highway's own table and dispatch
+}  // namespace probe
+
+PLINTH_KERNEL_TARGETS(probeTargets, probe, runningTarget)
+
+namespace {
+
+using namespace plinth;
+
+std::string names(int64_t targets) {
+    std::string list;
+    for (int bit = 0; bit < 63; ++bit) {
+        const int64_t target = int64_t{1} << bit;
+        if (targets & target) list += std::string(list.empty() ? "" : " ") + targetName(target);
+    }
+    return list;
+}
+
+bool forcedByEnvironment() {
+    const char* value = std::getenv("PLINTH_SCALAR");
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+TEST(CpuTargets, AreThoseHighwayDetects) {
+    EXPECT_EQ(names(runnableVectorTargets()), names(hwy::SupportedTargets()));
+    std::printf("runnable here: %s\n", names(runnableVectorTargets()).c_str());
+}
+
+// One table, checked against the targets Highway runs: the compiled targets
+// this machine runs, each once, best (lowest bit) first, and the choice.
+template <class Function>
+void expectTableOfRunnableTargets(const KernelTargets<Function>& targets) {
+    int64_t expected = targets.compiled() & hwy::SupportedTargets();
+    if (expected == 0) expected = HWY_STATIC_TARGET;  // as Highway falls back
+    EXPECT_EQ(names(targets.runnable()), names(expected));
+    int64_t previous = 0;
+    for (const KernelTarget<Function>& entry : targets) {
+        EXPECT_GT(entry.target, previous) << "not best first, or listed twice";
+        EXPECT_NE(entry.function, nullptr);
+        previous = entry.target;
+    }
+    const int64_t best = expected & -expected;
+    EXPECT_EQ(targetName(targets.chosenTarget()), targetName(forcedByEnvironment() ? kReferenceTarget : best));
+    EXPECT_EQ(targets.chosen() == nullptr, forcedByEnvironment());
+}
+
+TEST(KernelTargets, EverySlotHoldsItsOwnTargetsCode) {
+    ASSERT_GT(probeTargets().size(), 0);
+    for (const auto& entry : probeTargets()) {
+        EXPECT_EQ(targetName(entry.function()), targetName(entry.target));
+    }
+}
+
+TEST(KernelTargets, ListTheTargetsCompiledInThatThisMachineRuns) {
+    {
+        SCOPED_TRACE("probe");
+        expectTableOfRunnableTargets(probeTargets());
+    }
+    {
+        SCOPED_TRACE("polyphaseFilterBlock");
+        expectTableOfRunnableTargets(polyphaseFilterBlockTargets());
+    }
+    {
+        SCOPED_TRACE("mixStretch");
+        expectTableOfRunnableTargets(mixStretchTargets());
+    }
+    {
+        SCOPED_TRACE("floatsToSamples");
+        expectTableOfRunnableTargets(floatsToSamplesTargets());
+    }
+}
+
+TEST(KernelTargets, ChooseAsHighwaysDispatch) {
+    if (forcedByEnvironment()) {
+        EXPECT_EQ(probeTargets().chosen(), nullptr);
+        return;
+    }
+    const int64_t highways = HWY_DYNAMIC_DISPATCH(probe::runningTarget)();
+    ASSERT_NE(probeTargets().chosen(), nullptr);
+    EXPECT_EQ(targetName(probeTargets().chosen()()), targetName(highways));
+    EXPECT_EQ(targetName(probeTargets().chosenTarget()), targetName(highways));
+}
+
+TEST(KernelTargets, FindOnlyTheListedTargets) {
+    for (const auto& entry : probeTargets()) EXPECT_EQ(probeTargets().find(entry.target), entry.function);
+    EXPECT_EQ(probeTargets().find(kReferenceTarget), nullptr);
+    const int64_t unlisted = ~probeTargets().runnable() & ((int64_t{1} << 62) - 1);
+    EXPECT_EQ(probeTargets().find(unlisted & -unlisted), nullptr);
+}
+
+TEST(KernelTargets, NameTheirTargetsAndTheReference) {
+    EXPECT_STREQ(targetName(kReferenceTarget), "reference");
+    EXPECT_STREQ(targetName(HWY_SCALAR), "SCALAR");
+    EXPECT_STREQ(targetName(HWY_EMU128), "EMU128");
+#if HWY_ARCH_X86
+    EXPECT_STREQ(targetName(HWY_AVX2), "AVX2");
+#elif HWY_ARCH_ARM
+    EXPECT_STREQ(targetName(HWY_NEON), "NEON");
+#endif
+}
+
+// The check build's report: kernel, target, what, the first index whose bits
+// differ, both values, then abort.
+TEST(KernelCheck, ReportsTheFirstDifferenceAndAborts) {
+    const float vector[] = {1.0f, 0.5f, 0.0f, 7.0f};
+    const float reference[] = {1.0f, 0.5f, -0.0f, 8.0f};
+    EXPECT_EXIT(checkSameBits("mixStretch", HWY_SCALAR, "frame values", vector, reference, 4),
+                testing::KilledBySignal(SIGABRT),
+                "kernel check: mixStretch on SCALAR differs from its reference: frame values\\[2\\] is 0x0p\\+0, "
+                "the reference's -0x0p\\+0");
+    const int16_t samples[] = {5, -3};
+    const int16_t referenceSamples[] = {5, -4};
+    EXPECT_EXIT(checkSameBits("floatsToSamples", HWY_SCALAR, "samples", samples, referenceSamples, 2),
+                testing::KilledBySignal(SIGABRT), "floatsToSamples on SCALAR .*samples\\[1\\] is -3, the reference's -4");
+    EXPECT_EXIT(checkSameValue("polyphaseFilterBlock", kReferenceTarget, "samples written", 7, 8),
+                testing::KilledBySignal(SIGABRT),
+                "polyphaseFilterBlock on reference differs from its reference: samples written is 7, the reference's 8");
+}
+
+TEST(KernelCheck, PassesEqualBits) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float values[] = {nan, -0.0f, 1e-45f};
+    const float same[] = {nan, -0.0f, 1e-45f};
+    checkSameBits("mixStretch", HWY_SCALAR, "frame values", values, same, 3);
+    checkSameBits("mixStretch", HWY_SCALAR, "frame values", values, values, 0);
+    checkSameValue("polyphaseFilterBlock", HWY_SCALAR, "phase after", 3, 3);
+}
+
+// The libraries choose their targets without Highway's run-time library.
+TEST(SharedLibraries, DoNotLoadHighway) {
+    for (const char* library : {PLINTH_RATECONV_LIBRARY, PLINTH_TRACKER_LIBRARY}) {
+        FILE* pipe = popen(("readelf -d '" + std::string(library) + "'").c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string dynamic;
+        char buffer[4096];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) dynamic += buffer;
+        EXPECT_EQ(pclose(pipe), 0);
+        EXPECT_NE(dynamic.find("(NEEDED)"), std::string::npos) << library;
+        EXPECT_EQ(dynamic.find("libhwy"), std::string::npos) << library << "\n" << dynamic;
+    }
+}
+
+}  // namespace
+
+#endif  // HWY_ONCE
