@@ -240,7 +240,6 @@ void mixPositions(const ChannelMix& mix, float* positions, int frames, float* le
         loopWindowInside ? hn::BitCast(di, hn::LoadDup128(d8, mix.data + loopStart)) : hn::Zero(di);
     const auto loopStartInt = hn::Set(di, loopStart);
     const auto emptyBytes = hn::Set(di, 0x00808080);  // table indices that give 0
-    const auto nextByte = hn::Set(di, 1 << 24);
     // The byte at `offset` in each lane's window, sign-extended.
     const auto lookUp = [&](hn::Vec<IntTag> window, hn::Vec<IntTag> offset) {
         const auto index = hn::Or(hn::ShiftLeft<24>(offset), emptyBytes);  // lands in the top byte
