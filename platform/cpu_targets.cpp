@@ -12,26 +12,7 @@
 namespace plinth {
 namespace {
 
-#if HWY_ARCH_X86
-
 bool bitSet(uint32_t reg, int index) { return ((reg >> index) & 1u) != 0; }
-
-struct Cpuid {
-    uint32_t a, b, c, d;
-};
-
-Cpuid cpuid(uint32_t leaf, uint32_t subleaf) {
-    Cpuid r{};
-    __cpuid_count(leaf, subleaf, r.a, r.b, r.c, r.d);
-    return r;
-}
-
-// The state components the system saves (XCR0); only valid with OSXSAVE.
-uint32_t readXcr0() {
-    uint32_t low, high;
-    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    return low;
-}
 
 // The instruction-set features each target requires.
 enum : uint64_t {
@@ -69,69 +50,60 @@ constexpr uint64_t kNeedsAvx2 = kNeedsSse4 | kAvx | kAvx2 | kLzcnt | kBmi | kBmi
 constexpr uint64_t kNeedsAvx3 = kNeedsAvx2 | kAvx512f | kAvx512vl | kAvx512dq | kAvx512bw;
 constexpr uint64_t kNeedsAvx3Dl = kNeedsAvx3 | kVnni | kVpclmulqdq | kVbmi | kVbmi2 | kVaes | kPopcntdq | kBitalg;
 
-uint64_t processorFeatures() {
+uint64_t x86Features(const X86Registers& r) {
     uint64_t features = 0;
     auto add = [&](bool present, uint64_t feature) {
         if (present) features |= feature;
     };
-    const uint32_t maxLeaf = cpuid(0, 0).a;
-    const Cpuid leaf1 = cpuid(1, 0);
-    add(bitSet(leaf1.d, 25), kSse);
-    add(bitSet(leaf1.d, 26), kSse2);
-    add(bitSet(leaf1.c, 0), kSse3);
-    add(bitSet(leaf1.c, 1), kClmul);
-    add(bitSet(leaf1.c, 9), kSsse3);
-    add(bitSet(leaf1.c, 12), kFma);
-    add(bitSet(leaf1.c, 19), kSse41);
-    add(bitSet(leaf1.c, 20), kSse42);
-    add(bitSet(leaf1.c, 25), kAes);
-    add(bitSet(leaf1.c, 28), kAvx);
-    add(bitSet(leaf1.c, 29), kF16c);
-    add(bitSet(cpuid(0x80000001u, 0).c, 5), kLzcnt);
-    if (maxLeaf >= 7) {
-        const Cpuid leaf7 = cpuid(7, 0);
-        add(bitSet(leaf7.b, 3), kBmi);
-        add(bitSet(leaf7.b, 5), kAvx2);
-        add(bitSet(leaf7.b, 8), kBmi2);
-        add(bitSet(leaf7.b, 16), kAvx512f);
-        add(bitSet(leaf7.b, 17), kAvx512dq);
-        add(bitSet(leaf7.b, 30), kAvx512bw);
-        add(bitSet(leaf7.b, 31), kAvx512vl);
-        add(bitSet(leaf7.c, 1), kVbmi);
-        add(bitSet(leaf7.c, 6), kVbmi2);
-        add(bitSet(leaf7.c, 9), kVaes);
-        add(bitSet(leaf7.c, 10), kVpclmulqdq);
-        add(bitSet(leaf7.c, 11), kVnni);
-        add(bitSet(leaf7.c, 12), kBitalg);
-        add(bitSet(leaf7.c, 14), kPopcntdq);
+    add(bitSet(r.leaf1Edx, 25), kSse);
+    add(bitSet(r.leaf1Edx, 26), kSse2);
+    add(bitSet(r.leaf1Ecx, 0), kSse3);
+    add(bitSet(r.leaf1Ecx, 1), kClmul);
+    add(bitSet(r.leaf1Ecx, 9), kSsse3);
+    add(bitSet(r.leaf1Ecx, 12), kFma);
+    add(bitSet(r.leaf1Ecx, 19), kSse41);
+    add(bitSet(r.leaf1Ecx, 20), kSse42);
+    add(bitSet(r.leaf1Ecx, 25), kAes);
+    add(bitSet(r.leaf1Ecx, 28), kAvx);
+    add(bitSet(r.leaf1Ecx, 29), kF16c);
+    add(bitSet(r.extendedEcx, 5), kLzcnt);
+    if (r.maxLeaf >= 7) {
+        add(bitSet(r.leaf7Ebx, 3), kBmi);
+        add(bitSet(r.leaf7Ebx, 5), kAvx2);
+        add(bitSet(r.leaf7Ebx, 8), kBmi2);
+        add(bitSet(r.leaf7Ebx, 16), kAvx512f);
+        add(bitSet(r.leaf7Ebx, 17), kAvx512dq);
+        add(bitSet(r.leaf7Ebx, 30), kAvx512bw);
+        add(bitSet(r.leaf7Ebx, 31), kAvx512vl);
+        add(bitSet(r.leaf7Ecx, 1), kVbmi);
+        add(bitSet(r.leaf7Ecx, 6), kVbmi2);
+        add(bitSet(r.leaf7Ecx, 9), kVaes);
+        add(bitSet(r.leaf7Ecx, 10), kVpclmulqdq);
+        add(bitSet(r.leaf7Ecx, 11), kVnni);
+        add(bitSet(r.leaf7Ecx, 12), kBitalg);
+        add(bitSet(r.leaf7Ecx, 14), kPopcntdq);
     }
     return features;
 }
 
-int64_t detectTargets() {
-    int64_t targets = HWY_SCALAR | HWY_EMU128;
-    const uint64_t features = processorFeatures();
-    auto has = [&](uint64_t needed) { return (features & needed) == needed; };
-    if (has(kNeedsAvx3Dl)) targets |= HWY_AVX3_DL;
-    if (has(kNeedsAvx3)) targets |= HWY_AVX3;
-    if (has(kNeedsAvx2)) targets |= HWY_AVX2;
-    if (has(kNeedsSse4)) targets |= HWY_SSE4;
-    if (has(kNeedsSsse3)) targets |= HWY_SSSE3;
+#if HWY_ARCH_X86
 
-    // Registers the system does not save across context switches cannot be used.
-    constexpr int64_t kZmm = HWY_AVX3 | HWY_AVX3_DL;
-    constexpr int64_t kYmm = HWY_AVX2 | kZmm;
-    if (bitSet(cpuid(1, 0).c, 27)) {  // OSXSAVE: XCR0 tells which state is saved
-        const uint32_t xcr0 = readXcr0();
-        if (!bitSet(xcr0, 1)) targets &= ~(HWY_SSSE3 | HWY_SSE4 | kYmm);
-        if (!bitSet(xcr0, 2)) targets &= ~kYmm;
-        if (!bitSet(xcr0, 5) || !bitSet(xcr0, 6) || !bitSet(xcr0, 7)) targets &= ~kZmm;
-    } else {
-        // Without it the system has not enabled the AVX state, and AVX
-        // instructions fault. (Highway 1.0.3 keeps these targets here.)
-        targets &= ~kYmm;
+void cpuid(uint32_t leaf, uint32_t subleaf, uint32_t* a, uint32_t* b, uint32_t* c, uint32_t* d) {
+    __cpuid_count(leaf, subleaf, *a, *b, *c, *d);
+}
+
+int64_t detectTargets() {
+    X86Registers r{};
+    uint32_t a, b, c, d;
+    cpuid(0, 0, &r.maxLeaf, &b, &c, &d);
+    cpuid(1, 0, &a, &b, &r.leaf1Ecx, &r.leaf1Edx);
+    if (r.maxLeaf >= 7) cpuid(7, 0, &a, &r.leaf7Ebx, &r.leaf7Ecx, &d);
+    cpuid(0x80000001u, 0, &a, &b, &r.extendedEcx, &d);
+    if (bitSet(r.leaf1Ecx, 27)) {  // OSXSAVE: xgetbv may be used
+        uint32_t high;
+        __asm__ volatile("xgetbv" : "=a"(r.xcr0), "=d"(high) : "c"(0));
     }
-    return targets;
+    return x86TargetsFrom(r);
 }
 
 #elif HWY_ARCH_ARM && HWY_HAVE_RUNTIME_DISPATCH
@@ -176,6 +148,32 @@ int64_t detectTargets() { return HWY_SCALAR | HWY_EMU128 | HWY_ENABLED_BASELINE;
 #endif
 
 }  // namespace
+
+int64_t x86TargetsFrom(const X86Registers& registers) {
+    int64_t targets = HWY_SCALAR | HWY_EMU128;
+    const uint64_t features = x86Features(registers);
+    auto has = [&](uint64_t needed) { return (features & needed) == needed; };
+    if (has(kNeedsAvx3Dl)) targets |= HWY_AVX3_DL;
+    if (has(kNeedsAvx3)) targets |= HWY_AVX3;
+    if (has(kNeedsAvx2)) targets |= HWY_AVX2;
+    if (has(kNeedsSse4)) targets |= HWY_SSE4;
+    if (has(kNeedsSsse3)) targets |= HWY_SSSE3;
+
+    // Registers the system does not save across context switches cannot be used.
+    constexpr int64_t kZmm = HWY_AVX3 | HWY_AVX3_DL;
+    constexpr int64_t kYmm = HWY_AVX2 | kZmm;
+    if (bitSet(registers.leaf1Ecx, 27)) {  // OSXSAVE: XCR0 tells which state is saved
+        const uint32_t xcr0 = registers.xcr0;
+        if (!bitSet(xcr0, 1)) targets &= ~(HWY_SSSE3 | HWY_SSE4 | kYmm);
+        if (!bitSet(xcr0, 2)) targets &= ~kYmm;
+        if (!bitSet(xcr0, 5) || !bitSet(xcr0, 6) || !bitSet(xcr0, 7)) targets &= ~kZmm;
+    } else {
+        // Without it the system has not enabled the AVX state, and AVX
+        // instructions fault. (Highway 1.0.3 keeps these targets here.)
+        targets &= ~kYmm;
+    }
+    return targets;
+}
 
 int64_t runnableVectorTargets() {
     // A function-local constant: computed once, safely across threads.

@@ -15,4 +15,21 @@ namespace plinth {
 // with HWY_EMU128 and HWY_SCALAR. Computed once.
 int64_t runnableVectorTargets();
 
+// What an x86 processor reports: CPUID leaf 0 (eax), leaf 1 (ecx, edx),
+// leaf 7 subleaf 0 (ebx, ecx), leaf 0x80000001 (ecx), and XCR0 (read only
+// where leaf 1 reports OSXSAVE).
+struct X86Registers {
+    uint32_t maxLeaf;
+    uint32_t leaf1Ecx;
+    uint32_t leaf1Edx;
+    uint32_t leaf7Ebx;
+    uint32_t leaf7Ecx;
+    uint32_t extendedEcx;
+    uint32_t xcr0;
+};
+
+// The targets such a processor runs; on x86 runnableVectorTargets() is this
+// for the processor it runs on.
+int64_t x86TargetsFrom(const X86Registers& registers);
+
 }  // namespace plinth

@@ -7,8 +7,9 @@
 // function every caller uses `xxxDispatched` (the best target this machine
 // runs, or the reference with PLINTH_SCALAR=1), its table of targets
 // `xxxTargets()`, the per-target code `xxxVectors` in the kernel's
-// HWY_NAMESPACE. The kernel's file defines the table with one line, inside
-// namespace plinth and under HWY_ONCE:
+// HWY_NAMESPACE (or, for a kernel that needs scratch memory laid out for its
+// vectors, the function that sets that up). The kernel's file defines the
+// table with one line, inside namespace plinth and under HWY_ONCE:
 //
 //     PLINTH_KERNEL_TARGETS(floatsToSamplesTargets, pcm, floatsToSamplesVectors)
 //

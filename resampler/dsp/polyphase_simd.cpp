@@ -317,7 +317,8 @@ void checkAgainstReference(const float* input, const int16_t* output, int count,
                            int64_t target) {
     // Every output stands before input position count - u: at most
     // count x L / M + 1 of them.
-    std::vector<int16_t> reference(static_cast<std::size_t>(static_cast<int64_t>(count) * upFactor / downFactor + 2));
+    const int64_t room = static_cast<int64_t>(count > 0 ? count : 0) * upFactor / downFactor + 2;
+    std::vector<int16_t> reference(static_cast<std::size_t>(room));
     int referencePhase = phaseBefore;
     const int expected = polyphaseFilterBlock(input, reference.data(), count, &referencePhase, bank, phaseLength,
                                               upFactor, downFactor);

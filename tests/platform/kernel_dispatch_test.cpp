@@ -67,6 +67,76 @@ TEST(CpuTargets, AreThoseHighwayDetects) {
     std::printf("runnable here: %s\n", names(runnableVectorTargets()).c_str());
 }
 
+// What each x86 target requires, by CPUID bit (Intel's numbering) and by the
+// state the system saves (XCR0), per Highway 1.0.3: SSSE3 needs SSE, SSE2,
+// SSE3 and SSSE3; SSE4 adds SSE4.1, SSE4.2, PCLMULQDQ and AES; AVX2 adds AVX,
+// AVX2, FMA, F16C, BMI1, BMI2 and LZCNT; AVX3 adds AVX512 F, DQ, BW and VL (not
+// CD); AVX3_DL adds VNNI, VPCLMULQDQ, VBMI, VBMI2, VAES, VPOPCNTDQ and BITALG.
+X86Registers everyFeature() {
+    X86Registers r{};
+    r.maxLeaf = 0xd;
+    r.leaf1Edx = 1u << 25 | 1u << 26;
+    r.leaf1Ecx = 1u << 0 | 1u << 1 | 1u << 9 | 1u << 12 | 1u << 19 | 1u << 20 | 1u << 25 | 1u << 27 | 1u << 28 |
+                 1u << 29;
+    r.leaf7Ebx = 1u << 3 | 1u << 5 | 1u << 8 | 1u << 16 | 1u << 17 | 1u << 30 | 1u << 31;
+    r.leaf7Ecx = 1u << 1 | 1u << 6 | 1u << 9 | 1u << 10 | 1u << 11 | 1u << 12 | 1u << 14;
+    r.extendedEcx = 1u << 5;
+    r.xcr0 = 0xe7;  // x87, SSE, AVX, opmask, ZMM upper halves, ZMM16-31
+    return r;
+}
+
+TEST(CpuTargets, X86TargetsNeedEveryFeatureOfTheirGroup) {
+    const std::string all = "AVX3_DL AVX3 AVX2 SSE4 SSSE3 EMU128 SCALAR";
+    const std::string sse4 = "SSE4 SSSE3 EMU128 SCALAR";
+    const std::string none = "EMU128 SCALAR";
+    EXPECT_EQ(names(x86TargetsFrom(everyFeature())), all);
+    struct Case {
+        const char* without;
+        uint32_t X86Registers::*reg;
+        int bit;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"SSE2", &X86Registers::leaf1Edx, 26, none},
+        {"SSE3", &X86Registers::leaf1Ecx, 0, none},
+        {"AES", &X86Registers::leaf1Ecx, 25, "SSSE3 EMU128 SCALAR"},
+        {"PCLMULQDQ", &X86Registers::leaf1Ecx, 1, "SSSE3 EMU128 SCALAR"},
+        {"FMA", &X86Registers::leaf1Ecx, 12, sse4},
+        {"F16C", &X86Registers::leaf1Ecx, 29, sse4},
+        {"LZCNT", &X86Registers::extendedEcx, 5, sse4},
+        {"BMI1", &X86Registers::leaf7Ebx, 3, sse4},
+        {"BMI2", &X86Registers::leaf7Ebx, 8, sse4},
+        {"AVX512BW", &X86Registers::leaf7Ebx, 30, "AVX2 " + sse4},
+        {"AVX512VL", &X86Registers::leaf7Ebx, 31, "AVX2 " + sse4},
+        {"VNNI", &X86Registers::leaf7Ecx, 11, "AVX3 AVX2 " + sse4},
+        {"BITALG", &X86Registers::leaf7Ecx, 12, "AVX3 AVX2 " + sse4},
+    };
+    for (const Case& c : cases) {
+        X86Registers r = everyFeature();
+        r.*c.reg &= ~(1u << c.bit);
+        EXPECT_EQ(names(x86TargetsFrom(r)), c.expected) << "without " << c.without;
+    }
+    X86Registers old = everyFeature();
+    old.maxLeaf = 6;  // no leaf 7
+    EXPECT_EQ(names(x86TargetsFrom(old)), sse4);
+}
+
+TEST(CpuTargets, X86TargetsNeedTheirRegistersSavedBySystem) {
+    X86Registers r = everyFeature();
+    r.xcr0 = 0x7;  // no AVX-512 state
+    EXPECT_EQ(names(x86TargetsFrom(r)), "AVX2 SSE4 SSSE3 EMU128 SCALAR");
+    r.xcr0 = 0x3;  // no upper halves of the 256-bit registers
+    EXPECT_EQ(names(x86TargetsFrom(r)), "SSE4 SSSE3 EMU128 SCALAR");
+    r.xcr0 = 0x1;
+    EXPECT_EQ(names(x86TargetsFrom(r)), "EMU128 SCALAR");
+    // Without OSXSAVE the system has enabled no AVX state at all: AVX
+    // instructions would fault. (Highway 1.0.3 keeps the AVX targets here.)
+    r = everyFeature();
+    r.leaf1Ecx &= ~(1u << 27);
+    r.xcr0 = 0;
+    EXPECT_EQ(names(x86TargetsFrom(r)), "SSE4 SSSE3 EMU128 SCALAR");
+}
+
 // One table, checked against the targets Highway runs: the compiled targets
 // this machine runs, each once, best (lowest bit) first, and the choice.
 template <class Function>
