@@ -19,6 +19,10 @@
 // dispatched function also runs the reference on the same input and compares
 // with checkSameBits/checkSameValue, which abort at the first difference.
 //
+// A kernel's file compiles the targets Highway compiles by default, unless it
+// defines HWY_DISABLED_TARGETS before including Highway (the tracker's do, in
+// tracker/vector_targets.h): so each table has its own targets.
+//
 // The same tables tell tests and benchmarks which targets are compiled in and
 // run here, and give each target's code to call. Only Highway's headers are
 // used; which targets the machine runs comes from platform/cpu_targets.h.

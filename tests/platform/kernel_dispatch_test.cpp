@@ -67,6 +67,7 @@ TEST(CpuTargets, AreThoseHighwayDetects) {
     std::printf("runnable here: %s\n", names(runnableVectorTargets()).c_str());
 }
 
+#if HWY_ARCH_X86  // where Highway names the x86 targets
 // What each x86 target requires, by CPUID bit (Intel's numbering) and by the
 // state the system saves (XCR0), per Highway 1.0.3: SSSE3 needs SSE, SSE2,
 // SSE3 and SSSE3; SSE4 adds SSE4.1, SSE4.2, PCLMULQDQ and AES; AVX2 adds AVX,
@@ -136,6 +137,7 @@ TEST(CpuTargets, X86TargetsNeedTheirRegistersSavedBySystem) {
     r.xcr0 = 0;
     EXPECT_EQ(names(x86TargetsFrom(r)), "SSE4 SSSE3 EMU128 SCALAR");
 }
+#endif
 
 // One table, checked against the targets Highway runs: the compiled targets
 // this machine runs, each once, best (lowest bit) first, and the choice.
