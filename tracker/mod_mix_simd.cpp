@@ -322,7 +322,7 @@ void interleaveFrames(const float* left, const float* right, int frames, float* 
 }
 
 void mixStretchVectors(ModPlayer& player, float* out, int count) {
-    PositionWalker walkers[32];
+    PositionWalker walkers[kMaxModuleChannels];
     int sounding = 0;
     for (int c = 0; c < player.channelCount; ++c) {
         ModChannel& channel = player.channels[c];
