@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 #include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -97,14 +98,13 @@ bool namesOwnDescriptor(const std::string& path, int& fd) {
     return false;
 }
 
-// Large writes: a system call per default-sized buffer costs more than
-// producing the samples.
-void useLargeBuffer(std::FILE* stream) { std::setvbuf(stream, nullptr, _IOFBF, 1 << 16); }
+constexpr std::size_t kStreamBufferBytes = std::size_t{1} << 18;
 
 }  // namespace
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
-    : stream_(other.stream_),
+    : buffer_(std::move(other.buffer_)),
+      stream_(other.stream_),
       building_(other.building_),
       path_(std::move(other.path_)),
       folder_(std::move(other.folder_)),
@@ -117,6 +117,7 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     if (this != &other) {
         abandon();
+        buffer_ = std::move(other.buffer_);
         stream_ = other.stream_;
         building_ = other.building_;
         path_ = std::move(other.path_);
@@ -141,7 +142,7 @@ bool OutputFile::open(const std::string& path, int& systemError) {
             if (fd >= 0) close(fd);
             return false;
         }
-        useLargeBuffer(stream_);
+        useLargeBuffer();
         return true;
     }
     path_ = resolveSymlink(path);
@@ -158,7 +159,7 @@ bool OutputFile::open(const std::string& path, int& systemError) {
             systemError = errno;
             return false;
         }
-        useLargeBuffer(stream_);
+        useLargeBuffer();
         return true;
     }
 
@@ -181,10 +182,15 @@ bool OutputFile::open(const std::string& path, int& systemError) {
         if (!unnamed) unlink(tempPath.c_str());
         return false;
     }
-    useLargeBuffer(stream_);
+    useLargeBuffer();
     building_ = true;
     tempPath_ = tempPath;
     return true;
+}
+
+void OutputFile::useLargeBuffer() {
+    buffer_.reset(new (std::nothrow) char[kStreamBufferBytes]);
+    if (buffer_ != nullptr) std::setvbuf(stream_, buffer_.get(), _IOFBF, kStreamBufferBytes);
 }
 
 bool OutputFile::write(const void* data, std::size_t bytes, int& systemError) {
