@@ -22,7 +22,30 @@ struct ChannelMix {
     float rightGain;
 };
 
-ChannelMix channelMix(const ModPlayer& player, const ModChannel& channel);
+// Inline, so that the vector mixer builds it where it keeps it: a copy would
+// be read back in pieces wider than those it was stored in, which the
+// processor cannot forward.
+inline ChannelMix channelMix(const ModPlayer& player, const ModChannel& channel) {
+    constexpr float kVolumeScale = 0x1p-15f;     // 1/32768
+    constexpr float kPanScale = 0x1.010102p-8f;  // 1/255 in single precision
+    constexpr int kNoLoopEnd = 0xFFFFFF;
+    const ModSample& sample = player.samples[channel.sample - 1];
+    const uint8_t* header = sampleHeader(player.source, channel.sample);
+    ChannelMix mix;
+    mix.data = sample.data;
+    mix.readable = static_cast<uint32_t>(player.source + player.sourceSize - reinterpret_cast<const uint8_t*>(sample.data));
+    mix.loopLength = kBytesPerWord * readWord(header + kSampleLoopLengthField);
+    mix.loopEnd = mix.loopLength > kSilentWords * kBytesPerWord
+                      ? mix.loopLength + kBytesPerWord * readWord(header + kSampleLoopStartField)
+                      : kNoLoopEnd;
+    mix.sampleLength = static_cast<int>(sample.length);
+    mix.endOfPlay = static_cast<float>(modMin(mix.loopEnd, mix.sampleLength) + 1);
+    const float volumeFactor = static_cast<float>(channel.realVolume) * kVolumeScale;
+    const float panFactor = static_cast<float>(channel.pan) * kPanScale;
+    mix.leftGain = (1.0f - panFactor) * volumeFactor;
+    mix.rightGain = panFactor * volumeFactor;
+    return mix;
+}
 
 // Whether the render loop mixes this channel at all.
 bool channelSounds(const ModPlayer& player, const ModChannel& channel);

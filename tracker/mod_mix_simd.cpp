@@ -1,9 +1,10 @@
-// The vector mixer. A stretch is mixed in blocks of frames. For each block
-// the positions of a few channels are stepped first, their chains of
-// additions interleaved so that each waits less on the one before; then each
-// channel's frames are interpolated, scaled and added in whole vectors, the
-// channels in order. Every value is computed by the same operations in the
-// same order as in the plain mixChannel, so the frames equal it to the bit.
+// The vector mixer. A stretch is mixed a chunk of frames at a time, one
+// vector of frames. The positions of each group of four channels are stepped
+// as one vector, a lane per channel, and turned into a vector of frames per
+// channel; then each channel's frames are interpolated, scaled and added to
+// the chunk's sums, held in registers, the channels in order. Every value is
+// computed by the same operations in the same order as in the plain
+// mixChannel, so the frames equal it to the bit.
 
 #include "tracker/vector_targets.h"  // first: it sets the targets
 
@@ -15,33 +16,45 @@
 #include "platform/kernel_dispatch.h"
 #include "tracker/mod_mix.h"
 
-// Built once, not per instruction set: the position chains are scalar.
+// Built once, not per instruction set: the passes of each channel.
 #ifndef PLINTH_MOD_MIX_SIMD_ONCE
 #define PLINTH_MOD_MIX_SIMD_ONCE
 namespace plinth::mix {
 
-constexpr int kBlockFrames = 512;
+// Channels whose positions are stepped side by side, one lane each.
 constexpr int kGroupChannels = 4;
-// Room after a block for one more vector of the widest instruction set.
-constexpr int kVectorSlack = 64;
+constexpr int kNever = 0x7FFFFFFF;  // a frame index no stretch reaches
+// Below this a float's whole part is exact after adding it.
+constexpr uint32_t kExactWholeLimit = 1u << 23;
+// Below this a float's rounding error is at most 2^-7.
+constexpr uint32_t kRoundingLimit = 1u << 17;
+// Frames stepped and mixed at a time, and in the first part of a stretch.
+constexpr int kStepFrames = 128;
+constexpr int kFirstPartFrames = 32;
 
-// One channel's mixChannel call over a stretch, taken up block by block: the
-// position of each frame it mixes, pass after pass, stepped exactly as the
-// plain mixer steps them.
+// One channel's mixChannel call over a stretch: its passes, taken up as the
+// frames are stepped, exactly as the plain mixer takes them, and the values
+// of its sample that each frame's interpolation reads.
 struct PositionWalker {
     ModChannel* channel;
     ChannelMix mix;
     float position;
     float increment;
-    int left;      // frames left in the call, as mixChannel counts them
-    int pass;      // frames of the current pass
-    int passLeft;  // of which not yet stepped
+    int left;  // frames left in the call, as mixChannel counts them
+    int pass;  // frames of the current pass
     bool done;
+    bool silent;  // both gains 0: it adds nothing to any frame
+    // Derived from mix for the byte windows of the vector code.
+    int loopStart;
+    uint32_t windowLimit;    // a 16-byte window at i lies inside the image when i is below
+    bool loopWindowInside;   // the 16 bytes from the loop start lie inside the image
+    // Below this position no i + 1 reaches the loop end, a 16-byte window at
+    // i lies inside the image, and the chain's adds round by at most 2^-7.
+    float windowsBelow;
 };
 
 inline void startPass(PositionWalker& walker) {
     walker.pass = passFrames(walker.mix, walker.position, walker.increment, walker.left);
-    walker.passLeft = walker.pass;
     if (walker.pass == 0) {
         // Mixes nothing, still checks once, and ends the call.
         endOfPass(walker.mix, walker.position);
@@ -68,80 +81,65 @@ inline void startWalker(PositionWalker& walker, ModPlayer& player, ModChannel& c
     walker.increment = channel.increment;
     walker.left = frames;
     walker.done = false;
+    // Adding a product of 0 leaves every sum as it was: a sum that starts
+    // from +0 never becomes -0 (a rounded sum is -0 only from -0 + -0).
+    walker.silent = walker.mix.leftGain == 0.0f && walker.mix.rightGain == 0.0f;
+    walker.loopStart = walker.mix.loopEnd - walker.mix.loopLength;
+    walker.windowLimit = walker.mix.readable > 15 ? walker.mix.readable - 15 : 0u;
+    const uint32_t windows = walker.windowLimit < kRoundingLimit ? walker.windowLimit : kRoundingLimit;
+    walker.windowsBelow = static_cast<float>(modMin(walker.mix.loopEnd - 1, static_cast<int32_t>(windows)));
+    walker.loopWindowInside =
+        walker.mix.loopLength > 2 && static_cast<uint32_t>(walker.loopStart) + 16u <= walker.mix.readable;
     startPass(walker);
 }
 
-static_assert(kGroupChannels == 4, "stepChains steps four chains");
+// Up to kGroupChannels walkers stepped as one vector: lane g holds walker g's
+// position and step. A pass ends in one lane at a time, at an event, where
+// the lane's walker takes it up as mixChannel would and the lane goes on from
+// there; the frames between events are plain adds, the same in every lane as
+// in that channel's own chain.
+struct WalkerGroup {
+    PositionWalker* walkers;
+    int size;
+    alignas(16) float position[kGroupChannels];
+    alignas(16) float step[kGroupChannels];  // 0 in lanes that have ended
+    int passEnd[kGroupChannels];  // the frame at which each lane's pass ends
+    int yielded[kGroupChannels];  // frames the lane's walker mixes: kNever until it ends
+    int nextEvent;                // the first of passEnd
+};
 
-// Writes `frames` positions of four chains, each position the one before plus
-// its step, and leaves in p the position after the last.
-inline void stepChains(float* const* out, float* p, const float* step, int frames) {
-    float* const out0 = out[0];
-    float* const out1 = out[1];
-    float* const out2 = out[2];
-    float* const out3 = out[3];
-    float p0 = p[0], p1 = p[1], p2 = p[2], p3 = p[3];
-    const float step0 = step[0], step1 = step[1], step2 = step[2], step3 = step[3];
-    for (int k = 0; k < frames; ++k) {
-        out0[k] = p0;
-        out1[k] = p1;
-        out2[k] = p2;
-        out3[k] = p3;
-        p0 = p0 + step0;
-        p1 = p1 + step1;
-        p2 = p2 + step2;
-        p3 = p3 + step3;
-    }
-    p[0] = p0;
-    p[1] = p1;
-    p[2] = p2;
-    p[3] = p3;
+inline void findNextEvent(WalkerGroup& group) {
+    group.nextEvent = kNever;
+    for (int g = 0; g < group.size; ++g) group.nextEvent = modMin(group.nextEvent, group.passEnd[g]);
 }
 
-// Steps the walkers of a group (up to kGroupChannels) through at most `room`
-// frames, writing walker g's positions to positions[g] and how many it
-// yielded to yielded[g]. A walker yields every frame until its call ends, so
-// all those still going have yielded the same number.
-inline void stepGroup(PositionWalker* group, int size, float (*positions)[kBlockFrames + kVectorSlack], int room,
-                      int* yielded) {
-    float unused[kBlockFrames];
-    int frames = 0;
-    for (int g = 0; g < size; ++g) yielded[g] = 0;
-    for (;;) {
-        int take = room - frames;
-        bool going = false;
-        for (int g = 0; g < size; ++g) {
-            if (group[g].done) continue;
-            going = true;
-            if (group[g].passLeft < take) take = group[g].passLeft;
-        }
-        if (!going || take == 0) break;
+inline void startGroup(WalkerGroup& group, PositionWalker* walkers, int size) {
+    group.walkers = walkers;
+    group.size = size;
+    for (int g = 0; g < kGroupChannels; ++g) {
+        const bool live = g < size && !walkers[g].done;
+        group.position[g] = g < size ? walkers[g].position : 0.0f;
+        group.step[g] = live ? walkers[g].increment : 0.0f;
+        group.passEnd[g] = live ? walkers[g].pass : kNever;
+        group.yielded[g] = live ? kNever : 0;
+    }
+    findNextEvent(group);
+}
 
-        // Four chains side by side, so that each add need not wait for the
-        // one before; idle lanes step zeros into a scratch row.
-        float* out[kGroupChannels];
-        float p[kGroupChannels];
-        float step[kGroupChannels];
-        for (int g = 0; g < kGroupChannels; ++g) {
-            const bool live = g < size && !group[g].done;
-            out[g] = live ? positions[g] + frames : unused;
-            p[g] = live ? group[g].position : 0.0f;
-            step[g] = live ? group[g].increment : 0.0f;
-        }
-        stepChains(out, p, step, take);
-        frames += take;
-        for (int g = 0; g < size; ++g) {
-            PositionWalker& walker = group[g];
-            if (walker.done) continue;
-            walker.position = p[g];
-            walker.passLeft -= take;
-            if (walker.passLeft == 0) finishPass(walker);
-            if (walker.done) yielded[g] = frames;
-        }
+// Lane g's pass ends at `frame`, at `position`: its walker takes up the next
+// pass, or ends. Returns the lane's position from there.
+inline float takeUpPass(WalkerGroup& group, int g, int frame, float position) {
+    PositionWalker& walker = group.walkers[g];
+    walker.position = position;
+    finishPass(walker);
+    if (walker.done) {
+        group.step[g] = 0.0f;
+        group.passEnd[g] = kNever;
+        group.yielded[g] = frame;
+    } else {
+        group.passEnd[g] = frame + walker.pass;
     }
-    for (int g = 0; g < size; ++g) {
-        if (!group[g].done) yielded[g] = frames;
-    }
+    return walker.position;
 }
 
 }  // namespace plinth::mix
@@ -161,9 +159,16 @@ using FloatTag = hn::ScalableTag<float>;
 using IntTag = hn::RebindToSigned<FloatTag>;
 using UintTag = hn::RebindToUnsigned<FloatTag>;
 using ByteTag = hn::Repartition<int8_t, FloatTag>;
-constexpr size_t kMaxLanes = HWY_MAX_BYTES / sizeof(float);
-static_assert(kMaxLanes <= kVectorSlack, "block rows leave room for one vector");
-static_assert(kBlockFrames % kMaxLanes == 0, "blocks are whole vectors");
+// A group's positions, one lane per channel (one channel on a one-lane target).
+using GroupTag = hn::CappedTag<float, kGroupChannels>;
+constexpr int kGroupLanes = static_cast<int>(hn::MaxLanes(GroupTag()));
+// Frames mixed at a time: one vector of each channel's frames.
+constexpr int kChunkFrames = static_cast<int>(hn::MaxLanes(FloatTag()));
+constexpr int kMaxGroups = (kMaxModuleChannels + kGroupLanes - 1) / kGroupLanes;
+static_assert(kStepFrames % kChunkFrames == 0 && kFirstPartFrames % kChunkFrames == 0, "parts are whole vectors");
+// The rows of a group's positions in a part, and room for a vector after them.
+constexpr int kRowFloats = (kStepFrames + kChunkFrames) * kGroupLanes;
+static_assert(kGroupLanes == kGroupChannels || kGroupLanes == 1, "a group's positions load as one transposition");
 
 // The sample bytes at j and i of each lane, read one by one with the plain
 // mixer's bounds test.
@@ -171,10 +176,10 @@ void readLanes(const ChannelMix& mix, hn::Vec<IntTag> i, hn::Vec<IntTag> j, hn::
                hn::Vec<FloatTag>& b) {
     const FloatTag d;
     const IntTag di;
-    HWY_ALIGN int32_t iLanes[kMaxLanes];
-    HWY_ALIGN int32_t jLanes[kMaxLanes];
-    HWY_ALIGN float aLanes[kMaxLanes];
-    HWY_ALIGN float bLanes[kMaxLanes];
+    HWY_ALIGN int32_t iLanes[kChunkFrames];
+    HWY_ALIGN int32_t jLanes[kChunkFrames];
+    HWY_ALIGN float aLanes[kChunkFrames];
+    HWY_ALIGN float bLanes[kChunkFrames];
     hn::Store(i, di, iLanes);
     hn::Store(j, di, jLanes);
     for (size_t lane = 0; lane < hn::Lanes(d); ++lane) {
@@ -201,22 +206,22 @@ hn::Vec<D> blockWindows(D d, const int8_t* data, const int32_t* firsts) {
 
 template <class D>
 hn::Vec<D> blockWindows(D d, const int8_t* data, hn::Vec<IntTag> i) {
-    HWY_ALIGN int32_t firsts[kMaxLanes];
+    HWY_ALIGN int32_t firsts[kChunkFrames];
     hn::Store(i, IntTag(), firsts);
     return blockWindows(d, data, firsts);
 }
 #endif
 
-// Adds one channel into frames 0..frames-1 of the block, given the position
-// of each frame. positions has room for a whole vector past `frames`.
-void mixPositions(const ChannelMix& mix, float* positions, int frames, float* left, float* right) {
+// Adds one channel into left and right at frames 0..frames-1, given the
+// position of each frame, testing each vector of frames for a wrap to the
+// loop start and for bytes beyond the windows. positions holds a whole
+// vector past `frames`.
+void mixTested(const PositionWalker& walker, const float* positions, int frames, float* left, float* right) {
+    const ChannelMix& mix = walker.mix;
     const FloatTag d;
     const IntTag di;
     const size_t lanes = hn::Lanes(d);
     const size_t count = static_cast<size_t>(frames);
-    // Lanes past the channel's frames repeat its last position: they read
-    // the same bytes, and their sums are masked out.
-    for (size_t k = count; k < count + lanes; ++k) positions[k] = positions[count - 1];
 
     const auto one = hn::Set(d, 1.0f);
     const auto leftGain = hn::Set(d, mix.leftGain);
@@ -233,9 +238,9 @@ void mixPositions(const ChannelMix& mix, float* positions, int frames, float* le
     // read. A lane whose bytes lie in neither is read on its own.
     const auto windowSpan = hn::Set(du, 15u);  // i and i + 1 both inside
     const auto windowBytes = hn::Set(du, 16u);
-    const auto windowLimit = hn::Set(du, mix.readable > 15 ? mix.readable - 15 : 0u);
-    const int loopStart = mix.loopEnd - mix.loopLength;
-    const bool loopWindowInside = mix.loopLength > 2 && static_cast<uint32_t>(loopStart) + 16u <= mix.readable;
+    const auto windowLimit = hn::Set(du, walker.windowLimit);
+    const int loopStart = walker.loopStart;
+    const bool loopWindowInside = walker.loopWindowInside;
     const auto loopWindow =
         loopWindowInside ? hn::BitCast(di, hn::LoadDup128(d8, mix.data + loopStart)) : hn::Zero(di);
     const auto loopStartInt = hn::Set(di, loopStart);
@@ -307,6 +312,251 @@ void mixPositions(const ChannelMix& mix, float* positions, int frames, float* le
     }
 }
 
+
+// Where the bytes of a vector of frames come from when its positions allow:
+// a 16-byte window at the first lane's byte, for the whole vector, for each
+// half of it (vectors of 16 lanes) or for each 128-bit block.
+enum class Windows { whole, halves, blocks };
+
+// The lanes each window serves.
+template <Windows kWindows>
+constexpr int windowLanes() {
+    constexpr int kLanes = static_cast<int>(hn::MaxLanes(FloatTag()));
+    return kWindows == Windows::whole ? kLanes : kWindows == Windows::halves ? kLanes / 2 : 4;
+}
+
+// The same where no test is needed: every vector's positions are below
+// walker.windowsBelow and rise lane by lane, and those of a window's lanes
+// lie less than 13 bytes apart, so that each lane's i and i + 1 lie in the
+// 16 bytes at the window's first lane.
+template <Windows kWindows>
+void mixInWindows(const PositionWalker& walker, const float* positions, int frames, float* left, float* right) {
+    const FloatTag d;
+    const IntTag di;
+    const ChannelMix& mix = walker.mix;
+    const size_t lanes = hn::Lanes(d);
+    const size_t count = static_cast<size_t>(frames);
+    const auto one = hn::Set(d, 1.0f);
+    const auto leftGain = hn::Set(d, mix.leftGain);
+    const auto rightGain = hn::Set(d, mix.rightGain);
+#if HWY_TARGET != HWY_SCALAR
+    const ByteTag d8;
+    // The whole part of a position below 2^23, from the bits of the sum
+    // (exact) of its floor and 2^23.
+    const auto exactWhole = hn::Set(d, static_cast<float>(kExactWholeLimit));
+    const auto exactWholeBits = hn::BitCast(di, exactWhole);
+    const auto emptyBytes = hn::Set(di, 0x00808080);  // table indices that give 0
+    const auto nextByte = hn::Set(di, 1 << 24);
+#endif
+    // Adds the frames' values from k on; only the first `mine` of a vector
+    // at the end are the channel's.
+    const auto addVector = [&](size_t k, size_t mine) {
+        const auto p = hn::Load(d, positions + k);
+#if HWY_TARGET != HWY_SCALAR
+        const auto whole = hn::Floor(p);  // positions are never negative: (float)(int)p
+        const auto f = hn::Sub(p, whole);
+        const auto i = hn::Sub(hn::BitCast(di, hn::Add(whole, exactWhole)), exactWholeBits);
+        hn::Vec<IntTag> window;
+        hn::Vec<IntTag> offset;
+        if constexpr (kWindows == Windows::whole) {
+            const int32_t first = hn::GetLane(i);
+            window = hn::BitCast(di, hn::LoadDup128(d8, mix.data + first));
+            offset = hn::Sub(i, hn::Set(di, first));
+        } else if constexpr (kWindows == Windows::halves && windowLanes<Windows::halves>() > 4) {
+            const hn::Half<IntTag> dh;
+            const hn::Half<ByteTag> dh8;
+            const int32_t first = hn::GetLane(i);
+            const int32_t upperFirst = hn::GetLane(hn::UpperHalf(dh, i));
+            window = hn::BitCast(di, hn::Combine(d8, hn::LoadDup128(dh8, mix.data + upperFirst),
+                                                 hn::LoadDup128(dh8, mix.data + first)));
+            offset = hn::Sub(i, hn::Combine(di, hn::Set(dh, upperFirst), hn::Set(dh, first)));
+        } else {
+            window = hn::BitCast(di, blockWindows(d8, mix.data, i));
+            offset = hn::Sub(i, hn::Broadcast<0>(i));
+        }
+        // Each lane's byte at offset, and the one after it, into the lane's
+        // top byte, sign-extended.
+        const auto index = hn::Or(hn::ShiftLeft<24>(offset), emptyBytes);
+        const auto a = hn::ConvertTo(d, hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, hn::Add(index, nextByte))));
+        const auto b = hn::ConvertTo(d, hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, index)));
+#else
+        const auto i = hn::ConvertTo(di, p);
+        const auto f = hn::Sub(p, hn::ConvertTo(d, i));
+        const auto a = hn::Set(d, static_cast<float>(mix.data[hn::GetLane(i) + 1]));
+        const auto b = hn::Set(d, static_cast<float>(mix.data[hn::GetLane(i)]));
+#endif
+        const auto v = hn::Add(hn::Mul(a, f), hn::Mul(b, hn::Sub(one, f)));
+        const auto oldLeft = hn::Load(d, left + k);
+        const auto oldRight = hn::Load(d, right + k);
+        auto newLeft = hn::Add(oldLeft, hn::Mul(v, leftGain));
+        auto newRight = hn::Add(oldRight, hn::Mul(v, rightGain));
+        if (mine < lanes) {
+            newLeft = hn::IfThenElse(hn::FirstN(d, mine), newLeft, oldLeft);
+            newRight = hn::IfThenElse(hn::FirstN(d, mine), newRight, oldRight);
+        }
+        hn::Store(newLeft, d, left + k);
+        hn::Store(newRight, d, right + k);
+    };
+    size_t k = 0;
+    for (; k + lanes <= count; k += lanes) addVector(k, lanes);
+    if (k < count) addVector(k, count - k);
+}
+
+// Whether the vector of positions at `positions` can read from its windows:
+// below `below` and rising lane by lane (the lane after it is there).
+HWY_INLINE bool inWindows(const float* positions, hn::Vec<FloatTag> below) {
+    const FloatTag d;
+    const auto p = hn::Load(d, positions);
+    return hn::AllTrue(d, hn::And(hn::Le(p, hn::LoadU(d, positions + 1)), hn::Lt(p, below)));
+}
+
+// Adds one channel's first `frames` frames of a part, whose positions are at
+// `positions`, with room for a whole vector after them. risingThrough: no
+// pass of the channel ended inside the part, so its positions rise
+// throughout and the last is the greatest.
+void addChannel(const PositionWalker& walker, float* positions, int frames, bool risingThrough, float* left,
+                float* right) {
+    const FloatTag d;
+    const int lanes = static_cast<int>(hn::Lanes(d));
+    // Lanes past the channel's frames repeat its last position: they read
+    // the same bytes, and their sums are masked out.
+    hn::StoreU(hn::Set(d, positions[frames - 1]), d, positions + frames);
+    // A window's lanes lie less than 13 bytes apart when its steps span less:
+    // each add of the chain rounds by at most 2^-7 (positions below
+    // windowsBelow), so 15 steps add less than 0.12 to their span.
+    const auto spanFits = [&](int windowLanes) {
+        return windowLanes <= lanes && walker.increment * static_cast<float>(windowLanes - 1) < 13.0f;
+    };
+    const bool whole = spanFits(windowLanes<Windows::whole>());
+    const bool halves = windowLanes<Windows::halves>() > 4 && spanFits(windowLanes<Windows::halves>());
+    const bool blocks = lanes > 4 && spanFits(4);
+    const auto inWindowsAll = [&](int first, int end) {
+        float* const at = positions + first;
+        if (whole) {
+            mixInWindows<Windows::whole>(walker, at, end - first, left + first, right + first);
+        } else if (halves) {
+            mixInWindows<Windows::halves>(walker, at, end - first, left + first, right + first);
+        } else {
+            mixInWindows<Windows::blocks>(walker, at, end - first, left + first, right + first);
+        }
+    };
+    if (!whole && !halves && !blocks) return mixTested(walker, positions, frames, left, right);
+    if (risingThrough && positions[frames - 1] < walker.windowsBelow) return inWindowsAll(0, frames);
+    // Runs of vectors that read from their windows, and runs that do not.
+    const auto below = hn::Set(d, walker.windowsBelow);
+    int k = 0;
+    while (k < frames) {
+        int end = k;
+        while (end < frames && inWindows(positions + end, below)) end += lanes;
+        if (end > k) {
+            end = modMin(end, frames);
+            inWindowsAll(k, end);
+            k = end;
+        }
+        while (end < frames && !inWindows(positions + end, below)) end += lanes;
+        if (end > k) {
+            end = modMin(end, frames);
+            mixTested(walker, positions + k, end - k, left + k, right + k);
+            k = end;
+        }
+    }
+}
+
+// Writes the positions of frames start..start+n-1 of kGroups groups' lanes
+// to their rows (row k: frame start+k, one lane per channel), taking up every
+// pass that ends before start+n, and sets ended[g] to the lanes of group g
+// (bit l for lane l) whose pass ended after frame start and before start+n.
+// The groups' chains of additions are stepped side by side.
+template <int kGroups>
+HWY_INLINE void stepGroups(WalkerGroup* groups, float (*rows)[kRowFloats], int start, int n, int* ended) {
+    const GroupTag dg;
+    hn::Vec<GroupTag> position[kGroups];
+    hn::Vec<GroupTag> step[kGroups];
+    for (int g = 0; g < kGroups; ++g) {
+        position[g] = hn::Load(dg, groups[g].position);
+        step[g] = hn::Load(dg, groups[g].step);
+        ended[g] = 0;
+    }
+    const auto stepRow = [&](int k) {
+        for (int g = 0; g < kGroups; ++g) {
+            hn::Store(position[g], dg, rows[g] + k * kGroupLanes);
+            position[g] = hn::Add(position[g], step[g]);
+        }
+    };
+    // Two frames at a time for a single chain, so that the loop's own
+    // bookkeeping does not cost as much as the chain's waits.
+    constexpr int kUnroll = kGroups == 1 ? 4 : kGroups == 2 ? 2 : 1;
+    int k = 0;
+    for (;;) {
+        int nextEvent = kNever;
+        for (int g = 0; g < kGroups; ++g) nextEvent = modMin(nextEvent, groups[g].nextEvent);
+        const int run = k + modMin(n - k, nextEvent - (start + k));
+        for (; k + kUnroll <= run; k += kUnroll) {
+            for (int u = 0; u < kUnroll; ++u) stepRow(k + u);
+        }
+        for (; k < run; ++k) stepRow(k);
+        if (k == n) break;
+        for (int g = 0; g < kGroups; ++g) {
+            WalkerGroup& group = groups[g];
+            if (group.nextEvent != start + k) continue;
+            // The lanes change in registers: stored one by one and loaded
+            // whole, they would wait for the stores to complete.
+            HWY_ALIGN float lanes[kGroupLanes];
+            hn::Store(position[g], dg, lanes);
+            const hn::RebindToSigned<GroupTag> dgi;
+            const auto laneIndex = hn::Iota(dgi, 0);
+            for (int l = 0; l < group.size; ++l) {
+                if (group.passEnd[l] != start + k) continue;
+                if (k > 0) ended[g] |= 1 << l;
+                const auto lane = hn::RebindMask(dg, hn::Eq(laneIndex, hn::Set(dgi, l)));
+                position[g] = hn::IfThenElse(lane, hn::Set(dg, takeUpPass(group, l, start + k, lanes[l])), position[g]);
+                step[g] = hn::IfThenElse(lane, hn::Set(dg, group.step[l]), step[g]);
+            }
+            findNextEvent(group);
+        }
+    }
+    for (int g = 0; g < kGroups; ++g) {
+        hn::Store(position[g], dg, groups[g].position);
+        hn::Store(step[g], dg, groups[g].step);
+    }
+}
+
+// stepGroups for groupCount groups.
+void stepAllGroups(WalkerGroup* groups, int groupCount, float (*rows)[kRowFloats], int start, int n, int* ended) {
+    if constexpr (kMaxGroups <= 8) {
+        switch (groupCount) {
+            case 1: return stepGroups<1>(groups, rows, start, n, ended);
+            case 2: return stepGroups<2>(groups, rows, start, n, ended);
+            case 3: return stepGroups<3>(groups, rows, start, n, ended);
+            case 4: return stepGroups<4>(groups, rows, start, n, ended);
+            case 5: return stepGroups<5>(groups, rows, start, n, ended);
+            case 6: return stepGroups<6>(groups, rows, start, n, ended);
+            case 7: return stepGroups<7>(groups, rows, start, n, ended);
+            case 8: return stepGroups<8>(groups, rows, start, n, ended);
+            default: return;
+        }
+    } else {
+        for (int g = 0; g < groupCount; ++g) stepGroups<1>(groups + g, rows + g, start, n, ended + g);
+    }
+}
+
+// The rows of n frames as one row of positions per lane.
+HWY_INLINE void transposeRows(const float* rows, int n, float (*positions)[kStepFrames + kChunkFrames]) {
+    const FloatTag d;
+    for (int k = 0; k < n; k += kChunkFrames) {
+        if constexpr (kGroupLanes == 4) {
+            hn::Vec<FloatTag> p0, p1, p2, p3;
+            hn::LoadInterleaved4(d, rows + k * kGroupLanes, p0, p1, p2, p3);
+            hn::Store(p0, d, positions[0] + k);
+            hn::Store(p1, d, positions[1] + k);
+            hn::Store(p2, d, positions[2] + k);
+            hn::Store(p3, d, positions[3] + k);
+        } else {
+            hn::Store(hn::Load(d, rows + k), d, positions[0] + k);
+        }
+    }
+}
+
 void interleaveFrames(const float* left, const float* right, int frames, float* out) {
     const FloatTag d;
     const size_t lanes = hn::Lanes(d);
@@ -331,27 +581,57 @@ void mixStretchVectors(ModPlayer& player, float* out, int count) {
             startWalker(walkers[sounding++], player, channel, count);
         }
     }
+    WalkerGroup groups[kMaxGroups];
+    int groupCount = 0;
+    for (int first = 0; first < sounding; first += kGroupLanes) {
+        startGroup(groups[groupCount++], walkers + first, modMin(kGroupLanes, sounding - first));
+    }
 
-    HWY_ALIGN float left[kBlockFrames];
-    HWY_ALIGN float right[kBlockFrames];
-    HWY_ALIGN float positions[kGroupChannels][kBlockFrames + kVectorSlack];
-    for (int start = 0; start < count; start += kBlockFrames) {
-        const int frames = modMin(kBlockFrames, count - start);
+    // The positions of the next part of the stretch are stepped before this
+    // part is mixed, so that each chain of additions runs beside the mixing.
+    HWY_ALIGN float rows[2][kMaxGroups][kRowFloats];
+    HWY_ALIGN float positions[kGroupLanes][kStepFrames + kChunkFrames];
+    HWY_ALIGN float left[kStepFrames];
+    HWY_ALIGN float right[kStepFrames];
+    int endedLanes[2][kMaxGroups];
+    // A short first part, so that the mixing starts soon.
+    const auto partEnd = [count](int start) { return modMin(start == 0 ? kFirstPartFrames : start + kStepFrames, count); };
+    stepAllGroups(groups, groupCount, rows[0], 0, partEnd(0), endedLanes[0]);
+    for (int start = 0, part = 0; start < count; start = partEnd(start), ++part) {
+        const int frames = partEnd(start) - start;
+        const int nextStart = partEnd(start);
+        if (nextStart < count) {
+            const int nextPart = (part + 1) & 1;
+            stepAllGroups(groups, groupCount, rows[nextPart], nextStart, partEnd(nextStart) - nextStart,
+                          endedLanes[nextPart]);
+        }
         for (int k = 0; k < frames; ++k) {
             left[k] = 0.0f;
             right[k] = 0.0f;
         }
-        for (int first = 0; first < sounding; first += kGroupChannels) {
-            const int size = modMin(kGroupChannels, sounding - first);
-            int yielded[kGroupChannels];
-            stepGroup(walkers + first, size, positions, frames, yielded);
-            for (int g = 0; g < size; ++g) {
-                if (yielded[g] > 0) mixPositions(walkers[first + g].mix, positions[g], yielded[g], left, right);
+        for (int g = 0; g < groupCount; ++g) {
+            const WalkerGroup& group = groups[g];
+            transposeRows(rows[part & 1][g], frames, positions);
+            for (int lane = 0; lane < group.size; ++lane) {
+                // A lane's walker may have ended in the next part already.
+                const int valid = modMin(frames, modMax(0, group.yielded[lane] - start));
+                if (valid > 0 && !group.walkers[lane].silent) {
+                    const bool risingThrough = (endedLanes[part & 1][g] & (1 << lane)) == 0;
+                    addChannel(group.walkers[lane], positions[lane], valid, risingThrough, left, right);
+                }
             }
         }
         interleaveFrames(left, right, frames, out + 2 * start);
     }
-    for (int w = 0; w < sounding; ++w) walkers[w].channel->position = walkers[w].position;
+    // Passes that end with the stretch, and the positions it leaves.
+    for (int g = 0; g < groupCount; ++g) {
+        WalkerGroup& group = groups[g];
+        for (int lane = 0; lane < group.size; ++lane) {
+            PositionWalker& walker = group.walkers[lane];
+            if (group.passEnd[lane] == count) takeUpPass(group, lane, count, group.position[lane]);
+            walker.channel->position = walker.done ? walker.position : group.position[lane];
+        }
+    }
 }
 
 }  // namespace HWY_NAMESPACE

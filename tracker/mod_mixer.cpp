@@ -8,10 +8,6 @@ namespace plinth {
 
 namespace {
 
-constexpr float kVolumeScale = 0x1p-15f;        // 1/32768
-constexpr float kPanScale = 0x1.010102p-8f;     // 1/255 in single precision
-constexpr int kNoLoopEnd = 0xFFFFFF;
-
 // Produces up to `frames` frames at `out`, or only advances time when `out` is
 // null. Returns the number of frames.
 uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames, ModMixer mixer) {
@@ -68,25 +64,6 @@ uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames, ModMixer m
 }
 
 }  // namespace
-
-ChannelMix channelMix(const ModPlayer& player, const ModChannel& channel) {
-    const ModSample& sample = player.samples[channel.sample - 1];
-    const uint8_t* header = sampleHeader(player.source, channel.sample);
-    ChannelMix mix;
-    mix.data = sample.data;
-    mix.readable = static_cast<uint32_t>(player.source + player.sourceSize - reinterpret_cast<const uint8_t*>(sample.data));
-    mix.loopLength = kBytesPerWord * readWord(header + kSampleLoopLengthField);
-    mix.loopEnd = mix.loopLength > kSilentWords * kBytesPerWord
-                      ? mix.loopLength + kBytesPerWord * readWord(header + kSampleLoopStartField)
-                      : kNoLoopEnd;
-    mix.sampleLength = static_cast<int>(sample.length);
-    mix.endOfPlay = static_cast<float>(modMin(mix.loopEnd, mix.sampleLength) + 1);
-    const float volumeFactor = static_cast<float>(channel.realVolume) * kVolumeScale;
-    const float panFactor = static_cast<float>(channel.pan) * kPanScale;
-    mix.leftGain = (1.0f - panFactor) * volumeFactor;
-    mix.rightGain = panFactor * volumeFactor;
-    return mix;
-}
 
 bool channelSounds(const ModPlayer& player, const ModChannel& channel) {
     return channel.sample != 0 && player.samples[channel.sample - 1].data != nullptr && channel.position >= 0.0f;
