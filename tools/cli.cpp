@@ -2,8 +2,11 @@
 
 #include <getopt.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+
+#include "tracker/song_length.h"
 
 #ifndef PLINTH_VERSION
 #define PLINTH_VERSION "unknown"
@@ -78,8 +81,16 @@ const char kMod2WavHelp[] =
     "                        size of a WAV file)\n"
     "  -h, --help            show this help and exit\n"
     "\n"
-    "An output that is also an input of the same run is refused, even with --force.\n"
-    "IN.mod may be - for standard input, OUT.wav - for standard output.\n"
+    "The loop starts where the song first played the position it loops back to\n"
+    "(for a song that never loops, where the cycle it repeats begins) and ends\n"
+    "with the last frame of the loops; with --loops 2 it is the second pass, which\n"
+    "starts with what the first left sounding, for a seamless loop.\n"
+    "Example: plinth mod2wav song.mod song.wav --loops 2 --fade 10 --loop-points\n"
+    "\n"
+    "An output that is also an input of the same run is refused, even with --force;\n"
+    "so are stems, which follow the same rules as the outputs.\n"
+    "IN.mod may be - for standard input (not with --stems), OUT.wav - for\n"
+    "standard output.\n"
     "Exit status: 0 when every conversion succeeded, 1 when any failed,\n"
     "2 for a usage error, 128 + the signal's number when interrupted.\n";
 
@@ -88,8 +99,8 @@ const char kInfoHelp[] =
     "Describes WAV files (container, format, channels, bits, rate, the data\n"
     "chunk's size, and whether the samples really start at byte 44, where\n"
     "ResampleWav reads them) and tracker modules (layout, tag, channels, song length,\n"
-    "samples, and the duration until the song first loops at 8000 frames per\n"
-    "second).\n"
+    "samples, the duration until the song first loops at 8000 frames per\n"
+    "second, and its loop). A WAV file's loop is that of its smpl chunk.\n"
     "\n"
     "  -h, --help  show this help and exit\n"
     "\n"
@@ -111,6 +122,28 @@ ParseOutcome usageError(const char* context, const char* format, const char* det
     std::fprintf(stderr, "\nTry 'plinth%s%s --help' for more information.\n", context[0] != '\0' ? " " : "",
                  context);
     return ParseOutcome::UsageError;
+}
+
+// Seconds with up to three decimals ("10", "2.5", "0.125"), at most `limit`
+// milliseconds, as whole milliseconds.
+bool parseMilliseconds(const char* text, uint32_t limit, uint32_t& milliseconds) {
+    uint64_t value = 0;
+    int digits = 0;
+    int decimals = -1;  // digits after the point, -1 before it
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c == '.' && decimals < 0 && digits > 0) {
+            decimals = 0;
+            continue;
+        }
+        if (*c < '0' || *c > '9' || decimals == 3 || ++digits > 12) return false;
+        value = value * 10 + static_cast<uint64_t>(*c - '0');
+        if (decimals >= 0) ++decimals;
+    }
+    if (digits == 0 || decimals == 0) return false;
+    for (int d = decimals < 0 ? 0 : decimals; d < 3; ++d) value *= 10;
+    if (value > limit) return false;
+    milliseconds = static_cast<uint32_t>(value);
+    return true;
 }
 
 // A decimal number of at most nine digits, nothing else.
@@ -170,6 +203,8 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
         {"rate", required_argument, nullptr, 'r'},  {"output-dir", required_argument, nullptr, 'o'},
         {"jobs", required_argument, nullptr, 'j'},  {"force", no_argument, nullptr, 'f'},
         {"max-duration", required_argument, nullptr, 'D'},
+        {"loops", required_argument, nullptr, 'L'}, {"fade", required_argument, nullptr, 'F'},
+        {"loop-points", no_argument, nullptr, 'P'}, {"stems", required_argument, nullptr, 'S'},
         {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0}};
     static const struct option kInfoOptions[] = {{"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
     const bool resample = options.command == Command::Resample;
@@ -234,6 +269,22 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
             case 'D':
                 if (!parseCount(optarg, options.conversion.maxDurationSeconds))
                     return usageError(name, "invalid duration '%s' (whole seconds, 0 for no limit)", optarg);
+                break;
+            case 'L':
+                if (!parseCount(optarg, options.conversion.loops) || options.conversion.loops < 1 ||
+                    options.conversion.loops > kMaxLoops)
+                    return usageError(name, "invalid loop count '%s' (1 to 1000)", optarg);
+                break;
+            case 'F':
+                if (!parseMilliseconds(optarg, kMaxFadeMilliseconds, options.conversion.fadeMilliseconds))
+                    return usageError(name, "invalid fade '%s' (seconds, up to 3 decimals, at most 3600)", optarg);
+                break;
+            case 'P':
+                options.conversion.loopPoints = true;
+                break;
+            case 'S':
+                if (optarg[0] == '\0') return usageError(name, "%s", "empty stems folder name");
+                options.stemsDir = optarg;
                 break;
             case ':':
                 return usageError(name, "option '%s' needs a value", commandArgv[optind - 1]);
