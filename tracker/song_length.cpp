@@ -176,9 +176,13 @@ ModPlayer positionBeforeFirstRead(const ModPlayer& initial) {
 // cycle. `start` stands between two line reads, with the visited orders as
 // they are.
 SongCycle findSongCycle(const ModPlayer& start) {
+    // The hare reads the song's lines in order from `start`, as the replay
+    // would: a loop it meets ends the search at once (one counted anywhere
+    // is also counted within the replay's horizon).
     ModPlayer hare = start;
     PositionState tortoise = capturePosition(start);
     readNextLine(hare);
+    if (arrivalCountsLoop(hare)) return {};
     PositionState hareState = capturePosition(hare);
     uint32_t power = 1;
     uint32_t lambda = 1;
@@ -190,6 +194,7 @@ SongCycle findSongCycle(const ModPlayer& start) {
             lambda = 0;
         }
         readNextLine(hare);
+        if (arrivalCountsLoop(hare)) return {};
         hareState = capturePosition(hare);
         ++lambda;
         if (++reads > kMaxSearchReads) return {};
