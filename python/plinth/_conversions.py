@@ -188,8 +188,7 @@ def render_stems(data: ModuleData, rate: int = MODULE_RATE, max_duration: Option
     the frames render_module gives for the same arguments.
 
     >>> stems = plinth.render_stems("song.mod", rate=44100)
-    >>> stems.shape    # four channels
-    (4, 931392, 2)
+    >>> left_of_channel_2 = stems[1][:, 0]    # stems.shape is (channels, frames, 2)
     """
     stems, _ = _render(data, rate, max_duration, _render_request(loops, fade, stems=True))
     return stems
