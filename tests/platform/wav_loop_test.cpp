@@ -37,6 +37,11 @@ TEST(LoopChunks, HoldOneForwardLoopAndTheCuePointOfItsStart) {
 
     encodeLoopChunks(loop, 8000, bytes.data());
     EXPECT_EQ(le32At(bytes, 16), 125000u);
+    // The chunks take their room from the samples: the RIFF size, 36 header
+    // bytes + the samples + the chunks, still fits 32 bits, one frame more not.
+    const uint64_t frames = maxPcm16Frames(2, kLoopChunksBytes);
+    EXPECT_LE(36 + 4 * frames + kLoopChunksBytes, 0xFFFFFFFFull);
+    EXPECT_GT(36 + 4 * (frames + 1) + kLoopChunksBytes, 0xFFFFFFFFull);
     encodeLoopChunks(loop, 3, bytes.data());
     EXPECT_EQ(le32At(bytes, 16), 333333333u);
 }

@@ -22,6 +22,11 @@ filesystem mounted at the same place. Paths are made absolute by the caller.
     >>> print(report.summary())
     2 converted, 0 skipped, 0 failed, 1.52 s
 
+Modules take the tool's loops, fade, loop points and stems:
+
+    >>> convert(["a.mod", "b.mod"], "out", kind="module", rate=44100, loops=2, fade=10,
+    ...         loop_points=True, stems="out/parts")
+
 From a shell, ``python3 -m plinth.cluster --help``.
 """
 
