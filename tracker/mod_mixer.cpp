@@ -27,7 +27,7 @@ uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames, ModMixer m
 
         if (out != nullptr) {
             if (mixer == ModMixer::Vector) {
-                mixStretchVectors(player, out, static_cast<int>(count));
+                mixStretchDispatched(player, out, static_cast<int>(count));
             } else {
                 mixStretch(player, out, static_cast<int>(count));
             }

@@ -88,7 +88,7 @@ ModuleError renderSong(Song& song, const SampleSink& sink, const Progress* progr
         if (stopRequested(progress)) return ModuleError::stopped;
         uint64_t k = modRender(player, floatBlock, sizeof floatBlock) >> 3;
         if (k > song.frames - written) k = song.frames - written;
-        floatsToSamples(floatBlock, static_cast<std::size_t>(k * 2), samples);
+        floatsToSamplesDispatched(floatBlock, static_cast<std::size_t>(k * 2), samples);
         fadeSamples(samples, written, k, song.loopsEnd, song.plan.fadeFrames);
         if (k > 0 && !sink.write(sink.context, samples, static_cast<std::size_t>(k * 2))) {
             return ModuleError::writeFailed;
