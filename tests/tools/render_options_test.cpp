@@ -194,7 +194,7 @@ TEST(LoopsAndFade, UsageErrors) {
         EXPECT_NE(run.err.find("Try 'plinth mod2wav --help'"), std::string::npos) << run.err;
     }
     const RunResult help = runTool({"mod2wav", "--help"});
-    for (const char* option : {"--loops N", "--fade S", "--loop-points", "--stems DIR", "Example:"})
+    for (const char* option : {"--loops N", "--fade S", "--loop-points", "--stems DIR", "Examples:"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
