@@ -66,7 +66,8 @@ uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames, ModMixer m
 }  // namespace
 
 bool channelSounds(const ModPlayer& player, const ModChannel& channel) {
-    return channel.sample != 0 && player.samples[channel.sample - 1].data != nullptr && channel.position >= 0.0f;
+    return channel.muted == 0 && channel.sample != 0 && player.samples[channel.sample - 1].data != nullptr &&
+           channel.position >= 0.0f;
 }
 
 // The plain mixer, one frame after another: the reference the vector mixer
