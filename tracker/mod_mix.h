@@ -48,7 +48,10 @@ inline ChannelMix channelMix(const ModPlayer& player, const ModChannel& channel)
 }
 
 // Whether the render loop mixes this channel at all.
-bool channelSounds(const ModPlayer& player, const ModChannel& channel);
+inline bool channelSounds(const ModPlayer& player, const ModChannel& channel) {
+    return channel.muted == 0 && channel.sample != 0 && player.samples[channel.sample - 1].data != nullptr &&
+           channel.position >= 0.0f;
+}
 
 // Frames of the next pass from `position`, with `left` frames left in the
 // call. 0 ends the call after one more endOfPass.

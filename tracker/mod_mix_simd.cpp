@@ -51,6 +51,7 @@ struct PositionWalker {
     // Below this position no i + 1 reaches the loop end, a 16-byte window at
     // i lies inside the image, and the chain's adds round by at most 2^-7.
     float windowsBelow;
+    int windows;  // how its frames read from windows, for the vector code
 };
 
 inline void startPass(PositionWalker& walker) {
@@ -128,7 +129,7 @@ inline void startGroup(WalkerGroup& group, PositionWalker* walkers, int size) {
 
 // Lane g's pass ends at `frame`, at `position`: its walker takes up the next
 // pass, or ends. Returns the lane's position from there.
-inline float takeUpPass(WalkerGroup& group, int g, int frame, float position) {
+HWY_INLINE float takeUpPass(WalkerGroup& group, int g, int frame, float position) {
     PositionWalker& walker = group.walkers[g];
     walker.position = position;
     finishPass(walker);
@@ -316,7 +317,7 @@ void mixTested(const PositionWalker& walker, const float* positions, int frames,
 // Where the bytes of a vector of frames come from when its positions allow:
 // a 16-byte window at the first lane's byte, for the whole vector, for each
 // half of it (vectors of 16 lanes) or for each 128-bit block.
-enum class Windows { whole, halves, blocks };
+enum class Windows { whole, halves, blocks, none };
 
 // The lanes each window serves.
 template <Windows kWindows>
@@ -325,71 +326,113 @@ constexpr int windowLanes() {
     return kWindows == Windows::whole ? kLanes : kWindows == Windows::halves ? kLanes / 2 : 4;
 }
 
-// The same where no test is needed: every vector's positions are below
-// walker.windowsBelow and rise lane by lane, and those of a window's lanes
-// lie less than 13 bytes apart, so that each lane's i and i + 1 lie in the
-// 16 bytes at the window's first lane.
+// The interpolated value of each frame of a vector of positions that needs
+// no test: the positions are below walker.windowsBelow and rise lane by lane,
+// and those of a window's lanes lie less than 13 bytes apart, so that each
+// lane's i and i + 1 lie in the 16 bytes at the window's first lane.
 template <Windows kWindows>
-void mixInWindows(const PositionWalker& walker, const float* positions, int frames, float* left, float* right) {
+HWY_INLINE hn::Vec<FloatTag> interpolateInWindows(const ChannelMix& mix, hn::Vec<FloatTag> p) {
     const FloatTag d;
     const IntTag di;
-    const ChannelMix& mix = walker.mix;
-    const size_t lanes = hn::Lanes(d);
-    const size_t count = static_cast<size_t>(frames);
-    const auto one = hn::Set(d, 1.0f);
-    const auto leftGain = hn::Set(d, mix.leftGain);
-    const auto rightGain = hn::Set(d, mix.rightGain);
 #if HWY_TARGET != HWY_SCALAR
     const ByteTag d8;
+    const auto whole = hn::Floor(p);  // positions are never negative: (float)(int)p
+    const auto f = hn::Sub(p, whole);
     // The whole part of a position below 2^23, from the bits of the sum
     // (exact) of its floor and 2^23.
     const auto exactWhole = hn::Set(d, static_cast<float>(kExactWholeLimit));
-    const auto exactWholeBits = hn::BitCast(di, exactWhole);
-    const auto emptyBytes = hn::Set(di, 0x00808080);  // table indices that give 0
-    const auto nextByte = hn::Set(di, 1 << 24);
+    const auto i = hn::Sub(hn::BitCast(di, hn::Add(whole, exactWhole)), hn::BitCast(di, exactWhole));
+    hn::Vec<IntTag> window;
+    hn::Vec<IntTag> offset;
+    if constexpr (kWindows == Windows::whole) {
+        const int32_t first = hn::GetLane(i);
+        window = hn::BitCast(di, hn::LoadDup128(d8, mix.data + first));
+        offset = hn::Sub(i, hn::Set(di, first));
+    } else if constexpr (kWindows == Windows::halves && windowLanes<Windows::halves>() > 4) {
+        const hn::Half<IntTag> dh;
+        const hn::Half<ByteTag> dh8;
+        const int32_t first = hn::GetLane(i);
+        const int32_t upperFirst = hn::GetLane(hn::UpperHalf(dh, i));
+        window = hn::BitCast(di, hn::Combine(d8, hn::LoadDup128(dh8, mix.data + upperFirst),
+                                             hn::LoadDup128(dh8, mix.data + first)));
+        offset = hn::Sub(i, hn::Combine(di, hn::Set(dh, upperFirst), hn::Set(dh, first)));
+    } else {
+        window = hn::BitCast(di, blockWindows(d8, mix.data, i));
+        offset = hn::Sub(i, hn::Broadcast<0>(i));
+    }
+    // Each lane's byte at offset, and the one after it, into the lane's top
+    // byte (other indices give 0), sign-extended.
+    const auto index = hn::Or(hn::ShiftLeft<24>(offset), hn::Set(di, 0x00808080));
+    const auto nextIndex = hn::Add(index, hn::Set(di, 1 << 24));
+    const auto a = hn::ConvertTo(d, hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, nextIndex)));
+    const auto b = hn::ConvertTo(d, hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, index)));
+#else
+    const auto i = hn::ConvertTo(di, p);
+    const auto f = hn::Sub(p, hn::ConvertTo(d, i));
+    const auto a = hn::Set(d, static_cast<float>(mix.data[hn::GetLane(i) + 1]));
+    const auto b = hn::Set(d, static_cast<float>(mix.data[hn::GetLane(i)]));
 #endif
+    return hn::Add(hn::Mul(a, f), hn::Mul(b, hn::Sub(hn::Set(d, 1.0f), f)));
+}
+
+// Adds one channel into left and right at frames 0..frames-1 from vectors
+// that need no test (above).
+template <Windows kWindows>
+void mixInWindows(const PositionWalker& walker, const float* positions, int frames, float* left, float* right) {
+    const FloatTag d;
+    const ChannelMix& mix = walker.mix;
+    const size_t lanes = hn::Lanes(d);
+    const size_t count = static_cast<size_t>(frames);
+    const auto leftGain = hn::Set(d, mix.leftGain);
+    const auto rightGain = hn::Set(d, mix.rightGain);
     // Adds the frames' values from k on; only the first `mine` of a vector
     // at the end are the channel's.
     const auto addVector = [&](size_t k, size_t mine) {
-        const auto p = hn::Load(d, positions + k);
-#if HWY_TARGET != HWY_SCALAR
-        const auto whole = hn::Floor(p);  // positions are never negative: (float)(int)p
-        const auto f = hn::Sub(p, whole);
-        const auto i = hn::Sub(hn::BitCast(di, hn::Add(whole, exactWhole)), exactWholeBits);
-        hn::Vec<IntTag> window;
-        hn::Vec<IntTag> offset;
-        if constexpr (kWindows == Windows::whole) {
-            const int32_t first = hn::GetLane(i);
-            window = hn::BitCast(di, hn::LoadDup128(d8, mix.data + first));
-            offset = hn::Sub(i, hn::Set(di, first));
-        } else if constexpr (kWindows == Windows::halves && windowLanes<Windows::halves>() > 4) {
-            const hn::Half<IntTag> dh;
-            const hn::Half<ByteTag> dh8;
-            const int32_t first = hn::GetLane(i);
-            const int32_t upperFirst = hn::GetLane(hn::UpperHalf(dh, i));
-            window = hn::BitCast(di, hn::Combine(d8, hn::LoadDup128(dh8, mix.data + upperFirst),
-                                                 hn::LoadDup128(dh8, mix.data + first)));
-            offset = hn::Sub(i, hn::Combine(di, hn::Set(dh, upperFirst), hn::Set(dh, first)));
-        } else {
-            window = hn::BitCast(di, blockWindows(d8, mix.data, i));
-            offset = hn::Sub(i, hn::Broadcast<0>(i));
-        }
-        // Each lane's byte at offset, and the one after it, into the lane's
-        // top byte, sign-extended.
-        const auto index = hn::Or(hn::ShiftLeft<24>(offset), emptyBytes);
-        const auto a = hn::ConvertTo(d, hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, hn::Add(index, nextByte))));
-        const auto b = hn::ConvertTo(d, hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, index)));
-#else
-        const auto i = hn::ConvertTo(di, p);
-        const auto f = hn::Sub(p, hn::ConvertTo(d, i));
-        const auto a = hn::Set(d, static_cast<float>(mix.data[hn::GetLane(i) + 1]));
-        const auto b = hn::Set(d, static_cast<float>(mix.data[hn::GetLane(i)]));
-#endif
-        const auto v = hn::Add(hn::Mul(a, f), hn::Mul(b, hn::Sub(one, f)));
+        const auto v = interpolateInWindows<kWindows>(mix, hn::Load(d, positions + k));
         const auto oldLeft = hn::Load(d, left + k);
         const auto oldRight = hn::Load(d, right + k);
         auto newLeft = hn::Add(oldLeft, hn::Mul(v, leftGain));
         auto newRight = hn::Add(oldRight, hn::Mul(v, rightGain));
+        if (mine < lanes) {
+            newLeft = hn::IfThenElse(hn::FirstN(d, mine), newLeft, oldLeft);
+            newRight = hn::IfThenElse(hn::FirstN(d, mine), newRight, oldRight);
+        }
+        hn::Store(newLeft, d, left + k);
+        hn::Store(newRight, d, right + k);
+    };
+    size_t k = 0;
+    for (; k + lanes <= count; k += lanes) addVector(k, lanes);
+    if (k < count) addVector(k, count - k);
+}
+
+// Adds the channels of a group of four, in order, into left and right at
+// frames 0..frames-1 straight from the group's rows, when every channel's
+// vectors need no test and none ends in the part; the silent ones (bit l of
+// silentLanes) are left out. Past `frames` the rows repeat the last one.
+template <Windows kWindows>
+void mixGroupInWindows(const WalkerGroup& group, int silentLanes, const float* rows, int frames, float* left,
+                       float* right) {
+    const FloatTag d;
+    const size_t lanes = hn::Lanes(d);
+    const size_t count = static_cast<size_t>(frames);
+    const auto addVector = [&](size_t k, size_t mine) {
+        hn::Vec<FloatTag> p0, p1, p2, p3;
+        hn::LoadInterleaved4(d, rows + k * kGroupChannels, p0, p1, p2, p3);
+        const auto oldLeft = hn::Load(d, left + k);
+        const auto oldRight = hn::Load(d, right + k);
+        auto newLeft = oldLeft;
+        auto newRight = oldRight;
+        const auto addLane = [&](int l, hn::Vec<FloatTag> p) {
+            if (l >= group.size || ((silentLanes >> l) & 1) != 0) return;
+            const ChannelMix& mix = group.walkers[l].mix;
+            const auto v = interpolateInWindows<kWindows>(mix, p);
+            newLeft = hn::Add(newLeft, hn::Mul(v, hn::Set(d, mix.leftGain)));
+            newRight = hn::Add(newRight, hn::Mul(v, hn::Set(d, mix.rightGain)));
+        };
+        addLane(0, p0);
+        addLane(1, p1);
+        addLane(2, p2);
+        addLane(3, p3);
         if (mine < lanes) {
             newLeft = hn::IfThenElse(hn::FirstN(d, mine), newLeft, oldLeft);
             newRight = hn::IfThenElse(hn::FirstN(d, mine), newRight, oldRight);
@@ -414,33 +457,25 @@ HWY_INLINE bool inWindows(const float* positions, hn::Vec<FloatTag> below) {
 // `positions`, with room for a whole vector after them. risingThrough: no
 // pass of the channel ended inside the part, so its positions rise
 // throughout and the last is the greatest.
-void addChannel(const PositionWalker& walker, float* positions, int frames, bool risingThrough, float* left,
+HWY_INLINE void addChannel(const PositionWalker& walker, float* positions, int frames, bool risingThrough, float* left,
                 float* right) {
     const FloatTag d;
     const int lanes = static_cast<int>(hn::Lanes(d));
     // Lanes past the channel's frames repeat its last position: they read
     // the same bytes, and their sums are masked out.
     hn::StoreU(hn::Set(d, positions[frames - 1]), d, positions + frames);
-    // A window's lanes lie less than 13 bytes apart when its steps span less:
-    // each add of the chain rounds by at most 2^-7 (positions below
-    // windowsBelow), so 15 steps add less than 0.12 to their span.
-    const auto spanFits = [&](int windowLanes) {
-        return windowLanes <= lanes && walker.increment * static_cast<float>(windowLanes - 1) < 13.0f;
-    };
-    const bool whole = spanFits(windowLanes<Windows::whole>());
-    const bool halves = windowLanes<Windows::halves>() > 4 && spanFits(windowLanes<Windows::halves>());
-    const bool blocks = lanes > 4 && spanFits(4);
     const auto inWindowsAll = [&](int first, int end) {
         float* const at = positions + first;
-        if (whole) {
-            mixInWindows<Windows::whole>(walker, at, end - first, left + first, right + first);
-        } else if (halves) {
-            mixInWindows<Windows::halves>(walker, at, end - first, left + first, right + first);
-        } else {
-            mixInWindows<Windows::blocks>(walker, at, end - first, left + first, right + first);
+        switch (static_cast<Windows>(walker.windows)) {
+            case Windows::whole: return mixInWindows<Windows::whole>(walker, at, end - first, left + first, right + first);
+            case Windows::halves:
+                return mixInWindows<Windows::halves>(walker, at, end - first, left + first, right + first);
+            case Windows::blocks:
+                return mixInWindows<Windows::blocks>(walker, at, end - first, left + first, right + first);
+            case Windows::none: return;
         }
     };
-    if (!whole && !halves && !blocks) return mixTested(walker, positions, frames, left, right);
+    if (static_cast<Windows>(walker.windows) == Windows::none) return mixTested(walker, positions, frames, left, right);
     if (risingThrough && positions[frames - 1] < walker.windowsBelow) return inWindowsAll(0, frames);
     // Runs of vectors that read from their windows, and runs that do not.
     const auto below = hn::Set(d, walker.windowsBelow);
@@ -462,6 +497,21 @@ void addChannel(const PositionWalker& walker, float* positions, int frames, bool
     }
 }
 
+// The widest windows the walker's frames fit. A window's lanes lie less than
+// 13 bytes apart when its steps span less: each add of the chain rounds by at
+// most 2^-7 (positions below windowsBelow), so 15 steps add less than 0.12
+// to their span.
+Windows windowsFor(const PositionWalker& walker) {
+    const int lanes = static_cast<int>(hn::Lanes(FloatTag()));
+    const auto spanFits = [&](int windowLanes) {
+        return walker.increment * static_cast<float>(windowLanes - 1) < 13.0f;
+    };
+    if (spanFits(windowLanes<Windows::whole>())) return Windows::whole;
+    if (windowLanes<Windows::halves>() > 4 && spanFits(windowLanes<Windows::halves>())) return Windows::halves;
+    if (lanes > 4 && spanFits(4)) return Windows::blocks;
+    return Windows::none;
+}
+
 // Writes the positions of frames start..start+n-1 of kGroups groups' lanes
 // to their rows (row k: frame start+k, one lane per channel), taking up every
 // pass that ends before start+n, and sets ended[g] to the lanes of group g
@@ -477,24 +527,29 @@ HWY_INLINE void stepGroups(WalkerGroup* groups, float (*rows)[kRowFloats], int s
         step[g] = hn::Load(dg, groups[g].step);
         ended[g] = 0;
     }
-    const auto stepRow = [&](int k) {
+    const auto stepRow = [&](float* row) {
         for (int g = 0; g < kGroups; ++g) {
-            hn::Store(position[g], dg, rows[g] + k * kGroupLanes);
+            hn::Store(position[g], dg, row + g * kRowFloats);
             position[g] = hn::Add(position[g], step[g]);
         }
     };
-    // Two frames at a time for a single chain, so that the loop's own
-    // bookkeeping does not cost as much as the chain's waits.
-    constexpr int kUnroll = kGroups == 1 ? 4 : kGroups == 2 ? 2 : 1;
+    // Several frames at a time for a few chains, so that the loop's own
+    // bookkeeping costs less than the chains' waits.
+    constexpr int kUnroll = kGroups <= 2 ? 4 : kGroups <= 4 ? 2 : 1;
     int k = 0;
+    int nextEvent = kNever;
+    for (int g = 0; g < kGroups; ++g) nextEvent = modMin(nextEvent, groups[g].nextEvent);
     for (;;) {
-        int nextEvent = kNever;
-        for (int g = 0; g < kGroups; ++g) nextEvent = modMin(nextEvent, groups[g].nextEvent);
         const int run = k + modMin(n - k, nextEvent - (start + k));
+        float* row = rows[0] + k * kGroupLanes;
         for (; k + kUnroll <= run; k += kUnroll) {
-            for (int u = 0; u < kUnroll; ++u) stepRow(k + u);
+            for (int u = 0; u < kUnroll; ++u) stepRow(row + u * kGroupLanes);
+            row += kUnroll * kGroupLanes;
         }
-        for (; k < run; ++k) stepRow(k);
+        for (; k < run; ++k) {
+            stepRow(row);
+            row += kGroupLanes;
+        }
         if (k == n) break;
         for (int g = 0; g < kGroups; ++g) {
             WalkerGroup& group = groups[g];
@@ -514,10 +569,18 @@ HWY_INLINE void stepGroups(WalkerGroup* groups, float (*rows)[kRowFloats], int s
             }
             findNextEvent(group);
         }
+        nextEvent = kNever;
+        for (int g = 0; g < kGroups; ++g) nextEvent = modMin(nextEvent, groups[g].nextEvent);
     }
     for (int g = 0; g < kGroups; ++g) {
         hn::Store(position[g], dg, groups[g].position);
         hn::Store(step[g], dg, groups[g].step);
+        // Rows past n up to a whole vector repeat the last: positions that
+        // were mixed, so that their bytes may be read.
+        if (n % kChunkFrames != 0) {
+            const auto last = hn::Load(dg, rows[g] + (n - 1) * kGroupLanes);
+            for (int r = n; r % kChunkFrames != 0; ++r) hn::Store(last, dg, rows[g] + r * kGroupLanes);
+        }
     }
 }
 
@@ -571,6 +634,42 @@ void interleaveFrames(const float* left, const float* right, int frames, float* 
     }
 }
 
+// Mixes a group's channels of the part at `start` straight from its rows,
+// when each channel either adds nothing in the part or needs no test in any
+// vector of it. Returns false, having done nothing, otherwise.
+HWY_INLINE bool mixGroup(const WalkerGroup& group, int endedLanes, const float* rows, int start, int frames,
+                         float* left, float* right) {
+    if constexpr (kGroupLanes != kGroupChannels) {
+        return false;
+    } else {
+        int silentLanes = 0;
+        Windows windows = Windows::whole;
+        for (int l = 0; l < group.size; ++l) {
+            const PositionWalker& walker = group.walkers[l];
+            const int valid = modMin(frames, modMax(0, group.yielded[l] - start));
+            if (valid == 0 || walker.silent) {
+                silentLanes |= 1 << l;
+                continue;
+            }
+            // Rising throughout, the last position is the greatest.
+            if (valid < frames || ((endedLanes >> l) & 1) != 0 ||
+                !(rows[(frames - 1) * kGroupLanes + l] < walker.windowsBelow) ||
+                static_cast<Windows>(walker.windows) == Windows::none) {
+                return false;
+            }
+            // Windows for fewer lanes serve any positions those for more do.
+            if (walker.windows > static_cast<int>(windows)) windows = static_cast<Windows>(walker.windows);
+        }
+        switch (windows) {
+            case Windows::whole: mixGroupInWindows<Windows::whole>(group, silentLanes, rows, frames, left, right); break;
+            case Windows::halves: mixGroupInWindows<Windows::halves>(group, silentLanes, rows, frames, left, right); break;
+            case Windows::blocks:
+            case Windows::none: mixGroupInWindows<Windows::blocks>(group, silentLanes, rows, frames, left, right); break;
+        }
+        return true;
+    }
+}
+
 void mixStretchVectors(ModPlayer& player, float* out, int count) {
     PositionWalker walkers[kMaxModuleChannels];
     int sounding = 0;
@@ -578,7 +677,9 @@ void mixStretchVectors(ModPlayer& player, float* out, int count) {
         ModChannel& channel = player.channels[c];
         // Without a pitch a channel adds nothing and stays where it is.
         if (channelSounds(player, channel) && channel.increment > 0.0f) {
-            startWalker(walkers[sounding++], player, channel, count);
+            PositionWalker& walker = walkers[sounding++];
+            startWalker(walker, player, channel, count);
+            walker.windows = static_cast<int>(windowsFor(walker));
         }
     }
     WalkerGroup groups[kMaxGroups];
@@ -611,6 +712,7 @@ void mixStretchVectors(ModPlayer& player, float* out, int count) {
         }
         for (int g = 0; g < groupCount; ++g) {
             const WalkerGroup& group = groups[g];
+            if (mixGroup(group, endedLanes[part & 1][g], rows[part & 1][g], start, frames, left, right)) continue;
             transposeRows(rows[part & 1][g], frames, positions);
             for (int lane = 0; lane < group.size; ++lane) {
                 // A lane's walker may have ended in the next part already.

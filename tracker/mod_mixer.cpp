@@ -65,11 +65,6 @@ uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames, ModMixer m
 
 }  // namespace
 
-bool channelSounds(const ModPlayer& player, const ModChannel& channel) {
-    return channel.muted == 0 && channel.sample != 0 && player.samples[channel.sample - 1].data != nullptr &&
-           channel.position >= 0.0f;
-}
-
 // The plain mixer, one frame after another: the reference the vector mixer
 // must equal bit for bit.
 void mixChannel(ModPlayer& player, ModChannel& channel, float* frames, int count) {
