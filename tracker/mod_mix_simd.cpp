@@ -110,8 +110,8 @@ struct WalkerGroup {
 };
 
 inline void findNextEvent(WalkerGroup& group) {
-    group.nextEvent = kNever;
-    for (int g = 0; g < group.size; ++g) group.nextEvent = modMin(group.nextEvent, group.passEnd[g]);
+    static_assert(kGroupChannels == 4, "four lanes");
+    group.nextEvent = modMin(modMin(group.passEnd[0], group.passEnd[1]), modMin(group.passEnd[2], group.passEnd[3]));
 }
 
 inline void startGroup(WalkerGroup& group, PositionWalker* walkers, int size) {
@@ -405,46 +405,6 @@ void mixInWindows(const PositionWalker& walker, const float* positions, int fram
     if (k < count) addVector(k, count - k);
 }
 
-// Adds the channels of a group of four, in order, into left and right at
-// frames 0..frames-1 straight from the group's rows, when every channel's
-// vectors need no test and none ends in the part; the silent ones (bit l of
-// silentLanes) are left out. Past `frames` the rows repeat the last one.
-template <Windows kWindows>
-void mixGroupInWindows(const WalkerGroup& group, int silentLanes, const float* rows, int frames, float* left,
-                       float* right) {
-    const FloatTag d;
-    const size_t lanes = hn::Lanes(d);
-    const size_t count = static_cast<size_t>(frames);
-    const auto addVector = [&](size_t k, size_t mine) {
-        hn::Vec<FloatTag> p0, p1, p2, p3;
-        hn::LoadInterleaved4(d, rows + k * kGroupChannels, p0, p1, p2, p3);
-        const auto oldLeft = hn::Load(d, left + k);
-        const auto oldRight = hn::Load(d, right + k);
-        auto newLeft = oldLeft;
-        auto newRight = oldRight;
-        const auto addLane = [&](int l, hn::Vec<FloatTag> p) {
-            if (l >= group.size || ((silentLanes >> l) & 1) != 0) return;
-            const ChannelMix& mix = group.walkers[l].mix;
-            const auto v = interpolateInWindows<kWindows>(mix, p);
-            newLeft = hn::Add(newLeft, hn::Mul(v, hn::Set(d, mix.leftGain)));
-            newRight = hn::Add(newRight, hn::Mul(v, hn::Set(d, mix.rightGain)));
-        };
-        addLane(0, p0);
-        addLane(1, p1);
-        addLane(2, p2);
-        addLane(3, p3);
-        if (mine < lanes) {
-            newLeft = hn::IfThenElse(hn::FirstN(d, mine), newLeft, oldLeft);
-            newRight = hn::IfThenElse(hn::FirstN(d, mine), newRight, oldRight);
-        }
-        hn::Store(newLeft, d, left + k);
-        hn::Store(newRight, d, right + k);
-    };
-    size_t k = 0;
-    for (; k + lanes <= count; k += lanes) addVector(k, lanes);
-    if (k < count) addVector(k, count - k);
-}
-
 // Whether the vector of positions at `positions` can read from its windows:
 // below `below` and rising lane by lane (the lane after it is there).
 HWY_INLINE bool inWindows(const float* positions, hn::Vec<FloatTag> below) {
@@ -551,22 +511,27 @@ HWY_INLINE void stepGroups(WalkerGroup* groups, float (*rows)[kRowFloats], int s
             row += kGroupLanes;
         }
         if (k == n) break;
+        const int frame = start + k;
         for (int g = 0; g < kGroups; ++g) {
             WalkerGroup& group = groups[g];
-            if (group.nextEvent != start + k) continue;
+            if (group.nextEvent != frame) continue;
+            // The lanes whose pass ends here (lanes past the group's size
+            // never end one).
+            uint32_t due = 0;
+            for (int l = 0; l < kGroupChannels; ++l) due |= static_cast<uint32_t>(group.passEnd[l] == frame) << l;
+            if (k > 0) ended[g] |= static_cast<int>(due);
             // The lanes change in registers: stored one by one and loaded
             // whole, they would wait for the stores to complete.
             HWY_ALIGN float lanes[kGroupLanes];
             hn::Store(position[g], dg, lanes);
             const hn::RebindToSigned<GroupTag> dgi;
-            const auto laneIndex = hn::Iota(dgi, 0);
-            for (int l = 0; l < group.size; ++l) {
-                if (group.passEnd[l] != start + k) continue;
-                if (k > 0) ended[g] |= 1 << l;
-                const auto lane = hn::RebindMask(dg, hn::Eq(laneIndex, hn::Set(dgi, l)));
-                position[g] = hn::IfThenElse(lane, hn::Set(dg, takeUpPass(group, l, start + k, lanes[l])), position[g]);
+            do {
+                const int l = static_cast<int>(hwy::Num0BitsBelowLS1Bit_Nonzero32(due));
+                due &= due - 1;
+                const auto lane = hn::RebindMask(dg, hn::Eq(hn::Iota(dgi, 0), hn::Set(dgi, l)));
+                position[g] = hn::IfThenElse(lane, hn::Set(dg, takeUpPass(group, l, frame, lanes[l])), position[g]);
                 step[g] = hn::IfThenElse(lane, hn::Set(dg, group.step[l]), step[g]);
-            }
+            } while (due != 0);
             findNextEvent(group);
         }
         nextEvent = kNever;
@@ -634,42 +599,6 @@ void interleaveFrames(const float* left, const float* right, int frames, float* 
     }
 }
 
-// Mixes a group's channels of the part at `start` straight from its rows,
-// when each channel either adds nothing in the part or needs no test in any
-// vector of it. Returns false, having done nothing, otherwise.
-HWY_INLINE bool mixGroup(const WalkerGroup& group, int endedLanes, const float* rows, int start, int frames,
-                         float* left, float* right) {
-    if constexpr (kGroupLanes != kGroupChannels) {
-        return false;
-    } else {
-        int silentLanes = 0;
-        Windows windows = Windows::whole;
-        for (int l = 0; l < group.size; ++l) {
-            const PositionWalker& walker = group.walkers[l];
-            const int valid = modMin(frames, modMax(0, group.yielded[l] - start));
-            if (valid == 0 || walker.silent) {
-                silentLanes |= 1 << l;
-                continue;
-            }
-            // Rising throughout, the last position is the greatest.
-            if (valid < frames || ((endedLanes >> l) & 1) != 0 ||
-                !(rows[(frames - 1) * kGroupLanes + l] < walker.windowsBelow) ||
-                static_cast<Windows>(walker.windows) == Windows::none) {
-                return false;
-            }
-            // Windows for fewer lanes serve any positions those for more do.
-            if (walker.windows > static_cast<int>(windows)) windows = static_cast<Windows>(walker.windows);
-        }
-        switch (windows) {
-            case Windows::whole: mixGroupInWindows<Windows::whole>(group, silentLanes, rows, frames, left, right); break;
-            case Windows::halves: mixGroupInWindows<Windows::halves>(group, silentLanes, rows, frames, left, right); break;
-            case Windows::blocks:
-            case Windows::none: mixGroupInWindows<Windows::blocks>(group, silentLanes, rows, frames, left, right); break;
-        }
-        return true;
-    }
-}
-
 void mixStretchVectors(ModPlayer& player, float* out, int count) {
     PositionWalker walkers[kMaxModuleChannels];
     int sounding = 0;
@@ -712,7 +641,6 @@ void mixStretchVectors(ModPlayer& player, float* out, int count) {
         }
         for (int g = 0; g < groupCount; ++g) {
             const WalkerGroup& group = groups[g];
-            if (mixGroup(group, endedLanes[part & 1][g], rows[part & 1][g], start, frames, left, right)) continue;
             transposeRows(rows[part & 1][g], frames, positions);
             for (int lane = 0; lane < group.size; ++lane) {
                 // A lane's walker may have ended in the next part already.
