@@ -28,9 +28,8 @@ constexpr int kNever = 0x7FFFFFFF;  // a frame index no stretch reaches
 constexpr uint32_t kExactWholeLimit = 1u << 23;
 // Below this a float's rounding error is at most 2^-7.
 constexpr uint32_t kRoundingLimit = 1u << 17;
-// Frames stepped and mixed at a time, and in the first part of a stretch.
+// Frames stepped and mixed at a time.
 constexpr int kStepFrames = 128;
-constexpr int kFirstPartFrames = 32;
 
 // One channel's mixChannel call over a stretch: its passes, taken up as the
 // frames are stepped, exactly as the plain mixer takes them, and the values
@@ -166,7 +165,7 @@ constexpr int kGroupLanes = static_cast<int>(hn::MaxLanes(GroupTag()));
 // Frames mixed at a time: one vector of each channel's frames.
 constexpr int kChunkFrames = static_cast<int>(hn::MaxLanes(FloatTag()));
 constexpr int kMaxGroups = (kMaxModuleChannels + kGroupLanes - 1) / kGroupLanes;
-static_assert(kStepFrames % kChunkFrames == 0 && kFirstPartFrames % kChunkFrames == 0, "parts are whole vectors");
+static_assert(kStepFrames % kChunkFrames == 0, "parts are whole vectors");
 // The rows of a group's positions in a part, and room for a vector after them.
 constexpr int kRowFloats = (kStepFrames + kChunkFrames) * kGroupLanes;
 static_assert(kGroupLanes == kGroupChannels || kGroupLanes == 1, "a group's positions load as one transposition");
@@ -217,7 +216,8 @@ hn::Vec<D> blockWindows(D d, const int8_t* data, hn::Vec<IntTag> i) {
 // position of each frame, testing each vector of frames for a wrap to the
 // loop start and for bytes beyond the windows. positions holds a whole
 // vector past `frames`.
-void mixTested(const PositionWalker& walker, const float* positions, int frames, float* left, float* right) {
+HWY_NOINLINE void mixTested(const PositionWalker& walker, const float* positions, int frames, float* left,
+                            float* right) {
     const ChannelMix& mix = walker.mix;
     const FloatTag d;
     const IntTag di;
@@ -375,9 +375,18 @@ HWY_INLINE hn::Vec<FloatTag> interpolateInWindows(const ChannelMix& mix, hn::Vec
     return hn::Add(hn::Mul(a, f), hn::Mul(b, hn::Sub(hn::Set(d, 1.0f), f)));
 }
 
+// Whether the vector of positions at `positions` can read from its windows:
+// below `below` and rising lane by lane (the lane after it is there).
+HWY_INLINE bool inWindows(const float* positions, hn::Vec<FloatTag> below) {
+    const FloatTag d;
+    const auto p = hn::Load(d, positions);
+    return hn::AllTrue(d, hn::And(hn::Le(p, hn::LoadU(d, positions + 1)), hn::Lt(p, below)));
+}
+
 // Adds one channel into left and right at frames 0..frames-1 from vectors
-// that need no test (above).
-template <Windows kWindows>
+// that need no test (above); kTestEach: vectors that may need one are looked
+// at, and those that do are mixed with their tests.
+template <Windows kWindows, bool kTestEach>
 void mixInWindows(const PositionWalker& walker, const float* positions, int frames, float* left, float* right) {
     const FloatTag d;
     const ChannelMix& mix = walker.mix;
@@ -385,9 +394,13 @@ void mixInWindows(const PositionWalker& walker, const float* positions, int fram
     const size_t count = static_cast<size_t>(frames);
     const auto leftGain = hn::Set(d, mix.leftGain);
     const auto rightGain = hn::Set(d, mix.rightGain);
+    const auto below = hn::Set(d, walker.windowsBelow);
     // Adds the frames' values from k on; only the first `mine` of a vector
     // at the end are the channel's.
     const auto addVector = [&](size_t k, size_t mine) {
+        if (kTestEach && !inWindows(positions + k, below)) {
+            return mixTested(walker, positions + k, static_cast<int>(mine), left + k, right + k);
+        }
         const auto v = interpolateInWindows<kWindows>(mix, hn::Load(d, positions + k));
         const auto oldLeft = hn::Load(d, left + k);
         const auto oldRight = hn::Load(d, right + k);
@@ -405,55 +418,29 @@ void mixInWindows(const PositionWalker& walker, const float* positions, int fram
     if (k < count) addVector(k, count - k);
 }
 
-// Whether the vector of positions at `positions` can read from its windows:
-// below `below` and rising lane by lane (the lane after it is there).
-HWY_INLINE bool inWindows(const float* positions, hn::Vec<FloatTag> below) {
-    const FloatTag d;
-    const auto p = hn::Load(d, positions);
-    return hn::AllTrue(d, hn::And(hn::Le(p, hn::LoadU(d, positions + 1)), hn::Lt(p, below)));
-}
-
 // Adds one channel's first `frames` frames of a part, whose positions are at
 // `positions`, with room for a whole vector after them. risingThrough: no
 // pass of the channel ended inside the part, so its positions rise
 // throughout and the last is the greatest.
 HWY_INLINE void addChannel(const PositionWalker& walker, float* positions, int frames, bool risingThrough, float* left,
-                float* right) {
+                           float* right) {
     const FloatTag d;
-    const int lanes = static_cast<int>(hn::Lanes(d));
     // Lanes past the channel's frames repeat its last position: they read
     // the same bytes, and their sums are masked out.
     hn::StoreU(hn::Set(d, positions[frames - 1]), d, positions + frames);
-    const auto inWindowsAll = [&](int first, int end) {
-        float* const at = positions + first;
-        switch (static_cast<Windows>(walker.windows)) {
-            case Windows::whole: return mixInWindows<Windows::whole>(walker, at, end - first, left + first, right + first);
-            case Windows::halves:
-                return mixInWindows<Windows::halves>(walker, at, end - first, left + first, right + first);
-            case Windows::blocks:
-                return mixInWindows<Windows::blocks>(walker, at, end - first, left + first, right + first);
-            case Windows::none: return;
-        }
-    };
-    if (static_cast<Windows>(walker.windows) == Windows::none) return mixTested(walker, positions, frames, left, right);
-    if (risingThrough && positions[frames - 1] < walker.windowsBelow) return inWindowsAll(0, frames);
-    // Runs of vectors that read from their windows, and runs that do not.
-    const auto below = hn::Set(d, walker.windowsBelow);
-    int k = 0;
-    while (k < frames) {
-        int end = k;
-        while (end < frames && inWindows(positions + end, below)) end += lanes;
-        if (end > k) {
-            end = modMin(end, frames);
-            inWindowsAll(k, end);
-            k = end;
-        }
-        while (end < frames && !inWindows(positions + end, below)) end += lanes;
-        if (end > k) {
-            end = modMin(end, frames);
-            mixTested(walker, positions + k, end - k, left + k, right + k);
-            k = end;
-        }
+    // Rising throughout, the last position is the greatest.
+    const bool testEach = !(risingThrough && positions[frames - 1] < walker.windowsBelow);
+    switch (static_cast<Windows>(walker.windows)) {
+        case Windows::whole:
+            return testEach ? mixInWindows<Windows::whole, true>(walker, positions, frames, left, right)
+                            : mixInWindows<Windows::whole, false>(walker, positions, frames, left, right);
+        case Windows::halves:
+            return testEach ? mixInWindows<Windows::halves, true>(walker, positions, frames, left, right)
+                            : mixInWindows<Windows::halves, false>(walker, positions, frames, left, right);
+        case Windows::blocks:
+            return testEach ? mixInWindows<Windows::blocks, true>(walker, positions, frames, left, right)
+                            : mixInWindows<Windows::blocks, false>(walker, positions, frames, left, right);
+        case Windows::none: return mixTested(walker, positions, frames, left, right);
     }
 }
 
@@ -624,8 +611,7 @@ void mixStretchVectors(ModPlayer& player, float* out, int count) {
     HWY_ALIGN float left[kStepFrames];
     HWY_ALIGN float right[kStepFrames];
     int endedLanes[2][kMaxGroups];
-    // A short first part, so that the mixing starts soon.
-    const auto partEnd = [count](int start) { return modMin(start == 0 ? kFirstPartFrames : start + kStepFrames, count); };
+    const auto partEnd = [count](int start) { return modMin(start + kStepFrames, count); };
     stepAllGroups(groups, groupCount, rows[0], 0, partEnd(0), endedLanes[0]);
     for (int start = 0, part = 0; start < count; start = partEnd(start), ++part) {
         const int frames = partEnd(start) - start;
