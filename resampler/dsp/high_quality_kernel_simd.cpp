@@ -1,0 +1,319 @@
+// The vectorised high-quality stage kernel: the same outputs as
+// highQualityFilterReference, to the bit, many outputs per instruction. Compiled
+// once per instruction set by Highway (foreach_target), chosen at run time.
+//
+// Each output keeps its own chain acc = tap x sample + acc in tap order, with
+// Mul then Add (never MulAdd), so only different outputs share an instruction,
+// one per vector lane.
+//
+// Layout. A group is V lanes of R = t L consecutive outputs: lane j owns outputs
+// k0 + j R .. k0 + j R + R - 1, whose windows start t M j samples after lane 0's,
+// and all lanes of one vector share the bank row. The group's input is
+// transposed once, Xt[n][j] = x[base + j t M + n], so that a tap is one
+// broadcast coefficient times one aligned vector. Outputs r and r + L of a run
+// share their row and their windows lie M rows apart: a tile of four of them
+// shares each coefficient load. The taps run in chunks, the partial sums kept
+// in memory between chunks (storing a sum and loading it back changes no bit),
+// so that the four windows of a tile stay in the first-level cache.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <iterator>
+#include <new>
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "resampler/dsp/high_quality_kernel_simd.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "platform/cpu_targets.h"
+#include "platform/scalar_switch.h"
+#include "resampler/dsp/high_quality_kernel.h"
+
+#ifndef PLINTH_HIGH_QUALITY_SIMD_ONCE
+#define PLINTH_HIGH_QUALITY_SIMD_ONCE
+
+namespace plinth {
+
+using HighQualityRunFn = int64_t (*)(HighQualityKernel*, const float*, int64_t, int64_t, int64_t, int64_t, float*, bool);
+
+namespace high_quality {
+
+struct AlignedFree {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using AlignedArray = std::unique_ptr<T[], AlignedFree>;
+// Aligned for any vector length up to 2048 bits.
+template <typename T>
+AlignedArray<T> allocateAligned(std::size_t count) {
+    constexpr std::size_t kAlignment = 256;
+    const std::size_t bytes = (count * sizeof(T) + kAlignment - 1) / kAlignment * kAlignment;
+    return AlignedArray<T>(static_cast<T*>(std::aligned_alloc(kAlignment, bytes)));
+}
+
+// Outputs of one row summed together (same coefficients, windows M apart).
+constexpr int kTile = 4;
+// Taps per chunk: four windows of 64 vectors stay in the first-level cache.
+constexpr int kChunk = 64;
+// Outputs per lane aimed at, at least.
+constexpr int kTargetRun = 128;
+// Beyond these sizes (floats) the reference runs.
+constexpr std::size_t kMaxBufferFloats = std::size_t{1} << 22;
+// Fewer outputs than this left at the end go through the reference.
+constexpr int64_t kLeastPartialGroup = 64;
+
+}  // namespace high_quality
+
+struct HighQualityKernel {
+    const HighQualityStage* stage = nullptr;
+    int lanes = 0;      // 0: every call goes to the reference
+    int runFactor = 0;  // t, a multiple of kTile
+    int run = 0;        // R = t L
+    int span = 0;       // rows of transposed input a group reads
+    int64_t target = 0;
+    HighQualityRunFn function = nullptr;
+    high_quality::AlignedArray<float> transposed;  // span x lanes
+    high_quality::AlignedArray<float> results;     // R x lanes
+    std::unique_ptr<int32_t[]> rowOffsets;         // L: bank offset of run offset r's row
+    std::unique_ptr<int32_t[]> inputOffsets;       // L: first transposed row of run offset r
+    int64_t tableRow = -1;                         // the starting row the tables are for
+};
+
+namespace high_quality {
+
+inline void fillTables(HighQualityKernel* kernel, int64_t startRow) {
+    if (kernel->tableRow == startRow) return;
+    const HighQualityStage& stage = *kernel->stage;
+    const int64_t up = stage.upFactor;
+    for (int64_t r = 0; r < up; ++r) {
+        const int64_t position = startRow + r * stage.downFactor;
+        kernel->rowOffsets[r] = static_cast<int32_t>((position % up) * stage.taps);
+        kernel->inputOffsets[r] = static_cast<int32_t>(position / up);
+    }
+    kernel->span = kernel->inputOffsets[up - 1] + (kernel->runFactor - 1) * stage.downFactor + stage.taps;
+    kernel->tableRow = startRow;
+}
+
+}  // namespace high_quality
+}  // namespace plinth
+
+#endif  // PLINTH_HIGH_QUALITY_SIMD_ONCE
+
+HWY_BEFORE_NAMESPACE();
+namespace plinth::high_quality {
+namespace HWY_NAMESPACE {
+
+namespace hn = hwy::HWY_NAMESPACE;
+
+// One group from output k0; `base` is lane 0's first sample in the input. Only
+// the first `limit` outputs are stored; a full group (every lane's outputs
+// wanted) reads its input without bounds checks.
+HWY_ATTR void filterGroup(HighQualityKernel* kernel, const float* HWY_RESTRICT input, int64_t inputCount,
+                          int64_t base, int64_t limit, bool full, float* HWY_RESTRICT output) {
+    const hn::ScalableTag<float> d;
+    const hn::RebindToSigned<decltype(d)> di;
+    const HighQualityStage& stage = *kernel->stage;
+    const std::ptrdiff_t lanes = kernel->lanes;
+    const int up = stage.upFactor;
+    const int u = stage.taps;
+    const int t = kernel->runFactor;
+    const int run = kernel->run;
+    const int span = kernel->span;
+    const int64_t stride = static_cast<int64_t>(t) * stage.downFactor;
+    const std::ptrdiff_t windowStep = static_cast<std::ptrdiff_t>(stage.downFactor) * lanes;
+    float* HWY_RESTRICT xt = kernel->transposed.get();
+    float* HWY_RESTRICT results = kernel->results.get();
+    const float* HWY_RESTRICT bank = stage.bank.data();
+    const int32_t* HWY_RESTRICT rowOffsets = kernel->rowOffsets.get();
+    const int32_t* HWY_RESTRICT inputOffsets = kernel->inputOffsets.get();
+
+    // xt[n * lanes + j] = x[base + j * stride + n].
+    if (full) {
+        const auto index = hn::Mul(hn::Iota(di, 0), hn::Set(di, static_cast<int32_t>(stride)));
+        const float* from = input + base;
+        for (int n = 0; n < span; ++n) hn::Store(hn::GatherIndex(d, from + n, index), d, xt + n * lanes);
+    } else {
+        for (std::ptrdiff_t j = 0; j < lanes; ++j) {
+            const int64_t start = base + j * stride;
+            for (int n = 0; n < span; ++n) {
+                const int64_t at = start + n;
+                xt[n * lanes + j] = at >= 0 && at < inputCount ? input[at] : 0.0f;
+            }
+        }
+    }
+
+    for (int i0 = 0; i0 < u; i0 += kChunk) {
+        const int i1 = std::min(u, i0 + kChunk);
+        for (int r = 0; r < up; ++r) {
+            const float* HWY_RESTRICT taps = bank + rowOffsets[r];
+            for (int j = 0; j < t; j += kTile) {
+                float* HWY_RESTRICT sums = results + (static_cast<std::ptrdiff_t>(r) + static_cast<std::ptrdiff_t>(j) * up) * lanes;
+                const std::ptrdiff_t sumStep = static_cast<std::ptrdiff_t>(up) * lanes;
+                const float* HWY_RESTRICT x0 =
+                    xt + (static_cast<std::ptrdiff_t>(inputOffsets[r]) + static_cast<std::ptrdiff_t>(j) * stage.downFactor) * lanes;
+                const float* HWY_RESTRICT x1 = x0 + windowStep;
+                const float* HWY_RESTRICT x2 = x1 + windowStep;
+                const float* HWY_RESTRICT x3 = x2 + windowStep;
+                auto a0 = hn::Zero(d);
+                auto a1 = hn::Zero(d);
+                auto a2 = hn::Zero(d);
+                auto a3 = hn::Zero(d);
+                if (i0 > 0) {
+                    a0 = hn::Load(d, sums);
+                    a1 = hn::Load(d, sums + sumStep);
+                    a2 = hn::Load(d, sums + 2 * sumStep);
+                    a3 = hn::Load(d, sums + 3 * sumStep);
+                }
+                for (int i = i0; i < i1; ++i) {
+                    const auto c = hn::Set(d, taps[i]);
+                    const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i) * lanes;
+                    a0 = hn::Add(hn::Mul(c, hn::Load(d, x0 + at)), a0);
+                    a1 = hn::Add(hn::Mul(c, hn::Load(d, x1 + at)), a1);
+                    a2 = hn::Add(hn::Mul(c, hn::Load(d, x2 + at)), a2);
+                    a3 = hn::Add(hn::Mul(c, hn::Load(d, x3 + at)), a3);
+                }
+                hn::Store(a0, d, sums);
+                hn::Store(a1, d, sums + sumStep);
+                hn::Store(a2, d, sums + 2 * sumStep);
+                hn::Store(a3, d, sums + 3 * sumStep);
+            }
+        }
+    }
+
+    // Back to output order: lane j's run offset rr is output k0 + j R + rr.
+    for (std::ptrdiff_t j = 0; j < lanes; ++j) {
+        const int64_t first = j * run;
+        if (first >= limit) break;
+        const int n = full ? run : static_cast<int>(std::min<int64_t>(limit - first, run));
+        float* HWY_RESTRICT to = output + first;
+        for (int rr = 0; rr < n; ++rr) to[rr] = results[static_cast<std::ptrdiff_t>(rr) * lanes + j];
+    }
+}
+
+HWY_ATTR int64_t runKernel(HighQualityKernel* kernel, const float* input, int64_t inputStart, int64_t inputCount,
+                           int64_t first, int64_t count, float* output, bool wholeGroupsOnly) {
+    const HighQualityStage& stage = *kernel->stage;
+    const int64_t up = stage.upFactor;
+    const int64_t position = first * stage.downFactor;
+    const int64_t startRow = position - floorDivide64(position, up) * up;
+    fillTables(kernel, startRow);
+    const int64_t group = static_cast<int64_t>(kernel->lanes) * kernel->run;
+    int64_t done = 0;
+    for (; count - done >= group; done += group) {
+        filterGroup(kernel, input, inputCount, windowStart(stage, first + done) - inputStart, group, true,
+                    output + done);
+    }
+    if (wholeGroupsOnly || done == count) return done;
+    const int64_t rest = count - done;
+    if (rest >= kLeastPartialGroup) {
+        filterGroup(kernel, input, inputCount, windowStart(stage, first + done) - inputStart, rest, false,
+                    output + done);
+    } else {
+        highQualityFilterReference(stage, input, inputStart, first + done, rest, output + done);
+    }
+    return count;
+}
+
+// Sets the kernel up for this target's vectors; false when out of memory.
+HWY_ATTR bool setUpKernel(HighQualityKernel* kernel) {
+    const hn::ScalableTag<float> d;
+    const int lanes = static_cast<int>(hn::Lanes(d));
+    const HighQualityStage& stage = *kernel->stage;
+    const int up = stage.upFactor;
+    const int perLane = up >= kTargetRun ? 1 : (kTargetRun + up - 1) / up;
+    const int runFactor = (perLane + kTile - 1) / kTile * kTile;
+    const std::size_t run = static_cast<std::size_t>(runFactor) * static_cast<std::size_t>(up);
+    const std::size_t spanBound = static_cast<std::size_t>(runFactor) * static_cast<std::size_t>(stage.downFactor) +
+                                  static_cast<std::size_t>(stage.taps);
+    if (lanes < 1 || run * static_cast<std::size_t>(lanes) > kMaxBufferFloats ||
+        spanBound * static_cast<std::size_t>(lanes) > kMaxBufferFloats) {
+        return true;  // the reference
+    }
+    kernel->transposed = allocateAligned<float>(spanBound * static_cast<std::size_t>(lanes));
+    kernel->results = allocateAligned<float>(run * static_cast<std::size_t>(lanes));
+    kernel->rowOffsets.reset(new (std::nothrow) int32_t[static_cast<std::size_t>(up)]);
+    kernel->inputOffsets.reset(new (std::nothrow) int32_t[static_cast<std::size_t>(up)]);
+    if (!kernel->transposed || !kernel->results || !kernel->rowOffsets || !kernel->inputOffsets) return false;
+    kernel->lanes = lanes;
+    kernel->runFactor = runFactor;
+    kernel->run = static_cast<int>(run);
+    kernel->function = &runKernel;
+    return true;
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace plinth::high_quality
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+
+namespace plinth::high_quality {
+
+using SetUpFn = bool (*)(HighQualityKernel*);
+
+// Every target compiled here, best first.
+constexpr TargetEntry<SetUpFn> kCompiledTargets[] = {
+#define PLINTH_TARGET_FUNCTION setUpKernel
+#include "platform/vector_target_table.inc"
+#undef PLINTH_TARGET_FUNCTION
+};
+
+const RunnableEntries<SetUpFn, std::size(kCompiledTargets)>& runnable() {
+    static const auto result = runnableEntries(kCompiledTargets);
+    return result;
+}
+
+}  // namespace plinth::high_quality
+
+namespace plinth {
+
+void HighQualityKernelDeleter::operator()(HighQualityKernel* kernel) const { delete kernel; }
+
+int highQualityTargetCount() { return high_quality::runnable().count; }
+
+const char* highQualityTargetName(int index) {
+    const auto& r = high_quality::runnable();
+    return index >= 0 && index < r.count ? hwy::TargetName(r.entries[index]->bits) : "reference";
+}
+
+HighQualityKernelPtr createHighQualityKernelFor(int targetIndex, const HighQualityStage& stage) {
+    HighQualityKernelPtr kernel(new (std::nothrow) HighQualityKernel);
+    if (!kernel) return nullptr;
+    kernel->stage = &stage;
+    const auto& r = high_quality::runnable();
+    if (targetIndex < 0 || targetIndex >= r.count || stage.taps < 1 || stage.upFactor < 1) return kernel;
+    if (!r.entries[targetIndex]->function(kernel.get())) return nullptr;
+    kernel->target = r.entries[targetIndex]->bits;
+    return kernel;
+}
+
+HighQualityKernelPtr createHighQualityKernel(const HighQualityStage& stage) {
+    return createHighQualityKernelFor(scalarKernelsForced() ? -1 : 0, stage);
+}
+
+const char* highQualityKernelName(const HighQualityKernel* kernel) {
+    if (kernel == nullptr || kernel->function == nullptr) return "reference";
+    return hwy::TargetName(kernel->target);
+}
+
+int64_t highQualityGroupOutputs(const HighQualityKernel* kernel) {
+    if (kernel == nullptr || kernel->function == nullptr) return 1;
+    return static_cast<int64_t>(kernel->lanes) * kernel->run;
+}
+
+int64_t runHighQualityKernel(HighQualityKernel* kernel, const float* input, int64_t inputStart, int64_t inputCount,
+                             int64_t first, int64_t count, float* output, bool wholeGroupsOnly) {
+    if (count <= 0) return 0;
+    if (kernel->function == nullptr) {
+        highQualityFilterReference(*kernel->stage, input, inputStart, first, count, output);
+        return count;
+    }
+    return kernel->function(kernel, input, inputStart, inputCount, first, count, output, wholeGroupsOnly);
+}
+
+}  // namespace plinth
+
+#endif  // HWY_ONCE
