@@ -9,7 +9,7 @@ namespace {
 
 // Input frames per round aimed at: bounded further where the ratio upsamples
 // far, so that one round's output stays near a million frames.
-constexpr int64_t kRoundFrames = 32768;
+constexpr int64_t kRoundFrames = 8192;
 constexpr int64_t kRoundOutputs = int64_t{1} << 20;
 
 // The largest output index whose window lies inside input indices below `end`.
@@ -39,16 +39,13 @@ float toFloat<int16_t>(int16_t value) {
 bool emit(HighQualityResampler& resampler, const FloatSampleSink& sink, int64_t frames) {
     if (frames <= 0) return true;
     const int channels = resampler.channels;
-    float* to = resampler.frames.data();
-    if (channels == 1) {
-        std::memcpy(to, resampler.lastOutput[0].data(), sizeof(float) * static_cast<std::size_t>(frames));
-    } else {
-        for (int c = 0; c < channels; ++c) {
-            const float* from = resampler.lastOutput[static_cast<std::size_t>(c)].data();
-            for (int64_t k = 0; k < frames; ++k) to[k * channels + c] = from[k];
-        }
-    }
     resampler.framesOut += static_cast<uint64_t>(frames);
+    if (channels == 1) return sink.write(sink.context, resampler.lastOutput[0].data(), static_cast<std::size_t>(frames));
+    float* to = resampler.frames.data();
+    for (int c = 0; c < channels; ++c) {
+        const float* from = resampler.lastOutput[static_cast<std::size_t>(c)].data();
+        for (int64_t k = 0; k < frames; ++k) to[k * channels + c] = from[k];
+    }
     return sink.write(sink.context, to, static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels));
 }
 
@@ -184,7 +181,7 @@ StreamError startHighQualityResampler(HighQualityResampler& resampler, int targe
             arriving = capacity * stage.upFactor / stage.downFactor + 1;
         }
         resampler.lastOutput.assign(channelCount, std::vector<float>(static_cast<std::size_t>(arriving)));
-        resampler.frames.resize(static_cast<std::size_t>(arriving) * channelCount);
+        if (channels > 1) resampler.frames.resize(static_cast<std::size_t>(arriving) * channelCount);
     } catch (const std::bad_alloc&) {
         resampler = HighQualityResampler{};
         return StreamError::outOfMemory;

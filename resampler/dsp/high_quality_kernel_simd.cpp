@@ -58,8 +58,9 @@ AlignedArray<T> allocateAligned(std::size_t count) {
 constexpr int kTile = 4;
 // Taps per chunk: four windows of 64 vectors stay in the first-level cache.
 constexpr int kChunk = 64;
-// Outputs per lane aimed at, at least.
-constexpr int kTargetRun = 128;
+// Outputs per lane aimed at, at least: the transposition costs about
+// (t M + u) / (t L) samples per output.
+constexpr int kTargetRun = 512;
 // Beyond these sizes (floats) the reference runs.
 constexpr std::size_t kMaxBufferFloats = std::size_t{1} << 22;
 // Fewer outputs than this left at the end go through the reference.
