@@ -25,11 +25,17 @@ int64_t pendingBound(const HighQualityStage& stage, int64_t group) {
     return (group + 2) * stage.downFactor / stage.upFactor + stage.taps + 2;
 }
 
+// The largest magnitude taken: far beyond any real signal, small enough that no
+// sum can overflow to infinity (whose differences give NaN, whose bits are not
+// the same on every machine).
+constexpr float kLargestSample = 65536.0f;
+
 template <typename Sample>
 float toFloat(Sample value);
 template <>
 float toFloat<float>(float value) {
-    return value;
+    if (!(value == value)) return 0.0f;  // NaN
+    return value > kLargestSample ? kLargestSample : (value < -kLargestSample ? -kLargestSample : value);
 }
 template <>
 float toFloat<int16_t>(int16_t value) {

@@ -50,7 +50,9 @@ struct HighQualityResampler {
 // the buffers for `channels` (1 or more) channels.
 StreamError startHighQualityResampler(HighQualityResampler& resampler, int targetRate, int sourceRate, int channels);
 
-// Takes `frames` interleaved frames of float samples.
+// Takes `frames` interleaved frames of float samples. A sample beyond +-65536
+// (96 dB over full scale), infinities included, is taken as +-65536, and NaN as
+// 0: every sum then stays finite, and so the same on every machine.
 StreamError feedHighQualityResampler(HighQualityResampler& resampler, const float* samples, uint64_t frames,
                                      const FloatSampleSink& sink);
 

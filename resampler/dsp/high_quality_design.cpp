@@ -109,6 +109,14 @@ bool designHighQualityFilter(int targetRate, int sourceRate, HighQualityFilter& 
                     }
                 }
             }
+            stage.activeTaps.clear();
+            for (int i = 0; i < u; ++i) {
+                bool zero = true;
+                for (int row = 0; row < up && zero; ++row) {
+                    zero = stage.bank[static_cast<std::size_t>(row) * static_cast<std::size_t>(u) + static_cast<std::size_t>(i)] == 0.0f;
+                }
+                if (!zero) stage.activeTaps.push_back(i);
+            }
         }
     } catch (const std::bad_alloc&) {
         filter = HighQualityFilter{};

@@ -15,11 +15,13 @@
 namespace plinth {
 
 // One stage: output k (at rate F x L / M) is
-//   y[k] = sum over i < taps of bank[row][i] x x[q - tapsBefore + i],
+//   y[k] = sum over i in activeTaps of bank[row][i] x x[q - tapsBefore + i],
 // where k M = q L + row: input n stands at n L and output k at k M on the
 // interpolated grid, and bank[row][i] is the prototype filter at distance
 // (tapsBefore - i) L + row from the output. Rows shorter than `taps` are padded
-// with zeros.
+// with zeros. The sum leaves out the taps that are zero in every row (every
+// other one in a half-band stage): a zero product added to a finite sum, which
+// never is -0, changes none of its bits.
 struct HighQualityStage {
     int upFactor = 1;    // L
     int downFactor = 1;  // M
@@ -30,7 +32,8 @@ struct HighQualityStage {
     // The cutoff: the prototype is L sin(pi t c) / (pi t) with c = cutoffNumerator / cutoffDenominator.
     int64_t cutoffNumerator = 0;
     int64_t cutoffDenominator = 1;
-    std::vector<float> bank;  // L rows of u taps
+    std::vector<float> bank;        // L rows of u taps
+    std::vector<int> activeTaps;    // the taps i, in order, not zero in every row
 };
 
 struct HighQualityFilter {

@@ -9,6 +9,8 @@ void highQualityFilterReference(const HighQualityStage& stage, const float* inpu
     const int64_t up = stage.upFactor;
     const int64_t down = stage.downFactor;
     const int u = stage.taps;
+    const int* active = stage.activeTaps.data();
+    const std::size_t activeCount = stage.activeTaps.size();
     for (int64_t n = 0; n < count; ++n) {
         const int64_t k = first + n;
         const int64_t position = k * down;
@@ -17,7 +19,7 @@ void highQualityFilterReference(const HighQualityStage& stage, const float* inpu
         const float* taps = stage.bank.data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(u);
         const float* window = input + (q - stage.tapsBefore - inputStart);
         float acc = 0.0f;
-        for (int i = 0; i < u; ++i) acc = taps[i] * window[i] + acc;
+        for (std::size_t a = 0; a < activeCount; ++a) acc = taps[active[a]] * window[active[a]] + acc;
         output[n] = acc;
     }
 }

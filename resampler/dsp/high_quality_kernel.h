@@ -2,7 +2,7 @@
 // The kernel of one high-quality stage: outputs k = first .. first + count - 1
 // from input samples that stand at absolute indices inputStart onwards. Each
 // output is its own sum in tap order,
-//   acc = 0;  acc = bank[row][i] x x[q - a + i] + acc  for i = 0 .. u-1,
+//   acc = 0;  acc = bank[row][i] x x[q - a + i] + acc  for i in the stage's activeTaps,
 // each product and each sum rounded to single precision (no fused
 // multiply-add), so that every kernel below gives the same bits.
 

@@ -15,6 +15,10 @@
 // shares each coefficient load. The taps run in chunks, the partial sums kept
 // in memory between chunks (storing a sum and loading it back changes no bit),
 // so that the four windows of a tile stay in the first-level cache.
+//
+// A halving stage (L = 1, M = 2) is laid out otherwise: its input is split into
+// its even and odd samples, and a vector is then V consecutive outputs, whose
+// tap i reads V consecutive samples of one of the two halves: no transposition.
 
 #include <algorithm>
 #include <cstddef>
@@ -65,6 +69,8 @@ constexpr int kTargetRun = 512;
 constexpr std::size_t kMaxBufferFloats = std::size_t{1} << 22;
 // Fewer outputs than this left at the end go through the reference.
 constexpr int64_t kLeastPartialGroup = 64;
+// Outputs a halving stage splits the input for at a time.
+constexpr int kHalvingBlock = 4096;
 
 }  // namespace high_quality
 
@@ -81,6 +87,7 @@ struct HighQualityKernel {
     std::unique_ptr<int32_t[]> rowOffsets;         // L: bank offset of run offset r's row
     std::unique_ptr<int32_t[]> inputOffsets;       // L: first transposed row of run offset r
     int64_t tableRow = -1;                         // the starting row the tables are for
+    high_quality::AlignedArray<float> halves;      // a halving stage: even then odd samples
 };
 
 namespace high_quality {
@@ -119,7 +126,8 @@ HWY_ATTR void filterGroup(HighQualityKernel* kernel, const float* HWY_RESTRICT i
     const HighQualityStage& stage = *kernel->stage;
     const std::ptrdiff_t lanes = kernel->lanes;
     const int up = stage.upFactor;
-    const int u = stage.taps;
+    const int* HWY_RESTRICT active = stage.activeTaps.data();
+    const int activeCount = static_cast<int>(stage.activeTaps.size());
     const int t = kernel->runFactor;
     const int run = kernel->run;
     const int span = kernel->span;
@@ -146,8 +154,8 @@ HWY_ATTR void filterGroup(HighQualityKernel* kernel, const float* HWY_RESTRICT i
         }
     }
 
-    for (int i0 = 0; i0 < u; i0 += kChunk) {
-        const int i1 = std::min(u, i0 + kChunk);
+    for (int i0 = 0; i0 < activeCount; i0 += kChunk) {
+        const int i1 = std::min(activeCount, i0 + kChunk);
         for (int r = 0; r < up; ++r) {
             const float* HWY_RESTRICT taps = bank + rowOffsets[r];
             for (int j = 0; j < t; j += kTile) {
@@ -168,7 +176,8 @@ HWY_ATTR void filterGroup(HighQualityKernel* kernel, const float* HWY_RESTRICT i
                     a2 = hn::Load(d, sums + 2 * sumStep);
                     a3 = hn::Load(d, sums + 3 * sumStep);
                 }
-                for (int i = i0; i < i1; ++i) {
+                for (int a = i0; a < i1; ++a) {
+                    const int i = active[a];
                     const auto c = hn::Set(d, taps[i]);
                     const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i) * lanes;
                     a0 = hn::Add(hn::Mul(c, hn::Load(d, x0 + at)), a0);
@@ -218,12 +227,86 @@ HWY_ATTR int64_t runKernel(HighQualityKernel* kernel, const float* input, int64_
     return count;
 }
 
+// A halving stage: outputs k0 + j, j < n (n a multiple of 4 V), from input
+// index `base` (output k0's window start, relative to the input array).
+HWY_ATTR void halveBlock(HighQualityKernel* kernel, const float* HWY_RESTRICT input, int64_t base, int n,
+                         float* HWY_RESTRICT output) {
+    const hn::ScalableTag<float> d;
+    const std::ptrdiff_t lanes = kernel->lanes;
+    const HighQualityStage& stage = *kernel->stage;
+    const float* HWY_RESTRICT taps = stage.bank.data();
+    const int* HWY_RESTRICT active = stage.activeTaps.data();
+    const int activeCount = static_cast<int>(stage.activeTaps.size());
+    // even[m] = x[base + 2m], odd[m] = x[base + 2m + 1], for every m a window of
+    // the block reads: x up to base + last, m up to n - 1 + (u - 1) / 2.
+    const int last = 2 * (n - 1) + stage.taps - 1;
+    const int halfLength = n + (stage.taps - 1) / 2;
+    float* HWY_RESTRICT even = kernel->halves.get();
+    float* HWY_RESTRICT odd = even + kHalvingBlock + stage.taps + static_cast<int>(lanes);
+    const float* HWY_RESTRICT from = input + base;
+    int m = 0;
+    for (; m + lanes <= halfLength && 2 * (m + lanes) - 1 <= last; m += static_cast<int>(lanes)) {
+        auto e = hn::Zero(d);
+        auto o = hn::Zero(d);
+        hn::LoadInterleaved2(d, from + 2 * m, e, o);
+        hn::StoreU(e, d, even + m);
+        hn::StoreU(o, d, odd + m);
+    }
+    for (; m < halfLength; ++m) {
+        even[m] = from[2 * m];
+        odd[m] = 2 * m + 1 <= last ? from[2 * m + 1] : 0.0f;
+    }
+    const std::ptrdiff_t step = lanes;
+    for (int j = 0; j < n; j += static_cast<int>(4 * lanes)) {
+        auto a0 = hn::Zero(d), a1 = hn::Zero(d), a2 = hn::Zero(d), a3 = hn::Zero(d);
+        for (int a = 0; a < activeCount; ++a) {
+            const int i = active[a];
+            const float* HWY_RESTRICT half = ((i & 1) == 0 ? even : odd) + j + (i >> 1);
+            const auto c = hn::Set(d, taps[i]);
+            a0 = hn::Add(hn::Mul(c, hn::LoadU(d, half)), a0);
+            a1 = hn::Add(hn::Mul(c, hn::LoadU(d, half + step)), a1);
+            a2 = hn::Add(hn::Mul(c, hn::LoadU(d, half + 2 * step)), a2);
+            a3 = hn::Add(hn::Mul(c, hn::LoadU(d, half + 3 * step)), a3);
+        }
+        hn::StoreU(a0, d, output + j);
+        hn::StoreU(a1, d, output + j + step);
+        hn::StoreU(a2, d, output + j + 2 * step);
+        hn::StoreU(a3, d, output + j + 3 * step);
+    }
+}
+
+HWY_ATTR int64_t runHalving(HighQualityKernel* kernel, const float* input, int64_t inputStart, int64_t inputCount,
+                            int64_t first, int64_t count, float* output, bool wholeGroupsOnly) {
+    (void)inputCount;
+    const HighQualityStage& stage = *kernel->stage;
+    const int64_t group = 4 * static_cast<int64_t>(kernel->lanes);
+    const int64_t whole = count / group * group;
+    int64_t done = 0;
+    while (done < whole) {
+        const int n = static_cast<int>(std::min<int64_t>(whole - done, kHalvingBlock));
+        halveBlock(kernel, input, windowStart(stage, first + done) - inputStart, n, output + done);
+        done += n;
+    }
+    if (wholeGroupsOnly || done == count) return done;
+    highQualityFilterReference(stage, input, inputStart, first + done, count - done, output + done);
+    return count;
+}
+
 // Sets the kernel up for this target's vectors; false when out of memory.
 HWY_ATTR bool setUpKernel(HighQualityKernel* kernel) {
     const hn::ScalableTag<float> d;
     const int lanes = static_cast<int>(hn::Lanes(d));
     const HighQualityStage& stage = *kernel->stage;
     const int up = stage.upFactor;
+    if (up == 1 && stage.downFactor == 2 && lanes >= 1) {
+        const std::size_t half = static_cast<std::size_t>(kHalvingBlock + stage.taps + lanes);
+        kernel->halves = allocateAligned<float>(2 * half);
+        if (!kernel->halves) return false;
+        kernel->lanes = lanes;
+        kernel->run = 4;
+        kernel->function = &runHalving;
+        return true;
+    }
     const int perLane = up >= kTargetRun ? 1 : (kTargetRun + up - 1) / up;
     const int runFactor = (perLane + kTile - 1) / kTile * kTile;
     const std::size_t run = static_cast<std::size_t>(runFactor) * static_cast<std::size_t>(up);

@@ -181,7 +181,15 @@ TEST(HighQualityDesign, CoefficientsMatchAnIndependentCalculation) {
             }
         }
         EXPECT_EQ(half.bank[static_cast<std::size_t>(half.tapsBefore)], 0.5f);
+        // Only the centre and the odd distances are summed.
+        std::vector<int> expected;
+        for (int i = 0; i < half.taps; ++i) {
+            if (i == half.tapsBefore || std::abs(half.tapsBefore - i) % 2 == 1) expected.push_back(i);
+        }
+        EXPECT_EQ(half.activeTaps, expected);
     }
+    // In the last stage every tap is nonzero in some row.
+    EXPECT_EQ(static_cast<int>(down.stages.back().activeTaps.size()), down.stages.back().taps);
 }
 
 TEST(HighQualityDesign, BanksAreTheSameOnEveryCallAndEveryRowIsSymmetricToItsMirror) {

@@ -3,6 +3,7 @@
 // other channels, its 16-bit input and output rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -191,6 +192,31 @@ TEST(HighQualityStream, SixteenBitSamplesEnterAsTheirValueOver32768) {
         EXPECT_TRUE(sameBits(convert(to, from, items, 2, {999}), convert(to, from, floats, 2))) << from << " -> " << to;
     }
     EXPECT_EQ(convert(22050, 22050, items, 2)[10], -1.0f);
+}
+
+TEST(HighQualityStream, NonFiniteAndHugeSamplesAreTakenAsZeroOrTheLargestMagnitude) {
+    std::vector<float> wild = noise(30000, 4);
+    std::vector<float> tame = wild;
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        std::size_t at;
+        float value, taken;
+    } cases[] = {{100, std::numeric_limits<float>::quiet_NaN(), 0.0f},
+                 {5000, inf, 65536.0f},
+                 {5001, -inf, -65536.0f},
+                 {12000, 3e38f, 65536.0f},
+                 {12001, -1e20f, -65536.0f},
+                 {20000, 65536.0f, 65536.0f},
+                 {20001, -60000.0f, -60000.0f}};
+    for (const auto& c : cases) {
+        wild[c.at] = c.value;
+        tame[c.at] = c.taken;
+    }
+    for (const auto& [to, from] : {std::pair{48000, 44100}, {8000, 44100}, {16000, 8000}, {44100, 44100}}) {
+        const std::vector<float> out = convert(to, from, wild);
+        EXPECT_TRUE(sameBits(out, convert(to, from, tame))) << from << " -> " << to;
+        EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return std::isfinite(v); }));
+    }
 }
 
 TEST(HighQualityStream, EqualRatesPassTheSamplesUnchanged) {
