@@ -116,6 +116,34 @@ namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
 
+// Whether the group's transpositions go by blocks of 4 x 4 (any vector of a
+// multiple of 4 lanes), rather than one sample at a time.
+#if HWY_TARGET != HWY_SCALAR
+constexpr bool kBlockTranspose = true;
+
+// Rows k = 0..3 of four floats at from + k x fromStride become the columns
+// written to to + k' x toStride.
+HWY_ATTR HWY_INLINE void transpose4x4(const float* HWY_RESTRICT from, std::ptrdiff_t fromStride,
+                                      float* HWY_RESTRICT to, std::ptrdiff_t toStride) {
+    const hn::Full128<float> d4;
+    const auto p0 = hn::LoadU(d4, from);
+    const auto p1 = hn::LoadU(d4, from + fromStride);
+    const auto p2 = hn::LoadU(d4, from + 2 * fromStride);
+    const auto p3 = hn::LoadU(d4, from + 3 * fromStride);
+    const auto t0 = hn::InterleaveLower(d4, p0, p1);  // p0[0] p1[0] p0[1] p1[1]
+    const auto t1 = hn::InterleaveLower(d4, p2, p3);
+    const auto t2 = hn::InterleaveUpper(d4, p0, p1);  // p0[2] p1[2] p0[3] p1[3]
+    const auto t3 = hn::InterleaveUpper(d4, p2, p3);
+    hn::StoreU(hn::ConcatLowerLower(d4, t1, t0), d4, to);
+    hn::StoreU(hn::ConcatUpperUpper(d4, t1, t0), d4, to + toStride);
+    hn::StoreU(hn::ConcatLowerLower(d4, t3, t2), d4, to + 2 * toStride);
+    hn::StoreU(hn::ConcatUpperUpper(d4, t3, t2), d4, to + 3 * toStride);
+}
+#else
+constexpr bool kBlockTranspose = false;
+HWY_ATTR HWY_INLINE void transpose4x4(const float*, std::ptrdiff_t, float*, std::ptrdiff_t) {}
+#endif
+
 // One group from output k0; `base` is lane 0's first sample in the input. Only
 // the first `limit` outputs are stored; a full group (every lane's outputs
 // wanted) reads its input without bounds checks.
@@ -140,7 +168,18 @@ HWY_ATTR void filterGroup(HighQualityKernel* kernel, const float* HWY_RESTRICT i
     const int32_t* HWY_RESTRICT inputOffsets = kernel->inputOffsets.get();
 
     // xt[n * lanes + j] = x[base + j * stride + n].
-    if (full) {
+    const bool blocks = kBlockTranspose && lanes % 4 == 0;
+    if (full && blocks) {
+        int n = 0;
+        for (; n + 4 <= span; n += 4) {
+            for (std::ptrdiff_t j = 0; j < lanes; j += 4) {
+                transpose4x4(input + base + j * stride + n, stride, xt + n * lanes + j, lanes);
+            }
+        }
+        for (; n < span; ++n) {
+            for (std::ptrdiff_t j = 0; j < lanes; ++j) xt[n * lanes + j] = input[base + j * stride + n];
+        }
+    } else if (full) {
         const auto index = hn::Mul(hn::Iota(di, 0), hn::Set(di, static_cast<int32_t>(stride)));
         const float* from = input + base;
         for (int n = 0; n < span; ++n) hn::Store(hn::GatherIndex(d, from + n, index), d, xt + n * lanes);
@@ -154,13 +193,53 @@ HWY_ATTR void filterGroup(HighQualityKernel* kernel, const float* HWY_RESTRICT i
         }
     }
 
+    const std::ptrdiff_t sumStep = static_cast<std::ptrdiff_t>(up) * lanes;
     for (int i0 = 0; i0 < activeCount; i0 += kChunk) {
         const int i1 = std::min(activeCount, i0 + kChunk);
-        for (int r = 0; r < up; ++r) {
+        for (int r = 0; r < up;) {
             const float* HWY_RESTRICT taps = bank + rowOffsets[r];
+            if (r + 1 < up && inputOffsets[r + 1] == inputOffsets[r]) {
+                const float* HWY_RESTRICT taps1 = bank + rowOffsets[r + 1];
+                for (int j = 0; j < t; j += kTile) {
+                    float* HWY_RESTRICT sums = results + (static_cast<std::ptrdiff_t>(r) + static_cast<std::ptrdiff_t>(j) * up) * lanes;
+                    float* HWY_RESTRICT sums1 = sums + lanes;
+                    const float* HWY_RESTRICT x0 =
+                        xt + (static_cast<std::ptrdiff_t>(inputOffsets[r]) + static_cast<std::ptrdiff_t>(j) * stage.downFactor) * lanes;
+                    const float* HWY_RESTRICT x1 = x0 + windowStep;
+                    const float* HWY_RESTRICT x2 = x1 + windowStep;
+                    const float* HWY_RESTRICT x3 = x2 + windowStep;
+                    auto a0 = hn::Zero(d), a1 = hn::Zero(d), a2 = hn::Zero(d), a3 = hn::Zero(d);
+                    auto b0 = hn::Zero(d), b1 = hn::Zero(d), b2 = hn::Zero(d), b3 = hn::Zero(d);
+                    if (i0 > 0) {
+                        a0 = hn::Load(d, sums); a1 = hn::Load(d, sums + sumStep);
+                        a2 = hn::Load(d, sums + 2 * sumStep); a3 = hn::Load(d, sums + 3 * sumStep);
+                        b0 = hn::Load(d, sums1); b1 = hn::Load(d, sums1 + sumStep);
+                        b2 = hn::Load(d, sums1 + 2 * sumStep); b3 = hn::Load(d, sums1 + 3 * sumStep);
+                    }
+                    for (int a = i0; a < i1; ++a) {
+                        const int i = active[a];
+                        const auto c = hn::Set(d, taps[i]);
+                        const auto e = hn::Set(d, taps1[i]);
+                        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i) * lanes;
+                        const auto v0 = hn::Load(d, x0 + at);
+                        a0 = hn::Add(hn::Mul(c, v0), a0); b0 = hn::Add(hn::Mul(e, v0), b0);
+                        const auto v1 = hn::Load(d, x1 + at);
+                        a1 = hn::Add(hn::Mul(c, v1), a1); b1 = hn::Add(hn::Mul(e, v1), b1);
+                        const auto v2 = hn::Load(d, x2 + at);
+                        a2 = hn::Add(hn::Mul(c, v2), a2); b2 = hn::Add(hn::Mul(e, v2), b2);
+                        const auto v3 = hn::Load(d, x3 + at);
+                        a3 = hn::Add(hn::Mul(c, v3), a3); b3 = hn::Add(hn::Mul(e, v3), b3);
+                    }
+                    hn::Store(a0, d, sums); hn::Store(a1, d, sums + sumStep);
+                    hn::Store(a2, d, sums + 2 * sumStep); hn::Store(a3, d, sums + 3 * sumStep);
+                    hn::Store(b0, d, sums1); hn::Store(b1, d, sums1 + sumStep);
+                    hn::Store(b2, d, sums1 + 2 * sumStep); hn::Store(b3, d, sums1 + 3 * sumStep);
+                }
+                r += 2;
+                continue;
+            }
             for (int j = 0; j < t; j += kTile) {
                 float* HWY_RESTRICT sums = results + (static_cast<std::ptrdiff_t>(r) + static_cast<std::ptrdiff_t>(j) * up) * lanes;
-                const std::ptrdiff_t sumStep = static_cast<std::ptrdiff_t>(up) * lanes;
                 const float* HWY_RESTRICT x0 =
                     xt + (static_cast<std::ptrdiff_t>(inputOffsets[r]) + static_cast<std::ptrdiff_t>(j) * stage.downFactor) * lanes;
                 const float* HWY_RESTRICT x1 = x0 + windowStep;
@@ -190,10 +269,19 @@ HWY_ATTR void filterGroup(HighQualityKernel* kernel, const float* HWY_RESTRICT i
                 hn::Store(a2, d, sums + 2 * sumStep);
                 hn::Store(a3, d, sums + 3 * sumStep);
             }
+            ++r;
         }
     }
 
     // Back to output order: lane j's run offset rr is output k0 + j R + rr.
+    if (full && blocks) {
+        for (int rr = 0; rr < run; rr += 4) {  // R = t L, t a multiple of 4
+            for (std::ptrdiff_t j = 0; j < lanes; j += 4) {
+                transpose4x4(results + rr * lanes + j, lanes, output + j * run + rr, run);
+            }
+        }
+        return;
+    }
     for (std::ptrdiff_t j = 0; j < lanes; ++j) {
         const int64_t first = j * run;
         if (first >= limit) break;
