@@ -14,7 +14,10 @@
 // share their row and their windows lie M rows apart: a tile of four of them
 // shares each coefficient load. The taps run in chunks, the partial sums kept
 // in memory between chunks (storing a sum and loading it back changes no bit),
-// so that the four windows of a tile stay in the first-level cache.
+// so that the four windows of a tile stay in the first-level cache. Where two
+// consecutive outputs r and r + 1 start on the same sample (upsampling), their
+// tiles go together and each sample loaded serves both rows. The transpositions
+// into Xt and back to output order go by blocks of 4 x 4.
 //
 // A halving stage (L = 1, M = 2) is laid out otherwise: its input is split into
 // its even and odd samples, and a vector is then V consecutive outputs, whose
@@ -199,6 +202,7 @@ HWY_ATTR void filterGroup(HighQualityKernel* kernel, const float* HWY_RESTRICT i
         for (int r = 0; r < up;) {
             const float* HWY_RESTRICT taps = bank + rowOffsets[r];
             if (r + 1 < up && inputOffsets[r + 1] == inputOffsets[r]) {
+                // Run offsets r and r + 1 read the same windows with two rows.
                 const float* HWY_RESTRICT taps1 = bank + rowOffsets[r + 1];
                 for (int j = 0; j < t; j += kTile) {
                     float* HWY_RESTRICT sums = results + (static_cast<std::ptrdiff_t>(r) + static_cast<std::ptrdiff_t>(j) * up) * lanes;
