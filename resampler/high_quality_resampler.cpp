@@ -250,24 +250,16 @@ const char* highQualityResamplerKernelName(const HighQualityResampler& resampler
 }
 
 int16_t highQualitySampleToInt16(float sample) {
-    const float scaled = sample * 32768.0f;
-    if (!(scaled == scaled)) return 0;
-    if (scaled >= 32767.0f) return 32767;
-    if (scaled <= -32768.0f) return -32768;
+    float scaled = sample * 32768.0f;
+    scaled = scaled == scaled ? scaled : 0.0f;  // NaN
+    scaled = scaled < -32768.0f ? -32768.0f : scaled;
+    scaled = scaled > 32767.0f ? 32767.0f : scaled;
     // The integer part and the fraction are both exact.
     const int whole = static_cast<int>(scaled);
     const float fraction = scaled - static_cast<float>(whole);
-    int rounded = whole;
-    if (fraction >= 0.5f) {
-        rounded = whole + 1;
-    } else if (fraction <= -0.5f) {
-        rounded = whole - 1;
-    }
-    return static_cast<int16_t>(rounded);
-}
-
-void highQualitySamplesToInt16(const float* samples, int16_t* out, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) out[i] = highQualitySampleToInt16(samples[i]);
+    const int up = fraction >= 0.5f ? 1 : 0;
+    const int down = fraction <= -0.5f ? 1 : 0;
+    return static_cast<int16_t>(whole + up - down);
 }
 
 }  // namespace plinth

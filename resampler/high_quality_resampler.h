@@ -72,6 +72,11 @@ const char* highQualityResamplerKernelName(const HighQualityResampler& resampler
 // clamped to -32768 .. 32767, rounded to the nearest integer with halves away
 // from zero.
 int16_t highQualitySampleToInt16(float sample);
+// The same for many samples, with the machine's best instruction set (the
+// scalar rule above with PLINTH_SCALAR=1).
 void highQualitySamplesToInt16(const float* samples, int16_t* out, std::size_t count);
+// With one given target of the kernel's list, or the scalar rule outside it (tests).
+int highQualityToInt16TargetCount();
+void highQualitySamplesToInt16For(int targetIndex, const float* samples, int16_t* out, std::size_t count);
 
 }  // namespace plinth

@@ -38,6 +38,7 @@
 #include "platform/cpu_targets.h"
 #include "platform/scalar_switch.h"
 #include "resampler/dsp/high_quality_kernel.h"
+#include "resampler/high_quality_resampler.h"
 
 #ifndef PLINTH_HIGH_QUALITY_SIMD_ONCE
 #define PLINTH_HIGH_QUALITY_SIMD_ONCE
@@ -384,6 +385,33 @@ HWY_ATTR int64_t runHalving(HighQualityKernel* kernel, const float* input, int64
     return count;
 }
 
+// 16-bit samples: the steps of highQualitySampleToInt16, each exact, on whole vectors.
+HWY_ATTR void toInt16(const float* HWY_RESTRICT samples, int16_t* HWY_RESTRICT out, std::size_t count) {
+    const hn::ScalableTag<float> d;
+    const hn::RebindToSigned<decltype(d)> di;
+    const hn::Rebind<int16_t, decltype(d)> d16;
+    const std::size_t lanes = hn::Lanes(d);
+    const auto scale = hn::Set(d, 32768.0f);
+    const auto lowest = hn::Set(d, -32768.0f);
+    const auto highest = hn::Set(d, 32767.0f);
+    const auto half = hn::Set(d, 0.5f);
+    const auto minusHalf = hn::Set(d, -0.5f);
+    const auto one = hn::Set(di, 1);
+    std::size_t i = 0;
+    for (; i + lanes <= count; i += lanes) {
+        auto scaled = hn::Mul(hn::LoadU(d, samples + i), scale);
+        scaled = hn::IfThenElseZero(hn::Eq(scaled, scaled), scaled);
+        scaled = hn::IfThenElse(hn::Lt(scaled, lowest), lowest, scaled);
+        scaled = hn::IfThenElse(hn::Gt(scaled, highest), highest, scaled);
+        const auto whole = hn::ConvertTo(di, scaled);
+        const auto fraction = hn::Sub(scaled, hn::ConvertTo(d, whole));
+        auto rounded = hn::Add(whole, hn::IfThenElseZero(hn::RebindMask(di, hn::Ge(fraction, half)), one));
+        rounded = hn::Sub(rounded, hn::IfThenElseZero(hn::RebindMask(di, hn::Le(fraction, minusHalf)), one));
+        hn::StoreU(hn::DemoteTo(d16, rounded), d16, out + i);
+    }
+    for (; i < count; ++i) out[i] = highQualitySampleToInt16(samples[i]);
+}
+
 // Sets the kernel up for this target's vectors; false when out of memory.
 HWY_ATTR bool setUpKernel(HighQualityKernel* kernel) {
     const hn::ScalableTag<float> d;
@@ -442,6 +470,19 @@ const RunnableEntries<SetUpFn, std::size(kCompiledTargets)>& runnable() {
     return result;
 }
 
+using ToInt16Fn = void (*)(const float*, int16_t*, std::size_t);
+
+constexpr TargetEntry<ToInt16Fn> kCompiledToInt16[] = {
+#define PLINTH_TARGET_FUNCTION toInt16
+#include "platform/vector_target_table.inc"
+#undef PLINTH_TARGET_FUNCTION
+};
+
+const RunnableEntries<ToInt16Fn, std::size(kCompiledToInt16)>& runnableToInt16() {
+    static const auto result = runnableEntries(kCompiledToInt16);
+    return result;
+}
+
 }  // namespace plinth::high_quality
 
 namespace plinth {
@@ -478,6 +519,21 @@ const char* highQualityKernelName(const HighQualityKernel* kernel) {
 int64_t highQualityGroupOutputs(const HighQualityKernel* kernel) {
     if (kernel == nullptr || kernel->function == nullptr) return 1;
     return static_cast<int64_t>(kernel->lanes) * kernel->run;
+}
+
+int highQualityToInt16TargetCount() { return high_quality::runnableToInt16().count; }
+
+void highQualitySamplesToInt16For(int targetIndex, const float* samples, int16_t* out, std::size_t count) {
+    const auto& r = high_quality::runnableToInt16();
+    if (targetIndex < 0 || targetIndex >= r.count) {
+        for (std::size_t i = 0; i < count; ++i) out[i] = highQualitySampleToInt16(samples[i]);
+        return;
+    }
+    r.entries[targetIndex]->function(samples, out, count);
+}
+
+void highQualitySamplesToInt16(const float* samples, int16_t* out, std::size_t count) {
+    highQualitySamplesToInt16For(scalarKernelsForced() ? -1 : 0, samples, out, count);
 }
 
 int64_t runHighQualityKernel(HighQualityKernel* kernel, const float* input, int64_t inputStart, int64_t inputCount,

@@ -282,9 +282,26 @@ TEST(HighQualityOutput, SixteenBitRoundsHalvesAwayFromZeroAndClamps) {
         in.push_back(c.in);
         expected.push_back(c.out);
     }
-    std::vector<int16_t> out(in.size());
-    highQualitySamplesToInt16(in.data(), out.data(), in.size());
-    EXPECT_EQ(out, expected);
+    // Every vector target and the scalar rule, on the cases then on many values.
+    for (int target = -1; target < highQualityToInt16TargetCount(); ++target) {
+        std::vector<int16_t> out(in.size());
+        highQualitySamplesToInt16For(target, in.data(), out.data(), in.size());
+        EXPECT_EQ(out, expected) << "target " << target;
+    }
+    std::mt19937 random(12);
+    std::vector<float> many(100003);
+    for (float& v : many) {
+        const uint32_t bits = static_cast<uint32_t>(random());
+        std::memcpy(&v, &bits, sizeof v);  // any float at all, NaN and infinities included
+        if (random() % 2) v = static_cast<float>(static_cast<int>(random() % 140000) - 70000) * 0.5f / 32768.0f;
+    }
+    std::vector<int16_t> scalar(many.size());
+    for (std::size_t i = 0; i < many.size(); ++i) scalar[i] = highQualitySampleToInt16(many[i]);
+    for (int target = 0; target < highQualityToInt16TargetCount(); ++target) {
+        std::vector<int16_t> out(many.size());
+        highQualitySamplesToInt16For(target, many.data(), out.data(), many.size());
+        EXPECT_EQ(out, scalar) << "target " << target;
+    }
     // Every 16-bit value comes back as itself.
     for (int v = -32768; v <= 32767; ++v) {
         ASSERT_EQ(highQualitySampleToInt16(static_cast<float>(v) * lsb), v);
