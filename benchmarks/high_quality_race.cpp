@@ -42,7 +42,7 @@ double plinthRun(int source, int target, const std::vector<Sample>& input, Outpu
     const plinth::FloatSampleSink sink{[](void* context, const float* samples, std::size_t count) {
                                            auto& to = *static_cast<Output<Sample>*>(context);
                                            if constexpr (sizeof(Sample) == 2) {
-                                               plinth::highQualitySamplesToInt16(samples, to.samples.data(), count);
+                                               plinth::highQualitySamplesToInt16Dispatched(samples, to.samples.data(), count);
                                            } else {
                                                std::copy(samples, samples + count, to.samples.data());
                                            }
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     plinth::HighQualityResampler probe;
     plinth::startHighQualityResampler(probe, 48000, 44100, 1);
     std::printf("CPU ms for 120 s of mono, least of %d rounds; kernel %s\n", rounds,
-                plinth::highQualityResamplerKernelName(probe));
+                plinth::targetName(plinth::highQualityResamplerTarget(probe)));
     std::printf("%-15s %10s %10s %6s   %10s %10s %6s\n", "pair", "high-16", "soxrHQ-16", "ratio", "high-f32",
                 "soxrHQ-f32", "ratio");
     for (const auto& pair : pairs) {

@@ -145,7 +145,7 @@ std::size_t plinthHighInMemory(const std::vector<int16_t>& items, int source, in
     const plinth::FloatSampleSink sink{[](void* context, const float* samples, std::size_t count) {
                                            auto& to = *static_cast<Out*>(context);
                                            if (to.samples.size() < count) to.samples.resize(count);
-                                           plinth::highQualitySamplesToInt16(samples, to.samples.data(), count);
+                                           plinth::highQualitySamplesToInt16Dispatched(samples, to.samples.data(), count);
                                            to.count += count;
                                            return true;
                                        },

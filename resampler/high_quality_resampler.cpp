@@ -75,8 +75,9 @@ bool runStage(HighQualityResampler& resampler, std::size_t s, int64_t last, bool
             HighQualityStageStream& next = resampler.stages[s + 1];
             output = next.input[channel].data() + next.filled;
         }
-        computed = runHighQualityKernel(stream.kernels[channel].get(), stream.input[channel].data(), stream.inputStart,
-                                        stream.filled, stream.nextOutput, count, output, !flushing);
+        computed = filterHighQualityStageDispatched(stream.kernels[channel].get(), stream.input[channel].data(),
+                                                    stream.inputStart, stream.filled, stream.nextOutput, count, output,
+                                                    !flushing);
     }
     if (computed == 0) return true;
     stream.nextOutput += computed;
@@ -244,9 +245,9 @@ StreamError finishHighQualityResampler(HighQualityResampler& resampler, const Fl
     return StreamError::none;
 }
 
-const char* highQualityResamplerKernelName(const HighQualityResampler& resampler) {
-    if (resampler.stages.empty()) return "none";
-    return highQualityKernelName(resampler.stages.back().kernels[0].get());
+int64_t highQualityResamplerTarget(const HighQualityResampler& resampler) {
+    if (resampler.stages.empty()) return kReferenceTarget;
+    return highQualityKernelTarget(resampler.stages.back().kernels[0].get());
 }
 
 int16_t highQualitySampleToInt16(float sample) {
@@ -260,6 +261,10 @@ int16_t highQualitySampleToInt16(float sample) {
     const int up = fraction >= 0.5f ? 1 : 0;
     const int down = fraction <= -0.5f ? 1 : 0;
     return static_cast<int16_t>(whole + up - down);
+}
+
+void highQualitySamplesToInt16(const float* samples, int16_t* out, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) out[i] = highQualitySampleToInt16(samples[i]);
 }
 
 }  // namespace plinth

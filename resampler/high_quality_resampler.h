@@ -64,19 +64,20 @@ StreamError feedHighQualityResampler(HighQualityResampler& resampler, const int1
 // for the N frames fed. Call once; nothing may be fed after it.
 StreamError finishHighQualityResampler(HighQualityResampler& resampler, const FloatSampleSink& sink);
 
-// The name of the kernel the resampler's stages run ("AVX3", "NEON", ...,
-// "reference"), or "none" when the rates are equal and samples pass unchanged.
-const char* highQualityResamplerKernelName(const HighQualityResampler& resampler);
+// The target the resampler's stages run (kReferenceTarget with PLINTH_SCALAR=1,
+// or when the rates are equal and samples pass unchanged).
+int64_t highQualityResamplerTarget(const HighQualityResampler& resampler);
 
 // 16-bit samples from the filter's float samples: y x 32768, NaN taken as 0,
 // clamped to -32768 .. 32767, rounded to the nearest integer with halves away
 // from zero.
 int16_t highQualitySampleToInt16(float sample);
-// The same for many samples, with the machine's best instruction set (the
-// scalar rule above with PLINTH_SCALAR=1).
+// The same for many samples: the reference, one at a time, and the form every
+// caller uses, on the machine's best instruction set (the reference with
+// PLINTH_SCALAR=1); the table of its targets.
 void highQualitySamplesToInt16(const float* samples, int16_t* out, std::size_t count);
-// With one given target of the kernel's list, or the scalar rule outside it (tests).
-int highQualityToInt16TargetCount();
-void highQualitySamplesToInt16For(int targetIndex, const float* samples, int16_t* out, std::size_t count);
+void highQualitySamplesToInt16Dispatched(const float* samples, int16_t* out, std::size_t count);
+using HighQualityToInt16Function = void (*)(const float*, int16_t*, std::size_t);
+const KernelTargets<HighQualityToInt16Function>& highQualitySamplesToInt16Targets();
 
 }  // namespace plinth

@@ -4,8 +4,8 @@
 
 namespace plinth {
 
-void highQualityFilterReference(const HighQualityStage& stage, const float* input, int64_t inputStart, int64_t first,
-                                int64_t count, float* output) {
+void filterHighQualityStage(const HighQualityStage& stage, const float* input, int64_t inputStart, int64_t first,
+                            int64_t count, float* output) {
     const int64_t up = stage.upFactor;
     const int64_t down = stage.downFactor;
     const int u = stage.taps;

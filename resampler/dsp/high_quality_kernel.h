@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/kernel_dispatch.h"
 #include "resampler/dsp/high_quality_design.h"
 
 namespace plinth {
@@ -23,38 +24,45 @@ inline int64_t windowStart(const HighQualityStage& stage, int64_t k) {
 
 // The reference, one output at a time. The input must hold every window:
 // windowStart(first) >= inputStart and windowStart(first + count - 1) + u <= the input's end.
-void highQualityFilterReference(const HighQualityStage& stage, const float* input, int64_t inputStart, int64_t first,
-                                int64_t count, float* output);
+void filterHighQualityStage(const HighQualityStage& stage, const float* input, int64_t inputStart, int64_t first,
+                            int64_t count, float* output);
 
-// Scratch memory of the vectorised kernel for one stage, made once per
-// conversion and channel. Opaque; owned through HighQualityKernelPtr.
+// Scratch memory of the vector kernel for one stage on one target, made once
+// per conversion and channel. Opaque; owned through HighQualityKernelPtr.
 struct HighQualityKernel;
 struct HighQualityKernelDeleter {
     void operator()(HighQualityKernel* kernel) const;
 };
 using HighQualityKernelPtr = std::unique_ptr<HighQualityKernel, HighQualityKernelDeleter>;
 
-// For the machine's best instruction set, or the reference with PLINTH_SCALAR=1.
-// Null only when the memory cannot be had. The stage must outlive the kernel.
+// Null only when the memory cannot be had. Made for the target that
+// filterHighQualityStageTargets() chose (the reference with PLINTH_SCALAR=1),
+// or, with the second form, for the given target (tests and benchmarks:
+// kReferenceTarget or any target not listed gives the reference). The stage
+// must outlive the kernel.
 HighQualityKernelPtr createHighQualityKernel(const HighQualityStage& stage);
+HighQualityKernelPtr createHighQualityKernelOn(int64_t target, const HighQualityStage& stage);
 
-// For one given target of highQualityTargetName's list (tests and benchmarks);
-// an index outside it gives one that runs the reference.
-HighQualityKernelPtr createHighQualityKernelFor(int targetIndex, const HighQualityStage& stage);
-
-int highQualityTargetCount();
-const char* highQualityTargetName(int index);  // "reference" outside 0 .. count-1
-const char* highQualityKernelName(const HighQualityKernel* kernel);
+// The target a kernel runs: kReferenceTarget when every call goes to the reference.
+int64_t highQualityKernelTarget(const HighQualityKernel* kernel);
 
 // Outputs the kernel computes together; a call that may leave some for later
 // computes a multiple of it (1 for the reference).
 int64_t highQualityGroupOutputs(const HighQualityKernel* kernel);
 
-// Computes outputs first .. first + count - 1 (their windows inside the input,
-// which holds inputCount samples) into output, and returns how many it
-// computed: all of them, or with wholeGroupsOnly the largest multiple of the
-// group size not above count (the rest wait for more input).
-int64_t runHighQualityKernel(HighQualityKernel* kernel, const float* input, int64_t inputStart, int64_t inputCount,
-                             int64_t first, int64_t count, float* output, bool wholeGroupsOnly);
+// The same outputs as filterHighQualityStage, to the bit, on the kernel's
+// target: outputs first .. first + count - 1 (their windows inside the input,
+// which holds inputCount samples from absolute index inputStart) into output.
+// Returns how many it computed: all of them, or with wholeGroupsOnly the
+// largest multiple of the group size not above count (the rest wait for more
+// input).
+int64_t filterHighQualityStageDispatched(HighQualityKernel* kernel, const float* input, int64_t inputStart,
+                                         int64_t inputCount, int64_t first, int64_t count, float* output,
+                                         bool wholeGroupsOnly);
+
+// The targets of the vector kernel compiled in and run here, best first; each
+// one's code sets a kernel up for its vectors (false when out of memory).
+using HighQualitySetUpFunction = bool (*)(HighQualityKernel*);
+const KernelTargets<HighQualitySetUpFunction>& filterHighQualityStageTargets();
 
 }  // namespace plinth

@@ -1,6 +1,7 @@
 // The vectorised high-quality stage kernel: the same outputs as
-// highQualityFilterReference, to the bit, many outputs per instruction. Compiled
-// once per instruction set by Highway (foreach_target), chosen at run time.
+// filterHighQualityStage, to the bit, many outputs per instruction. Compiled
+// once per instruction set by Highway (foreach_target), chosen at run time
+// (platform/kernel_dispatch.h).
 //
 // Each output keeps its own chain acc = tap x sample + acc in tap order, with
 // Mul then Add (never MulAdd), so only different outputs share an instruction,
@@ -29,14 +30,14 @@
 #include <cstdlib>
 #include <iterator>
 #include <new>
+#include <vector>
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "resampler/dsp/high_quality_kernel_simd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include "platform/cpu_targets.h"
-#include "platform/scalar_switch.h"
+#include "platform/kernel_dispatch.h"
 #include "resampler/dsp/high_quality_kernel.h"
 #include "resampler/high_quality_resampler.h"
 
@@ -84,7 +85,7 @@ struct HighQualityKernel {
     int runFactor = 0;  // t, a multiple of kTile
     int run = 0;        // R = t L
     int span = 0;       // rows of transposed input a group reads
-    int64_t target = 0;
+    int64_t target = kReferenceTarget;
     HighQualityRunFn function = nullptr;
     high_quality::AlignedArray<float> transposed;  // span x lanes
     high_quality::AlignedArray<float> results;     // R x lanes
@@ -315,7 +316,7 @@ HWY_ATTR int64_t runKernel(HighQualityKernel* kernel, const float* input, int64_
         filterGroup(kernel, input, inputCount, windowStart(stage, first + done) - inputStart, rest, false,
                     output + done);
     } else {
-        highQualityFilterReference(stage, input, inputStart, first + done, rest, output + done);
+        filterHighQualityStage(stage, input, inputStart, first + done, rest, output + done);
     }
     return count;
 }
@@ -381,12 +382,12 @@ HWY_ATTR int64_t runHalving(HighQualityKernel* kernel, const float* input, int64
         done += n;
     }
     if (wholeGroupsOnly || done == count) return done;
-    highQualityFilterReference(stage, input, inputStart, first + done, count - done, output + done);
+    filterHighQualityStage(stage, input, inputStart, first + done, count - done, output + done);
     return count;
 }
 
 // 16-bit samples: the steps of highQualitySampleToInt16, each exact, on whole vectors.
-HWY_ATTR void toInt16(const float* HWY_RESTRICT samples, int16_t* HWY_RESTRICT out, std::size_t count) {
+HWY_ATTR void highQualitySamplesToInt16Vectors(const float* HWY_RESTRICT samples, int16_t* HWY_RESTRICT out, std::size_t count) {
     const hn::ScalableTag<float> d;
     const hn::RebindToSigned<decltype(d)> di;
     const hn::Rebind<int16_t, decltype(d)> d16;
@@ -409,7 +410,7 @@ HWY_ATTR void toInt16(const float* HWY_RESTRICT samples, int16_t* HWY_RESTRICT o
         rounded = hn::Sub(rounded, hn::IfThenElseZero(hn::RebindMask(di, hn::Le(fraction, minusHalf)), one));
         hn::StoreU(hn::DemoteTo(d16, rounded), d16, out + i);
     }
-    for (; i < count; ++i) out[i] = highQualitySampleToInt16(samples[i]);
+    highQualitySamplesToInt16(samples + i, out + i, count - i);
 }
 
 // Sets the kernel up for this target's vectors; false when out of memory.
@@ -454,66 +455,30 @@ HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 
-namespace plinth::high_quality {
-
-using SetUpFn = bool (*)(HighQualityKernel*);
-
-// Every target compiled here, best first.
-constexpr TargetEntry<SetUpFn> kCompiledTargets[] = {
-#define PLINTH_TARGET_FUNCTION setUpKernel
-#include "platform/vector_target_table.inc"
-#undef PLINTH_TARGET_FUNCTION
-};
-
-const RunnableEntries<SetUpFn, std::size(kCompiledTargets)>& runnable() {
-    static const auto result = runnableEntries(kCompiledTargets);
-    return result;
-}
-
-using ToInt16Fn = void (*)(const float*, int16_t*, std::size_t);
-
-constexpr TargetEntry<ToInt16Fn> kCompiledToInt16[] = {
-#define PLINTH_TARGET_FUNCTION toInt16
-#include "platform/vector_target_table.inc"
-#undef PLINTH_TARGET_FUNCTION
-};
-
-const RunnableEntries<ToInt16Fn, std::size(kCompiledToInt16)>& runnableToInt16() {
-    static const auto result = runnableEntries(kCompiledToInt16);
-    return result;
-}
-
-}  // namespace plinth::high_quality
-
 namespace plinth {
+
+PLINTH_KERNEL_TARGETS(filterHighQualityStageTargets, high_quality, setUpKernel)
+PLINTH_KERNEL_TARGETS(highQualitySamplesToInt16Targets, high_quality, highQualitySamplesToInt16Vectors)
 
 void HighQualityKernelDeleter::operator()(HighQualityKernel* kernel) const { delete kernel; }
 
-int highQualityTargetCount() { return high_quality::runnable().count; }
-
-const char* highQualityTargetName(int index) {
-    const auto& r = high_quality::runnable();
-    return index >= 0 && index < r.count ? hwy::TargetName(r.entries[index]->bits) : "reference";
-}
-
-HighQualityKernelPtr createHighQualityKernelFor(int targetIndex, const HighQualityStage& stage) {
+HighQualityKernelPtr createHighQualityKernelOn(int64_t target, const HighQualityStage& stage) {
     HighQualityKernelPtr kernel(new (std::nothrow) HighQualityKernel);
     if (!kernel) return nullptr;
     kernel->stage = &stage;
-    const auto& r = high_quality::runnable();
-    if (targetIndex < 0 || targetIndex >= r.count || stage.taps < 1 || stage.upFactor < 1) return kernel;
-    if (!r.entries[targetIndex]->function(kernel.get())) return nullptr;
-    kernel->target = r.entries[targetIndex]->bits;
+    const HighQualitySetUpFunction setUp = filterHighQualityStageTargets().find(target);
+    if (setUp == nullptr || stage.taps < 1 || stage.upFactor < 1) return kernel;
+    if (!setUp(kernel.get())) return nullptr;
+    if (kernel->function != nullptr) kernel->target = target;
     return kernel;
 }
 
 HighQualityKernelPtr createHighQualityKernel(const HighQualityStage& stage) {
-    return createHighQualityKernelFor(scalarKernelsForced() ? -1 : 0, stage);
+    return createHighQualityKernelOn(filterHighQualityStageTargets().chosenTarget(), stage);
 }
 
-const char* highQualityKernelName(const HighQualityKernel* kernel) {
-    if (kernel == nullptr || kernel->function == nullptr) return "reference";
-    return hwy::TargetName(kernel->target);
+int64_t highQualityKernelTarget(const HighQualityKernel* kernel) {
+    return kernel == nullptr ? kReferenceTarget : kernel->target;
 }
 
 int64_t highQualityGroupOutputs(const HighQualityKernel* kernel) {
@@ -521,29 +486,34 @@ int64_t highQualityGroupOutputs(const HighQualityKernel* kernel) {
     return static_cast<int64_t>(kernel->lanes) * kernel->run;
 }
 
-int highQualityToInt16TargetCount() { return high_quality::runnableToInt16().count; }
-
-void highQualitySamplesToInt16For(int targetIndex, const float* samples, int16_t* out, std::size_t count) {
-    const auto& r = high_quality::runnableToInt16();
-    if (targetIndex < 0 || targetIndex >= r.count) {
-        for (std::size_t i = 0; i < count; ++i) out[i] = highQualitySampleToInt16(samples[i]);
-        return;
-    }
-    r.entries[targetIndex]->function(samples, out, count);
-}
-
-void highQualitySamplesToInt16(const float* samples, int16_t* out, std::size_t count) {
-    highQualitySamplesToInt16For(scalarKernelsForced() ? -1 : 0, samples, out, count);
-}
-
-int64_t runHighQualityKernel(HighQualityKernel* kernel, const float* input, int64_t inputStart, int64_t inputCount,
-                             int64_t first, int64_t count, float* output, bool wholeGroupsOnly) {
+int64_t filterHighQualityStageDispatched(HighQualityKernel* kernel, const float* input, int64_t inputStart,
+                                         int64_t inputCount, int64_t first, int64_t count, float* output,
+                                         bool wholeGroupsOnly) {
     if (count <= 0) return 0;
     if (kernel->function == nullptr) {
-        highQualityFilterReference(*kernel->stage, input, inputStart, first, count, output);
+        filterHighQualityStage(*kernel->stage, input, inputStart, first, count, output);
         return count;
     }
-    return kernel->function(kernel, input, inputStart, inputCount, first, count, output, wholeGroupsOnly);
+    const int64_t done =
+        kernel->function(kernel, input, inputStart, inputCount, first, count, output, wholeGroupsOnly);
+    if constexpr (kCheckKernels) {
+        std::vector<float> reference(static_cast<std::size_t>(done));
+        filterHighQualityStage(*kernel->stage, input, inputStart, first, done, reference.data());
+        checkSameBits("filterHighQualityStage", kernel->target, "output", output, reference.data(),
+                      static_cast<std::size_t>(done));
+    }
+    return done;
+}
+
+void highQualitySamplesToInt16Dispatched(const float* samples, int16_t* out, std::size_t count) {
+    const KernelTargets<HighQualityToInt16Function>& targets = highQualitySamplesToInt16Targets();
+    if (targets.chosen() == nullptr) return highQualitySamplesToInt16(samples, out, count);
+    targets.chosen()(samples, out, count);
+    if constexpr (kCheckKernels) {
+        std::vector<int16_t> reference(count);
+        highQualitySamplesToInt16(samples, reference.data(), count);
+        checkSameBits("highQualitySamplesToInt16", targets.chosenTarget(), "samples", out, reference.data(), count);
+    }
 }
 
 }  // namespace plinth

@@ -14,9 +14,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/scalar_switch.h"
 #include "resampler/dsp/high_quality_kernel.h"
 #include "resampler/high_quality_resampler.h"
+#include "tests/support/kernel_targets.h"
 
 using namespace plinth;
 
@@ -30,12 +30,11 @@ std::vector<float> randomSignal(std::size_t length, uint32_t seed) {
     return signal;
 }
 
+// Runs f once per target this machine runs, with its target bit.
 template <class F>
 void forEachTarget(F&& f) {
-    for (int target = 0; target < highQualityTargetCount(); ++target) {
-        SCOPED_TRACE(highQualityTargetName(target));
-        f(target);
-    }
+    testsupport::forEachTarget(filterHighQualityStageTargets(),
+                               [&](const KernelTarget<HighQualitySetUpFunction>& target) { f(target.target); });
 }
 
 // Computes outputs first .. first + count - 1 of a stage with the reference
@@ -48,8 +47,9 @@ void expectSameOutputs(const HighQualityStage& stage, HighQualityKernel* kernel,
     const std::vector<float> input = randomSignal(static_cast<std::size_t>(end - start), seed);
     std::vector<float> reference(static_cast<std::size_t>(count) + 8, 7.0f);
     std::vector<float> fast(static_cast<std::size_t>(count) + 8, 7.0f);
-    highQualityFilterReference(stage, input.data(), start, first, count, reference.data());
-    const int64_t done = runHighQualityKernel(kernel, input.data(), start, end - start, first, count, fast.data(), false);
+    filterHighQualityStage(stage, input.data(), start, first, count, reference.data());
+    const int64_t done =
+        filterHighQualityStageDispatched(kernel, input.data(), start, end - start, first, count, fast.data(), false);
     ASSERT_EQ(done, count);
     const std::string where = std::to_string(stage.upFactor) + ":" + std::to_string(stage.downFactor) + " from " +
                               std::to_string(first) + ", " + std::to_string(count) + " outputs";
@@ -65,30 +65,31 @@ const std::pair<int, int> kPairs[] = {{48000, 44100}, {16000, 44100}, {8000, 441
                                       {11025, 8000},  {8191, 8192},   {8192, 8191},  {3, 7}};
 
 TEST(HighQualityKernel, EveryTargetRunsItsOwnVectors) {
-    ASSERT_GT(highQualityTargetCount(), 0);
     HighQualityFilter filter;
     ASSERT_TRUE(designHighQualityFilter(48000, 44100, filter));
     std::string list;
-    forEachTarget([&](int target) {
-        const HighQualityKernelPtr kernel = createHighQualityKernelFor(target, filter.stages[0]);
+    forEachTarget([&](int64_t target) {
+        const HighQualityKernelPtr kernel = createHighQualityKernelOn(target, filter.stages[0]);
         ASSERT_TRUE(kernel);
-        EXPECT_STREQ(highQualityKernelName(kernel.get()), highQualityTargetName(target));
+        EXPECT_EQ(highQualityKernelTarget(kernel.get()), target);
         EXPECT_GE(highQualityGroupOutputs(kernel.get()), 160);
-        list += std::string(highQualityTargetName(target)) + " ";
+        list += std::string(targetName(target)) + " ";
     });
-    const HighQualityKernelPtr reference = createHighQualityKernelFor(-1, filter.stages[0]);
-    EXPECT_STREQ(highQualityKernelName(reference.get()), "reference");
+    const HighQualityKernelPtr best = createHighQualityKernel(filter.stages[0]);
+    EXPECT_EQ(highQualityKernelTarget(best.get()), filterHighQualityStageTargets().chosenTarget());
+    const HighQualityKernelPtr reference = createHighQualityKernelOn(kReferenceTarget, filter.stages[0]);
+    EXPECT_EQ(highQualityKernelTarget(reference.get()), kReferenceTarget);
     EXPECT_EQ(highQualityGroupOutputs(reference.get()), 1);
     std::printf("high-quality kernel targets tested: %s\n", list.c_str());
 }
 
 TEST(HighQualityKernel, EqualsTheReferenceOnEveryStageOfEveryPair) {
-    forEachTarget([&](int target) {
+    forEachTarget([&](int64_t target) {
         for (const auto& [to, from] : kPairs) {
             HighQualityFilter filter;
             ASSERT_TRUE(designHighQualityFilter(to, from, filter));
             for (const HighQualityStage& stage : filter.stages) {
-                const HighQualityKernelPtr kernel = createHighQualityKernelFor(target, stage);
+                const HighQualityKernelPtr kernel = createHighQualityKernelOn(target, stage);
                 ASSERT_TRUE(kernel);
                 const int64_t group = highQualityGroupOutputs(kernel.get());
                 // Whole groups with a partial one behind, from negative and positive starts
@@ -109,15 +110,16 @@ TEST(HighQualityKernel, WholeGroupsOnlyLeavesTheRestUntouched) {
     HighQualityFilter filter;
     ASSERT_TRUE(designHighQualityFilter(16000, 8000, filter));
     const HighQualityStage& stage = filter.stages[0];
-    forEachTarget([&](int target) {
-        const HighQualityKernelPtr kernel = createHighQualityKernelFor(target, stage);
+    forEachTarget([&](int64_t target) {
+        const HighQualityKernelPtr kernel = createHighQualityKernelOn(target, stage);
         const int64_t group = highQualityGroupOutputs(kernel.get());
         const int64_t count = 3 * group - 1;
         const int64_t start = windowStart(stage, 0);
         const int64_t end = windowStart(stage, count - 1) + stage.taps;
         const std::vector<float> input = randomSignal(static_cast<std::size_t>(end - start), 8);
         std::vector<float> out(static_cast<std::size_t>(count), 7.0f);
-        EXPECT_EQ(runHighQualityKernel(kernel.get(), input.data(), start, end - start, 0, count, out.data(), true),
+        EXPECT_EQ(filterHighQualityStageDispatched(kernel.get(), input.data(), start, end - start, 0, count, out.data(),
+                                                   true),
                   2 * group);
         for (std::size_t k = static_cast<std::size_t>(2 * group); k < out.size(); ++k) ASSERT_EQ(out[k], 7.0f);
     });
@@ -130,7 +132,7 @@ std::vector<float> convertStereo(int to, int from, const std::vector<float>& ite
     if (reference) {
         for (std::size_t s = 0; s < resampler.stages.size(); ++s) {
             for (HighQualityKernelPtr& kernel : resampler.stages[s].kernels) {
-                kernel = createHighQualityKernelFor(-1, resampler.filter.stages[s]);
+                kernel = createHighQualityKernelOn(kReferenceTarget, resampler.filter.stages[s]);
             }
         }
     }
@@ -166,7 +168,8 @@ TEST(HighQualityKernelSelection, ChildReportsTheReference) {
     EXPECT_TRUE(scalarKernelsForced());
     HighQualityResampler resampler;
     ASSERT_EQ(startHighQualityResampler(resampler, 48000, 44100, 2), StreamError::none);
-    EXPECT_STREQ(highQualityResamplerKernelName(resampler), "reference");
+    EXPECT_EQ(highQualityResamplerTarget(resampler), kReferenceTarget);
+    EXPECT_EQ(highQualitySamplesToInt16Targets().chosen(), nullptr);
 }
 
 TEST(HighQualityKernelSelection, ScalarEnvironmentVariableSelectsTheReference) {
@@ -186,7 +189,8 @@ TEST(HighQualityKernelSelection, ScalarEnvironmentVariableSelectsTheReference) {
     if (!scalarKernelsForced()) {
         HighQualityResampler resampler;
         ASSERT_EQ(startHighQualityResampler(resampler, 48000, 44100, 2), StreamError::none);
-        EXPECT_STRNE(highQualityResamplerKernelName(resampler), "reference");
+        EXPECT_EQ(highQualityResamplerTarget(resampler), filterHighQualityStageTargets().chosenTarget());
+        EXPECT_NE(highQualityResamplerTarget(resampler), kReferenceTarget);
     }
 }
 

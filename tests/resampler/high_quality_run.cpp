@@ -76,12 +76,12 @@ int main(int argc, char** argv) {
         if (plinth::finishHighQualityResampler(resampler, sink) != plinth::StreamError::none) return 1;
         // The filter's own sums, then the same rounded to 16 bits.
         std::vector<int16_t> rounded(out.size());
-        plinth::highQualitySamplesToInt16(out.data(), rounded.data(), out.size());
+        plinth::highQualitySamplesToInt16Dispatched(out.data(), rounded.data(), out.size());
         std::fwrite(out.data(), sizeof(float), out.size(), file);
         std::fwrite(rounded.data(), sizeof(int16_t), rounded.size(), file);
         std::fprintf(stderr, "%d -> %d: %llu frames, kernel %s\n", pair[1], pair[0],
                      static_cast<unsigned long long>(resampler.framesOut),
-                     plinth::highQualityResamplerKernelName(resampler));
+                     plinth::targetName(plinth::highQualityResamplerTarget(resampler)));
     }
     return std::ferror(file) == 0 && std::fclose(file) == 0 ? 0 : 1;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "resampler/high_quality_resampler.h"
+#include "tests/support/kernel_targets.h"
 
 using namespace plinth;
 
@@ -224,7 +225,8 @@ TEST(HighQualityStream, EqualRatesPassTheSamplesUnchanged) {
     EXPECT_TRUE(sameBits(convert(48000, 48000, x, 2, {333}), x));
     HighQualityResampler resampler;
     ASSERT_EQ(startHighQualityResampler(resampler, 48000, 48000, 2), StreamError::none);
-    EXPECT_STREQ(highQualityResamplerKernelName(resampler), "none");
+    EXPECT_TRUE(resampler.stages.empty());
+    EXPECT_EQ(highQualityResamplerTarget(resampler), kReferenceTarget);
 }
 
 TEST(HighQualityStream, AFailingSinkStopsTheConversion) {
@@ -282,12 +284,16 @@ TEST(HighQualityOutput, SixteenBitRoundsHalvesAwayFromZeroAndClamps) {
         in.push_back(c.in);
         expected.push_back(c.out);
     }
-    // Every vector target and the scalar rule, on the cases then on many values.
-    for (int target = -1; target < highQualityToInt16TargetCount(); ++target) {
-        std::vector<int16_t> out(in.size());
-        highQualitySamplesToInt16For(target, in.data(), out.data(), in.size());
-        EXPECT_EQ(out, expected) << "target " << target;
-    }
+    // The reference and every vector target, on the cases then on many values.
+    std::vector<int16_t> out(in.size());
+    highQualitySamplesToInt16(in.data(), out.data(), in.size());
+    EXPECT_EQ(out, expected);
+    testsupport::forEachTarget(highQualitySamplesToInt16Targets(),
+                               [&](const KernelTarget<HighQualityToInt16Function>& target) {
+                                   std::vector<int16_t> vectors(in.size());
+                                   target.function(in.data(), vectors.data(), in.size());
+                                   EXPECT_EQ(vectors, expected);
+                               });
     std::mt19937 random(12);
     std::vector<float> many(100003);
     for (float& v : many) {
@@ -297,11 +303,12 @@ TEST(HighQualityOutput, SixteenBitRoundsHalvesAwayFromZeroAndClamps) {
     }
     std::vector<int16_t> scalar(many.size());
     for (std::size_t i = 0; i < many.size(); ++i) scalar[i] = highQualitySampleToInt16(many[i]);
-    for (int target = 0; target < highQualityToInt16TargetCount(); ++target) {
-        std::vector<int16_t> out(many.size());
-        highQualitySamplesToInt16For(target, many.data(), out.data(), many.size());
-        EXPECT_EQ(out, scalar) << "target " << target;
-    }
+    testsupport::forEachTarget(highQualitySamplesToInt16Targets(),
+                               [&](const KernelTarget<HighQualityToInt16Function>& target) {
+                                   std::vector<int16_t> vectors(many.size());
+                                   target.function(many.data(), vectors.data(), many.size());
+                                   EXPECT_EQ(vectors, scalar);
+                               });
     // Every 16-bit value comes back as itself.
     for (int v = -32768; v <= 32767; ++v) {
         ASSERT_EQ(highQualitySampleToInt16(static_cast<float>(v) * lsb), v);
