@@ -9,11 +9,14 @@
 
 namespace plinth {
 
-// What the frames become: one channel, or the mix of all of them, the floor of
-// their integer sum divided by their count (for two, the floor of the mean).
+// What the frames become: one channel, or the mix of all of them (with the
+// default filter the floor of their integer sum divided by their count, for
+// two the floor of the mean), or every channel kept, each converted exactly as
+// it would be if it were chosen alone.
 struct ChannelChoice {
     bool mix = false;
-    int channel = 0;  // 0-based, when not mixed
+    bool all = false;
+    int channel = 0;  // 0-based, when neither mixed nor all kept
 };
 
 // Receives 16-bit samples (interleaved when there are several channels);

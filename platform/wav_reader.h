@@ -21,8 +21,6 @@
 
 namespace plinth {
 
-enum class WavSampleFormat { unsupported, unsigned8, signed16, signed24, signed32, float32, float64 };
-
 enum class WavReadError {
     none,
     readFailed,         // inputError and systemError say why
@@ -56,6 +54,7 @@ struct WavLayout {
     uint16_t blockAlign = 0;
     uint16_t bitsPerSample = 0;
     uint16_t validBits = 0;         // an extensible format's valid bits, else bitsPerSample
+    uint32_t channelMask = 0;       // an extensible format's speaker positions, else 0
     WavSampleFormat sampleFormat = WavSampleFormat::unsupported;
     uint64_t dataStart = 0;         // the first sample byte
     uint64_t declaredDataBytes = 0;
@@ -78,8 +77,6 @@ std::string wavFormatName(uint16_t formatTag, uint16_t subFormatTag);
 // What a format tag (the sub-format's, for an extensible one) and a bit count read as.
 WavSampleFormat sampleFormatOf(uint16_t formatTag, uint16_t bitsPerSample);
 
-// Bytes of one sample of the format.
-std::size_t sampleBytes(WavSampleFormat format);
 
 // A name such as "24-bit integer PCM".
 std::string describeSampleFormat(WavSampleFormat format);
@@ -115,10 +112,23 @@ struct WavSampleReader {
 WavReadStatus readWavFrames(InputFile& input, WavSampleReader& reader, int16_t* items, std::size_t maxFrames,
                             std::size_t& frames);
 
+// The same as single-precision samples of full scale +-1.0, none of them made
+// 16-bit first: 8-bit as (u - 128) / 128, 16-bit as x / 32768, 24-bit as
+// x / 2^23 (all exact), 32-bit integers as x / 2^31 rounded to the nearest
+// float (24 significant bits, ties to even), 32-bit floats as they are, and
+// 64-bit floats rounded to the nearest float (ties to even; beyond its range
+// they become infinities).
+WavReadStatus readWavFramesAsFloat(InputFile& input, WavSampleReader& reader, float* items, std::size_t maxFrames,
+                                   std::size_t& frames);
+
 // The conversion of single samples to 16-bit, as readWavFrames applies it.
 int16_t sampleFromUnsigned8(uint8_t value);
 int16_t sampleFromSigned24(int32_t value);
 int16_t sampleFromSigned32(int32_t value);
 int16_t sampleFromFloat(double value);
+float floatFromUnsigned8(uint8_t value);
+float floatFromSigned16(int16_t value);
+float floatFromSigned24(int32_t value);
+float floatFromSigned32(int32_t value);
 
 }  // namespace plinth

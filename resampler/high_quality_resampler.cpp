@@ -42,6 +42,26 @@ float toFloat<int16_t>(int16_t value) {
     return static_cast<float>(value) * (1.0f / 32768.0f);
 }
 
+// Output channel c of `count` frames, to[k * step] for frame k.
+template <typename Sample>
+void takeChannel(const HighQualityResampler& resampler, const Sample* frames, int64_t count, int c, float* to,
+                 std::ptrdiff_t step) {
+    const std::ptrdiff_t width = resampler.inputChannels;
+    if (resampler.choice.mix && !resampler.choice.all && width > 1) {
+        const float divisor = static_cast<float>(width);
+        for (int64_t k = 0; k < count; ++k) {
+            const Sample* frame = frames + k * width;
+            float sum = toFloat(frame[0]);
+            for (std::ptrdiff_t i = 1; i < width; ++i) sum = sum + toFloat(frame[i]);
+            to[k * step] = sum / divisor;
+        }
+        return;
+    }
+    const std::ptrdiff_t source = width == 1 ? 0 : resampler.choice.all ? c : resampler.choice.channel;
+    const Sample* from = frames + source;
+    for (int64_t k = 0; k < count; ++k) to[k * step] = toFloat(from[k * width]);
+}
+
 bool emit(HighQualityResampler& resampler, const FloatSampleSink& sink, int64_t frames) {
     if (frames <= 0) return true;
     const int channels = resampler.channels;
@@ -112,16 +132,17 @@ bool runStages(HighQualityResampler& resampler, const FloatSampleSink& sink) {
 template <typename Sample>
 StreamError feed(HighQualityResampler& resampler, const Sample* samples, uint64_t frames, const FloatSampleSink& sink) {
     const int channels = resampler.channels;
+    const std::ptrdiff_t width = resampler.inputChannels;
     if (resampler.stages.empty()) {
         // Equal rates: the samples pass unchanged.
         while (frames > 0) {
             const int64_t take = static_cast<int64_t>(std::min<uint64_t>(frames, static_cast<uint64_t>(kRoundFrames)));
-            const std::size_t items = static_cast<std::size_t>(take) * static_cast<std::size_t>(channels);
-            for (std::size_t i = 0; i < items; ++i) resampler.frames[i] = toFloat(samples[i]);
+            for (int c = 0; c < channels; ++c) takeChannel(resampler, samples, take, c, resampler.frames.data() + c, channels);
             resampler.framesIn += static_cast<uint64_t>(take);
             resampler.framesOut += static_cast<uint64_t>(take);
+            const std::size_t items = static_cast<std::size_t>(take) * static_cast<std::size_t>(channels);
             if (!sink.write(sink.context, resampler.frames.data(), items)) return StreamError::sinkFailed;
-            samples += items;
+            samples += take * width;
             frames -= static_cast<uint64_t>(take);
         }
         return StreamError::none;
@@ -131,13 +152,11 @@ StreamError feed(HighQualityResampler& resampler, const Sample* samples, uint64_
         const int64_t room = resampler.framesPerRound;
         const int64_t take = static_cast<int64_t>(std::min<uint64_t>(frames, static_cast<uint64_t>(room)));
         for (int c = 0; c < channels; ++c) {
-            float* to = first.input[static_cast<std::size_t>(c)].data() + first.filled;
-            const Sample* from = samples + c;
-            for (int64_t k = 0; k < take; ++k) to[k] = toFloat(from[k * channels]);
+            takeChannel(resampler, samples, take, c, first.input[static_cast<std::size_t>(c)].data() + first.filled, 1);
         }
         first.filled += take;
         resampler.framesIn += static_cast<uint64_t>(take);
-        samples += take * channels;
+        samples += take * width;
         frames -= static_cast<uint64_t>(take);
         if (!runStages(resampler, sink)) return StreamError::sinkFailed;
     }
@@ -147,8 +166,18 @@ StreamError feed(HighQualityResampler& resampler, const Sample* samples, uint64_
 }  // namespace
 
 StreamError startHighQualityResampler(HighQualityResampler& resampler, int targetRate, int sourceRate, int channels) {
+    ChannelChoice every;
+    every.all = true;
+    return startHighQualityResampler(resampler, targetRate, sourceRate, channels, every);
+}
+
+StreamError startHighQualityResampler(HighQualityResampler& resampler, int targetRate, int sourceRate, int channels,
+                                      ChannelChoice choice) {
     resampler = HighQualityResampler{};
-    resampler.channels = channels;
+    resampler.inputChannels = channels;
+    resampler.choice = choice;
+    resampler.channels = choice.all ? channels : 1;
+    channels = resampler.channels;
     try {
         if (!designHighQualityFilter(targetRate, sourceRate, resampler.filter)) throw std::bad_alloc();
         const HighQualityFilter& filter = resampler.filter;

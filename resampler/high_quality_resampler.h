@@ -36,7 +36,9 @@ struct HighQualityStageStream {
 
 struct HighQualityResampler {
     HighQualityFilter filter;
-    int channels = 1;
+    int inputChannels = 1;       // of the frames fed
+    ChannelChoice choice{};      // what they become
+    int channels = 1;            // of the frames put out: every input channel, or one
     int64_t framesPerRound = 0;  // input frames taken into the first stage at a time
     std::vector<HighQualityStageStream> stages;
     std::vector<std::vector<float>> lastOutput;  // per channel: the last stage's outputs of one round
@@ -47,12 +49,18 @@ struct HighQualityResampler {
 };
 
 // Designs the filter for the pair (positive rates, ratioSupported) and readies
-// the buffers for `channels` (1 or more) channels.
+// the buffers for frames of `channels` (1 or more) channels, of which the
+// choice keeps one (a single channel is taken whatever the choice), their mix
+// (their sum in channel order, in single precision, divided by their count),
+// or all of them. The first form keeps all of them.
 StreamError startHighQualityResampler(HighQualityResampler& resampler, int targetRate, int sourceRate, int channels);
+StreamError startHighQualityResampler(HighQualityResampler& resampler, int targetRate, int sourceRate, int channels,
+                                      ChannelChoice choice);
 
 // Takes `frames` interleaved frames of float samples. A sample beyond +-65536
 // (96 dB over full scale), infinities included, is taken as +-65536, and NaN as
-// 0: every sum then stays finite, and so the same on every machine.
+// 0 (before any mix): every sum then stays finite, and so the same on every
+// machine. Equal rates pass the samples (so taken) unchanged.
 StreamError feedHighQualityResampler(HighQualityResampler& resampler, const float* samples, uint64_t frames,
                                      const FloatSampleSink& sink);
 

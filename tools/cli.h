@@ -16,7 +16,7 @@ struct Options {
     std::string output;            // the one output of a single conversion
     std::string outputDir;         // -o: every input converted into this folder
     bool batch = false;            // -o was given
-    ConversionRequest conversion;  // --rate, --channel, --verbose, --max-duration
+    ConversionRequest conversion;  // --rate, --channel, --quality, --format, --verbose, --max-duration
     int jobs = 1;
     bool force = false;
 };

@@ -27,6 +27,7 @@ Failure resampleFailure(const ResampleStatus& status, const std::string& inPath,
         case ResampleError::notRiff:
         case ResampleError::unsupportedFormat:
         case ResampleError::noSuchChannel:
+        case ResampleError::tooManyChannels:
             return failure(FailureKind::unsupportedInput, reason, 0, inPath);
         case ResampleError::unreadableWav:
             if (status.wavError == WavReadError::readFailed) {
