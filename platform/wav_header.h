@@ -27,6 +27,9 @@ inline constexpr char kDataChunkTag[] = "data";
 // True when the four bytes at `bytes` are `tag`.
 inline bool isTag(const void* bytes, const char (&tag)[5]) { return std::memcmp(bytes, tag, 4) == 0; }
 
+// The most channels a WAV file can have: its channel count has 16 bits.
+constexpr int kMaxWavChannels = 65535;
+
 // Format tags of the fmt chunk; an extensible format holds the real one in its sub-format.
 constexpr uint16_t kWavFormatPcm = 1;
 constexpr uint16_t kWavFormatIeeeFloat = 3;

@@ -228,7 +228,7 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
                     channel.mix = true;
                 } else if (std::strcmp(optarg, "all") == 0) {
                     channel.all = true;
-                } else if (parseCount(optarg, number) && number >= 1 && number <= kMaxChannels) {
+                } else if (parseCount(optarg, number) && number >= 1 && number <= kMaxWavChannels) {
                     channel.channel = number - 1;
                 } else {
                     return usageError(name,

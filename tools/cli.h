@@ -36,6 +36,5 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 constexpr int kMaxJobs = 256;
-constexpr int kMaxChannels = 65535;  // the most a WAV file can have
 
 }  // namespace plinth

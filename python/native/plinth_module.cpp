@@ -19,6 +19,7 @@
 #include "app/conversion_request.h"
 #include "app/convert_file.h"
 #include "app/describe_file.h"
+#include "app/in_memory_resampler.h"
 #include "platform/output_file.h"
 #include "python/native/failures.h"
 #include "python/native/interrupts.h"
@@ -48,46 +49,57 @@ constexpr std::size_t kMaxModuleBytes = 0x7FFFFFFF;
 }
 
 // Samples handed over to numpy without a copy; the array owns them.
-py::array_t<int16_t> toArray(Samples&& samples, std::vector<py::ssize_t> shape) {
-    auto* owned = new Samples(std::move(samples));
-    py::capsule owner(owned, [](void* pointer) { delete static_cast<Samples*>(pointer); });
-    return py::array_t<int16_t>(shape, owned->data(), owner);
+template <typename T>
+py::array_t<T> toArray(std::vector<T>&& samples, std::vector<py::ssize_t> shape) {
+    auto* owned = new std::vector<T>(std::move(samples));
+    py::capsule owner(owned, [](void* pointer) { delete static_cast<std::vector<T>*>(pointer); });
+    return py::array_t<T>(shape, owned->data(), owner);
 }
 
-bool appendSamples(void* context, const int16_t* samples, std::size_t count) {
-    auto& out = *static_cast<Samples*>(context);
-    try {
-        out.insert(out.end(), samples, samples + count);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
+// What a buffer holds, as an array of `channels` columns, or of one dimension.
+py::array bufferToArray(SampleBuffer&& buffer, int channels, bool columns) {
+    const auto frames = static_cast<py::ssize_t>(buffer.size() / static_cast<std::size_t>(channels));
+    std::vector<py::ssize_t> shape{frames};
+    if (columns) shape.push_back(channels);
+    if (buffer.kind == SampleKind::int16) return toArray(std::move(buffer.int16), shape);
+    return toArray(std::move(buffer.float32), shape);
 }
 
-// 16-bit frames of one or two channels, C-ordered (copied when they were not).
+// Frames of any number of channels, int16 or float32, C-ordered (copied when
+// they were not). The package makes float64 arrays float32 before they come here.
 struct Frames {
-    py::array_t<int16_t, py::array::c_style> items;
+    py::array items;
+    SampleKind kind = SampleKind::int16;
     int channels = 1;
     uint64_t count = 0;
+
+    const int16_t* sixteen() const { return static_cast<const int16_t*>(items.data()); }
+    const float* floats() const { return static_cast<const float*>(items.data()); }
 };
 
 Frames framesOf(const py::array& samples, const char* what) {
     const py::dtype dtype = samples.dtype();
-    if (dtype.kind() != 'i' || dtype.itemsize() != 2) {
-        throw py::type_error(std::string(what) + " must be an int16 array, not " + py::str(py::object(dtype)).cast<std::string>());
-    }
     Frames frames;
+    if (dtype.kind() == 'i' && dtype.itemsize() == 2) {
+        frames.kind = SampleKind::int16;
+        frames.items = py::array_t<int16_t, py::array::c_style>::ensure(samples);
+    } else if (dtype.kind() == 'f' && dtype.itemsize() == 4) {
+        frames.kind = SampleKind::float32;
+        frames.items = py::array_t<float, py::array::c_style>::ensure(samples);
+    } else {
+        throw py::type_error(std::string(what) + " must be an int16, float32 or float64 array, not " +
+                             py::str(py::object(dtype)).cast<std::string>());
+    }
     if (samples.ndim() == 1) {
         frames.channels = 1;
-    } else if (samples.ndim() == 2 && (samples.shape(1) == 1 || samples.shape(1) == 2)) {
+    } else if (samples.ndim() == 2 && samples.shape(1) >= 1 && samples.shape(1) <= kMaxWavChannels) {
         frames.channels = static_cast<int>(samples.shape(1));
     } else {
         const std::string shape = py::str(samples.attr("shape")).cast<std::string>();
-        throw py::value_error(std::string(what) + " must have shape (n,) for one channel or (n, 2) for two, not " +
-                              shape);
+        throw py::value_error(std::string(what) + " must have shape (n,) for one channel or (n, channels) for 1 to " +
+                              std::to_string(kMaxWavChannels) + " channels, not " + shape);
     }
     frames.count = static_cast<uint64_t>(samples.shape(0));
-    frames.items = py::array_t<int16_t, py::array::c_style>::ensure(samples);
     if (!frames.items) throw py::error_already_set();
     return frames;
 }
@@ -108,112 +120,145 @@ Failure stoppedFailure() { return Failure{FailureKind::other, "stopped before it
 // A rate as the conversions take it; one outside int reads as invalid.
 int rateArgument(long long rate) { return rate < 1 || rate > INT_MAX ? -1 : static_cast<int>(rate); }
 
+// The package's channel numbers: ResampleWav's channelMode (0 first, 1
+// second, 2 mix), and 3 for every channel.
+constexpr int kEveryChannelMode = 3;
+
+ChannelChoice channelChoice(int channelMode) {
+    if (channelMode != kEveryChannelMode) return channelChoiceFromMode(channelMode);
+    ChannelChoice choice;
+    choice.all = true;
+    return choice;
+}
+
+// The package's filter numbers: 0 standard, 1 high.
+FilterQuality filterQuality(int quality) { return quality == 1 ? FilterQuality::high : FilterQuality::standard; }
+
 // Feeds frames in blocks, watching for a stop between them. Without the GIL.
-StreamError feedInBlocks(StreamResampler& resampler, const int16_t* items, uint64_t frames, const SampleSink& sink,
-                         InterruptWatch& watch, bool& stopped) {
-    for (uint64_t done = 0; done < frames;) {
+StreamError feedInBlocks(InMemoryResampler& resampler, const Frames& frames, SampleBuffer& out, InterruptWatch& watch,
+                         bool& stopped) {
+    const auto width = static_cast<uint64_t>(resampler.channels);
+    for (uint64_t done = 0; done < frames.count;) {
         if (watch.stopRequested()) {
             stopped = true;
             return StreamError::none;
         }
-        const uint64_t take = frames - done < kFeedFrames ? frames - done : kFeedFrames;
+        const uint64_t take = frames.count - done < kFeedFrames ? frames.count - done : kFeedFrames;
         const StreamError error =
-            feedResampler(resampler, items + done * static_cast<uint64_t>(resampler.channels), take, sink);
+            frames.kind == SampleKind::int16
+                ? feedInMemoryResampler(resampler, frames.sixteen() + done * width, take, out)
+                : feedInMemoryResampler(resampler, frames.floats() + done * width, take, out);
         if (error != StreamError::none) return error;
         done += take;
     }
     return StreamError::none;
 }
 
-py::array_t<int16_t> resample(const py::array& samples, long long inRate, long long outRate, int channelMode) {
+// Room for the whole output at once; false when it cannot be had.
+bool reserveOutput(SampleBuffer& out, std::size_t count) {
+    try {
+        if (out.kind == SampleKind::int16) {
+            out.int16.reserve(count);
+        } else {
+            out.float32.reserve(count);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+    return true;
+}
+
+py::array resample(const py::array& samples, long long inRate, long long outRate, int channelMode, int quality) {
     const Frames frames = framesOf(samples, "samples");
     const auto [sourceRate, targetRate] = checkedRates(inRate, outRate);
-    const int16_t* items = frames.items.data();
-    // ResampleWav copies a mono input already at the target rate.
-    if (frames.channels == 1 && sourceRate == targetRate) {
-        return toArray(Samples(items, items + frames.count), {static_cast<py::ssize_t>(frames.count)});
-    }
-
+    const ChannelChoice choice = channelChoice(channelMode);
     InterruptWatch watch;
-    Samples out;
+    SampleBuffer out;
+    out.kind = frames.kind;
+    InMemoryResampler resampler;
     StreamError error = StreamError::none;
     bool stopped = false;
     {
         py::gil_scoped_release release;
-        StreamResampler resampler;
-        const ResamplerPlan plan = planResampling(targetRate, sourceRate);
-        try {
-            out.reserve(resampledLength(frames.count, plan.upFactor, plan.downFactor));
-        } catch (const std::bad_alloc&) {
-            error = StreamError::outOfMemory;
-        } catch (const std::length_error&) {
+        error = startInMemoryResampler(resampler, targetRate, sourceRate, frames.channels, choice, filterQuality(quality));
+        if (error == StreamError::none &&
+            !reserveOutput(out, inMemoryOutputFrames(resampler, frames.count) *
+                                    static_cast<uint64_t>(resampler.outputChannels))) {
             error = StreamError::outOfMemory;
         }
-        const SampleSink sink{appendSamples, &out};
-        if (error == StreamError::none)
-            error = startResampler(resampler, targetRate, sourceRate, frames.channels, channelMode);
-        if (error == StreamError::none) error = feedInBlocks(resampler, items, frames.count, sink, watch, stopped);
-        if (error == StreamError::none && !stopped) error = finishResampler(resampler, sink);
+        if (error == StreamError::none) error = feedInBlocks(resampler, frames, out, watch, stopped);
+        if (error == StreamError::none && !stopped) error = finishInMemoryResampler(resampler, out);
     }
     if (stopped) raiseStopped(watch, stoppedFailure());
     if (error != StreamError::none) raiseOutOfMemory();
-    const auto length = static_cast<py::ssize_t>(out.size());
-    return toArray(std::move(out), {length});
+    return bufferToArray(std::move(out), resampler.outputChannels, choice.all);
 }
 
 // A resampler fed block by block; the samples it gives are those resample()
-// gives for all the blocks at once.
+// gives for all the blocks at once. The first block's kind (int16, or float32
+// for any float) is the kind of every block after it and of what comes out.
 class BlockResampler {
 public:
-    BlockResampler(long long inRate, long long outRate, int channels, int channelMode) : channels_(channels) {
-        if (channels != 1 && channels != 2) throw py::value_error("channels must be 1 or 2");
+    BlockResampler(long long inRate, long long outRate, int channels, int channelMode, int quality)
+        : channels_(channels), choice_(channelChoice(channelMode)) {
+        if (channels < 1 || channels > kMaxWavChannels) {
+            throw py::value_error("channels must be 1 to " + std::to_string(kMaxWavChannels));
+        }
         const auto [sourceRate, targetRate] = checkedRates(inRate, outRate);
-        copyOnly_ = channels == 1 && sourceRate == targetRate;
-        if (!copyOnly_ && startResampler(resampler_, targetRate, sourceRate, channels, channelMode) != StreamError::none)
+        if (startInMemoryResampler(resampler_, targetRate, sourceRate, channels, choice_, filterQuality(quality)) !=
+            StreamError::none) {
             raiseOutOfMemory();
+        }
     }
 
-    py::array_t<int16_t> feed(const py::array& block) {
+    py::array feed(const py::array& block) {
         const Frames frames = framesOf(block, "block");
         if (frames.channels != channels_) {
             throw py::value_error("block has " + std::to_string(frames.channels) + " channel(s); this resampler takes " +
                                   std::to_string(channels_));
         }
         const std::unique_lock<std::mutex> lock = claim();
-        const int16_t* items = frames.items.data();
-        if (copyOnly_) return toArray(Samples(items, items + frames.count), {static_cast<py::ssize_t>(frames.count)});
+        if (fed_ && frames.kind != kind_) {
+            throw py::type_error(std::string("block is ") + kindName(frames.kind) + " but the blocks before were " +
+                                 kindName(kind_) + ": feed one kind");
+        }
+        fed_ = true;
+        kind_ = frames.kind;
         InterruptWatch watch;
-        Samples out;
+        SampleBuffer out;
+        out.kind = kind_;
         bool stopped = false;
         StreamError error;
         {
             py::gil_scoped_release release;
-            error = feedInBlocks(resampler_, items, frames.count, SampleSink{appendSamples, &out}, watch, stopped);
+            error = feedInBlocks(resampler_, frames, out, watch, stopped);
         }
         // A stop part-way leaves the stream in an unknown place.
         if (stopped || error != StreamError::none) finished_ = true;
         if (stopped) raiseStopped(watch, stoppedFailure());
         if (error != StreamError::none) raiseOutOfMemory();
-        const auto length = static_cast<py::ssize_t>(out.size());
-        return toArray(std::move(out), {length});
+        return bufferToArray(std::move(out), resampler_.outputChannels, choice_.all);
     }
 
-    py::array_t<int16_t> finish() {
+    py::array finish() {
         const std::unique_lock<std::mutex> lock = claim();
         finished_ = true;
-        Samples out;
-        if (copyOnly_) return toArray(std::move(out), {0});
+        SampleBuffer out;
+        out.kind = kind_;
         StreamError error;
         {
             py::gil_scoped_release release;
-            error = finishResampler(resampler_, SampleSink{appendSamples, &out});
+            error = finishInMemoryResampler(resampler_, out);
         }
         if (error != StreamError::none) raiseOutOfMemory();
-        const auto length = static_cast<py::ssize_t>(out.size());
-        return toArray(std::move(out), {length});
+        return bufferToArray(std::move(out), resampler_.outputChannels, choice_.all);
     }
 
 private:
+    static const char* kindName(SampleKind kind) { return kind == SampleKind::int16 ? "int16" : "float"; }
+
     // One call at a time: the stream has one position.
     std::unique_lock<std::mutex> claim() {
         std::unique_lock<std::mutex> lock(busy_, std::try_to_lock);
@@ -222,20 +267,33 @@ private:
         return lock;
     }
 
-    StreamResampler resampler_;
+    InMemoryResampler resampler_;
     int channels_;
-    bool copyOnly_ = false;
+    ChannelChoice choice_;
+    SampleKind kind_ = SampleKind::int16;
+    bool fed_ = false;
     bool finished_ = false;
     std::mutex busy_;
 };
 
-void resampleFile(const std::string& source, const std::string& target, long long rate, int channelMode) {
+// The settings of a file conversion from the package's numbers and format name.
+ResampleSettings resampleSettings(int channelMode, int quality, const std::string& format) {
+    ResampleSettings settings;
+    settings.choice = channelChoice(channelMode);
+    settings.quality = filterQuality(quality);
+    settings.outputFormat = format == "f32" ? WavSampleFormat::float32 : WavSampleFormat::signed16;
+    return settings;
+}
+
+void resampleFile(const std::string& source, const std::string& target, long long rate, int channelMode, int quality,
+                  const std::string& format) {
     ResampleStatus status;
     InterruptWatch watch;
+    const ResampleSettings settings = resampleSettings(channelMode, quality, format);
     {
         py::gil_scoped_release release;
         ResampleJob job;
-        status = openResampleJob(source, rateArgument(rate), channelMode, job);
+        status = openResampleJob(source, rateArgument(rate), settings, job);
         if (status.error == ResampleError::none) status = runResampleJob(job, target, watch.progress());
     }
     if (status.error == ResampleError::stopped) raiseStopped(watch, resampleFailure(status, source, target));
@@ -403,7 +461,7 @@ py::dict info(const std::string& path) {
 // One file converted exactly as the plinth tool converts it; never raises for
 // a failed conversion. Returns (converted, "PATH: reason").
 py::tuple convertAsTool(const std::string& kind, const std::string& source, const std::string& target, int rate,
-                        int channelMode) {
+                        int channelMode, int quality, const std::string& format) {
     ConversionRequest request;
     if (kind == "resample") {
         request.kind = ConversionKind::resample;
@@ -413,7 +471,10 @@ py::tuple convertAsTool(const std::string& kind, const std::string& source, cons
         throw py::value_error("kind must be \"resample\" or \"module\"");
     }
     request.rate = rate;
-    request.channel = channelChoiceFromMode(channelMode);
+    const ResampleSettings settings = resampleSettings(channelMode, quality, format);
+    request.channel = settings.choice;
+    request.quality = settings.quality;
+    request.format = settings.outputFormat;
     ConversionResult result;
     {
         py::gil_scoped_release release;
@@ -468,14 +529,16 @@ PYBIND11_MODULE(_plinth, module) {
     module.doc() = "Plinth's conversions, on the libraries' own internals. Use the plinth package instead.";
 
     module.def("resample", &resample, py::arg("samples"), py::arg("in_rate"), py::arg("out_rate"),
-               py::arg("channel_mode"), "int16 frames (n,) or (n, 2) resampled to mono as ResampleWav does.");
+               py::arg("channel_mode"), py::arg("quality"),
+               "int16 or float32 frames (n,) or (n, C) resampled with either filter.");
     py::class_<BlockResampler>(module, "BlockResampler", "A resampler fed block by block.")
-        .def(py::init<long long, long long, int, int>(), py::arg("in_rate"), py::arg("out_rate"), py::arg("channels"),
-             py::arg("channel_mode"))
+        .def(py::init<long long, long long, int, int, int>(), py::arg("in_rate"), py::arg("out_rate"),
+             py::arg("channels"), py::arg("channel_mode"), py::arg("quality"))
         .def("feed", &BlockResampler::feed, py::arg("block"), "The samples the block completes.")
         .def("finish", &BlockResampler::finish, "The samples still owed at the end of the signal.");
     module.def("resample_file", &resampleFile, py::arg("source"), py::arg("target"), py::arg("rate"),
-               py::arg("channel_mode"), "A WAV file resampled into a WAV file, as ResampleWav writes it.");
+               py::arg("channel_mode"), py::arg("quality"), py::arg("format"),
+               "A WAV file resampled into a WAV file; with the defaults as ResampleWav writes it.");
     module.def("render_module_bytes", &renderModuleBytes, py::arg("data"), py::arg("rate"), py::arg("max_seconds"),
                "A module image played into (frames, 2) int16 samples.");
     module.def("render_module_file", &renderModuleFile, py::arg("path"), py::arg("rate"), py::arg("max_seconds"),
@@ -484,7 +547,7 @@ PYBIND11_MODULE(_plinth, module) {
                py::arg("max_seconds"), "A module file played into a stereo WAV file, as MODWAV writes it.");
     module.def("info", &info, py::arg("path"), "What `plinth info` tells about a file, as a dict.");
     module.def("convert_as_tool", &convertAsTool, py::arg("kind"), py::arg("source"), py::arg("target"),
-               py::arg("rate"), py::arg("channel_mode"),
+               py::arg("rate"), py::arg("channel_mode"), py::arg("quality"), py::arg("format"),
                "One file converted as the plinth tool converts it: (converted, \"PATH: reason\").");
     module.def("plan_batch", &planBatchJobs, py::arg("inputs"), py::arg("folder"), py::arg("force"),
                "A batch planned as the plinth tool plans it: (output, refusal) for each input.");

@@ -35,7 +35,8 @@ from dataclasses import asdict, dataclass
 from typing import IO, Iterable, Literal, Optional
 
 from .. import _plinth
-from .._conversions import MODULE_RATE, Channel, StrPath, channel_mode
+from .._conversions import (MODULE_RATE, Channel, Format, Quality, StrPath, channel_mode, checked_format,
+                            quality_number)
 from . import _tasks
 
 Kind = Literal["resample", "module"]
@@ -87,14 +88,18 @@ class ClusterReport:
 
 def convert(inputs: Iterable[StrPath], out_dir: StrPath, rate: Optional[int] = None, kind: Kind = "resample",
             channel: Channel = "first", client=None, force: bool = False, *,
+            quality: Quality = "standard", format: Format = "s16",
             manifest: Optional[StrPath] = None, retries: int = DEFAULT_RETRIES,
             progress: Optional[bool] = None) -> ClusterReport:
     """Convert every input on a Dask cluster, one task a file.
 
-    ``kind`` "resample" resamples WAV files to mono at ``rate`` (required),
-    taking ``channel`` of a stereo input; "module" renders modules to stereo
-    WAV files at ``rate`` (8000 when not given). ``rate`` is held to what the
-    plinth tool accepts (1000 to 384000).
+    ``kind`` "resample" resamples WAV files at ``rate`` (required) as
+    ``plinth resample`` does: ``channel`` ("first", "second", "mix" or
+    "all") says what an input of several channels becomes, ``quality``
+    ("standard" or "high") is the filter and ``format`` ("s16" or "f32") the
+    output's samples. "module" renders modules to stereo WAV files at
+    ``rate`` (8000 when not given). ``rate`` is held to what the plinth tool
+    accepts (1000 to 384000).
 
     ``client`` is a ``distributed.Client``; without one a local cluster of
     one single-threaded worker process per core is started for the run and
@@ -111,6 +116,8 @@ def convert(inputs: Iterable[StrPath], out_dir: StrPath, rate: Optional[int] = N
     if kind not in ("resample", "module"):
         raise ValueError(f'kind must be "resample" or "module", not {kind!r}')
     mode = channel_mode(channel)
+    filter_number = quality_number(quality)
+    checked_format(format)
     if rate is None:
         if kind == "resample":
             raise ValueError("resampling needs a rate")
@@ -136,8 +143,8 @@ def convert(inputs: Iterable[StrPath], out_dir: StrPath, rate: Optional[int] = N
         for index, (source, target) in enumerate(zip(sources, targets)):
             if index not in refusals:
                 submitted[index] = client.submit(_tasks.convert_file, kind, os.path.abspath(source),
-                                                 os.path.abspath(target), rate, mode, force,
-                                                 retries=retries, pure=False)
+                                                 os.path.abspath(target), rate, mode, force, filter_number,
+                                                 format, retries=retries, pure=False)
         results = _gather(submitted, len(sources), sys.stderr.isatty() if progress is None else progress)
     finally:
         if owned:

@@ -32,10 +32,15 @@ def parse_arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
         sub.add_argument("inputs", nargs="+", metavar="INPUT")
         return sub
 
-    resample = command("resample", "WAV files resampled to mono 16-bit WAV files, as ResampleWav does")
+    resample = command("resample", "WAV files resampled as `plinth resample` does (by default to mono "
+                                   "16-bit WAV files, as ResampleWav does)")
     resample.add_argument("--rate", type=int, required=True, metavar="HZ")
-    resample.add_argument("--channel", choices=["first", "second", "mix"], default="first",
-                          help="what a stereo input becomes (default: first)")
+    resample.add_argument("--channel", choices=["first", "second", "mix", "all"], default="first",
+                          help="what an input of several channels becomes (default: first; all keeps every channel)")
+    resample.add_argument("--quality", choices=["standard", "high"], default="standard",
+                          help="the filter (default: standard, ResampleWav's)")
+    resample.add_argument("--format", choices=["s16", "f32"], default="s16",
+                          help="the output's samples: 16-bit PCM (default) or 32-bit float")
     mod2wav = command("mod2wav", "modules played into stereo 16-bit WAV files, as MODWAV does")
     mod2wav.add_argument("--rate", type=int, metavar="HZ", help="frames per second (default: 8000)")
     return parser.parse_args(argv)
@@ -53,7 +58,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         report = convert(arguments.inputs, arguments.output_dir, rate=arguments.rate,
                          kind="resample" if arguments.command == "resample" else "module",
                          channel=getattr(arguments, "channel", "first"), client=client,
-                         force=arguments.force, manifest=arguments.manifest)
+                         force=arguments.force, quality=getattr(arguments, "quality", "standard"),
+                         format=getattr(arguments, "format", "s16"), manifest=arguments.manifest)
     except ValueError as error:
         print(f"plinth: {error}", file=sys.stderr)
         return USAGE_ERROR
