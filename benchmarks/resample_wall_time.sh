@@ -7,7 +7,9 @@
 #          to mono as plinth mixes
 #   sox    sox with its default rate effect (high quality), downmixed to mono
 #   plinth plinth resample --channel mix, once per tool given (the column is
-#          named after the tool's build folder)
+#          named after the tool's build folder), with the standard filter and,
+#          in the column named with "-high" after it, with --quality high
+#          (16-bit output, as every other column)
 # Prints the median of five rounds of each, in seconds.
 #   benchmarks/resample_wall_time.sh [path/to/plinth ...]
 # PLINTH_ROUNDS overrides the number of rounds (the median is of those).
@@ -40,7 +42,10 @@ time_median() {
 printf '%-16s %8s' pair cp
 [ -z "$soxr" ] || printf ' %8s' soxrHQ
 printf ' %8s' sox
-for tool in "$@"; do printf ' %12s' "$(basename "$(dirname "$(dirname "$tool")")")"; done
+for tool in "$@"; do
+  name=$(basename "$(dirname "$(dirname "$tool")")")
+  printf ' %12s %12s' "$name" "$name-high"
+done
 printf '\n'
 for pair in 44100:48000 44100:16000 44100:8000 48000:44100 8000:16000; do
   from=${pair%:*}
@@ -52,6 +57,8 @@ for pair in 44100:48000 44100:16000 44100:8000 48000:44100 8000:16000; do
   printf ' %8s' "$(time_median sox "$in" -c 1 "$work/out.wav" rate "$to")"
   for tool in "$@"; do
     printf ' %12s' "$(time_median "$tool" resample "$in" "$work/out.wav" --rate "$to" --channel mix --force)"
+    printf ' %12s' "$(time_median "$tool" resample "$in" "$work/out.wav" --rate "$to" --channel mix --force \
+      --quality high)"
   done
   printf '\n'
 done

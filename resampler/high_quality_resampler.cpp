@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 namespace plinth {
 namespace {
@@ -42,19 +43,31 @@ float toFloat<int16_t>(int16_t value) {
     return static_cast<float>(value) * (1.0f / 32768.0f);
 }
 
+// The mix of a frame: its samples as taken, summed in channel order, divided by their count.
+template <typename Sample>
+float mixOf(const Sample* frame, std::ptrdiff_t width, float divisor) {
+    float sum = toFloat(frame[0]);
+    for (std::ptrdiff_t i = 1; i < width; ++i) sum = sum + toFloat(frame[i]);
+    return sum / divisor;
+}
+
 // Output channel c of `count` frames, to[k * step] for frame k.
 template <typename Sample>
 void takeChannel(const HighQualityResampler& resampler, const Sample* frames, int64_t count, int c, float* to,
                  std::ptrdiff_t step) {
     const std::ptrdiff_t width = resampler.inputChannels;
     if (resampler.choice.mix && !resampler.choice.all && width > 1) {
-        const float divisor = static_cast<float>(width);
-        for (int64_t k = 0; k < count; ++k) {
-            const Sample* frame = frames + k * width;
-            float sum = toFloat(frame[0]);
-            for (std::ptrdiff_t i = 1; i < width; ++i) sum = sum + toFloat(frame[i]);
-            to[k * step] = sum / divisor;
+        if constexpr (std::is_same_v<Sample, int16_t>) {
+            if (width == 2) {
+                // The same: a / 2^15 + b / 2^15 is exact, and so is halving it.
+                for (int64_t k = 0; k < count; ++k) {
+                    to[k * step] = static_cast<float>(frames[2 * k] + frames[2 * k + 1]) * (1.0f / 65536.0f);
+                }
+                return;
+            }
         }
+        const float divisor = static_cast<float>(width);
+        for (int64_t k = 0; k < count; ++k) to[k * step] = mixOf(frames + k * width, width, divisor);
         return;
     }
     const std::ptrdiff_t source = width == 1 ? 0 : resampler.choice.all ? c : resampler.choice.channel;

@@ -175,12 +175,14 @@ ResampleStatus produceFrames(ResampleJob& job, OutputSink& sink, const Progress*
         if (startHighQualityResampler(resampler, job.targetRate, sourceRate, channels, job.choice) != StreamError::none) {
             return failure(ResampleError::outOfMemory);
         }
-        const auto feedFloats = [](HighQualityResampler& stream, const float* items, uint64_t frames,
-                                   const FloatSampleSink& floats) {
-            return feedHighQualityResampler(stream, items, frames, floats);
-        };
-        return resampleThrough<float>(job, resampler, FloatSampleSink{writeFloatSamples, &sink}, feedFloats,
-                                      finishHighQualityResampler, progress, fed);
+        const FloatSampleSink floats{writeFloatSamples, &sink};
+        const auto feedItems = [](HighQualityResampler& stream, const auto* items, uint64_t frames,
+                                  const FloatSampleSink& to) { return feedHighQualityResampler(stream, items, frames, to); };
+        // 16-bit samples go in as they are read (each x / 32768 there, as the float reading makes them).
+        if (layout.sampleFormat == WavSampleFormat::signed16) {
+            return resampleThrough<int16_t>(job, resampler, floats, feedItems, finishHighQualityResampler, progress, fed);
+        }
+        return resampleThrough<float>(job, resampler, floats, feedItems, finishHighQualityResampler, progress, fed);
     }
     const SampleSink samples{writeSamples, &sink};
     if (job.copyOnly) {
