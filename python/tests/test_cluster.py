@@ -101,6 +101,23 @@ def test_resampling_writes_the_tools_outputs_reports_failures_and_reruns(client,
     assert len(manifest_lines(tmp_path / "forced.jsonl")) == len(inputs)
 
 
+def test_resampling_options_convert_as_the_tool_converts(client, tmp_path):
+    inputs = make_wavs(tmp_path / "in", 6)
+    for options in (["--quality", "high", "--channel", "all", "--format", "f32"],
+                    ["--quality", "high", "--channel", "mix"], ["--channel", "all", "--format", "f32"]):
+        expected = tool_batch(tmp_path / "-".join(options), ["resample", "--rate", "22050", *options], inputs)
+        named = dict(zip(options[::2], options[1::2]))
+        out = tmp_path / ("out" + "".join(options))
+        report = cluster.convert(inputs, out, rate=22050, client=client, channel=named.get("--channel", "first"),
+                                 quality=named.get("--quality", "standard"), format=named.get("--format", "s16"))
+        assert report.converted == len(inputs), [o.reason for o in report.outcomes]
+        for source in inputs:
+            name = source.stem + ".wav"
+            assert (out / name).read_bytes() == (expected / name).read_bytes(), (options, name)
+    with pytest.raises(ValueError, match="high"):
+        cluster.convert(inputs, tmp_path / "x", rate=22050, client=client, quality="best")
+
+
 def test_modules_render_as_the_tool_renders_them(client, tmp_path):
     inputs = make_modules(tmp_path / "in", 5)
     (tmp_path / "in" / "junk.mod").write_bytes(b"\x00" * 5000)
@@ -193,6 +210,17 @@ def test_command_line(client, tmp_path):
     assert done.returncode == 0, done.stderr
     assert done.stderr.splitlines()[-1].startswith("plinth: 2 converted, 0 skipped, 0 failed, ")
     assert (tmp_path / "m.jsonl").exists()
+
+    # The filter, the channels and the samples, as the tool takes them.
+    options = ["--quality", "high", "--channel", "all", "--format", "f32"]
+    done = run_cli("--scheduler", client.scheduler.address, "resample", "--rate", "16000", *options,
+                   "-o", tmp_path / "high", *inputs[:3])
+    assert done.returncode == 0, done.stderr
+    expected = tool_batch(tmp_path / "tool-high", ["resample", "--rate", "16000", *options], inputs[:3])
+    for source in inputs[:3]:
+        name = source.stem + ".wav"
+        assert (tmp_path / "high" / name).read_bytes() == (expected / name).read_bytes(), name
+    assert run_cli("resample", "--rate", "16000", "--quality", "best", "-o", out, *inputs[:1]).returncode == 2
 
     usage = run_cli("resample", "--rate", "5", "-o", out, *inputs[:1])
     assert usage.returncode == 2 and "rate must be 1000 to 384000" in usage.stderr
