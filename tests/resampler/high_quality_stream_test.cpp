@@ -181,6 +181,64 @@ TEST(HighQualityStream, EveryChannelIsWhatItGivesAlone) {
     }
 }
 
+// The same frames converted with a channel choice.
+template <typename Sample>
+std::vector<float> convertChosen(int to, int from, const std::vector<Sample>& items, int channels, ChannelChoice choice) {
+    HighQualityResampler resampler;
+    EXPECT_EQ(startHighQualityResampler(resampler, to, from, channels, choice), StreamError::none);
+    std::vector<float> out;
+    const FloatSampleSink sink = collect(out);
+    const std::size_t frames = items.size() / static_cast<std::size_t>(channels);
+    for (std::size_t at = 0; at < frames; at += 5000) {
+        feedHighQualityResampler(resampler, items.data() + at * static_cast<std::size_t>(channels),
+                                 std::min<std::size_t>(5000, frames - at), sink);
+    }
+    finishHighQualityResampler(resampler, sink);
+    return out;
+}
+
+TEST(HighQualityStream, OneChannelOrTheMixIsThatSignalConvertedAlone) {
+    const std::size_t frames = 20011;
+    for (const int channels : {2, 3, 5}) {
+        const std::vector<float> items = noise(frames * static_cast<std::size_t>(channels), 40 + static_cast<uint32_t>(channels));
+        // The mix: the samples summed in channel order in single precision, then divided by their count.
+        std::vector<float> mix(frames);
+        for (std::size_t k = 0; k < frames; ++k) {
+            float sum = items[k * static_cast<std::size_t>(channels)];
+            for (int c = 1; c < channels; ++c) sum = sum + items[k * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)];
+            mix[k] = sum / static_cast<float>(channels);
+        }
+        for (const auto& [to, from] : {std::pair{44100, 48000}, {8000, 44100}, {32000, 32000}}) {
+            ChannelChoice choice;
+            choice.mix = true;
+            EXPECT_TRUE(sameBits(convertChosen(to, from, items, channels, choice), convert(to, from, mix)))
+                << channels << " mixed, " << from << " -> " << to;
+            choice = ChannelChoice{};
+            choice.channel = channels - 1;
+            std::vector<float> last(frames);
+            for (std::size_t k = 0; k < frames; ++k) last[k] = items[(k + 1) * static_cast<std::size_t>(channels) - 1];
+            EXPECT_TRUE(sameBits(convertChosen(to, from, items, channels, choice), convert(to, from, last)))
+                << "channel " << channels << ", " << from << " -> " << to;
+        }
+    }
+    // Of 16-bit stereo the mix is the exact mean, (a + b) / 65536: no floor, no rounding.
+    std::vector<int16_t> stereo = {-32768, -32768, 32767, 32767, 1, 0, -1, 0, 3, -4, 32767, -32768};
+    std::vector<float> means;
+    for (std::size_t k = 0; k < stereo.size(); k += 2) {
+        means.push_back(static_cast<float>(std::ldexp(stereo[k] + stereo[k + 1], -16)));
+    }
+    ChannelChoice mixed;
+    mixed.mix = true;
+    EXPECT_TRUE(sameBits(convertChosen(16000, 16000, stereo, 2, mixed), means));
+    stereo.resize(20000 * 2, 0);
+    for (std::size_t i = 12; i < stereo.size(); ++i) stereo[i] = static_cast<int16_t>((i * 7919) % 65536 - 32768);
+    std::vector<float> stereoMeans(20000);
+    for (std::size_t k = 0; k < 20000; ++k) {
+        stereoMeans[k] = static_cast<float>(std::ldexp(stereo[2 * k] + stereo[2 * k + 1], -16));
+    }
+    EXPECT_TRUE(sameBits(convertChosen(48000, 44100, stereo, 2, mixed), convert(48000, 44100, stereoMeans)));
+}
+
 TEST(HighQualityStream, SixteenBitSamplesEnterAsTheirValueOver32768) {
     std::mt19937 random(5);
     std::vector<int16_t> items(40000);
