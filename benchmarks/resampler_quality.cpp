@@ -10,16 +10,21 @@
 //   alias     downsampling: a tone halfway between the two Nyquist frequencies,
 //             the level (dBFS) of what folds back; upsampling: a tone at 0.45 x
 //             the input rate, the level of its image at the input rate minus it
-//             (folded into the output band); "silence" when the output is all zero
+//             (folded into the output band); "silence" when the output is all zero.
+//             These tones are longer (PLINTH_QUALITY_ALIAS_SECONDS, default 60),
+//             so that the 16-bit rounding noise that falls on the measured
+//             frequency lies near -155 dBFS; an alias that does not stand out of
+//             that noise shows as "<" and the noise's level (see levelAt)
 // Each tone is moved off its round value by a few parts in ten thousand, so that
 // the 16-bit rounding error of a tone is not periodic with a period that puts
 // all of it on the frequency measured.
 //   delay     output samples by which a tone at 0.1 x the lower rate lags the ideal
 //   length    frames out against ceil(N x L / M)
-// Filters: standard (ResampleWav's, 16-bit in and out), high (16-bit in and
-// out, rounded to nearest), high-float (float in and out), and libsoxr's HQ and
-// VHQ (float in and out, with the same 16-bit rounding for their 16-bit rows)
-// when its dev package was found at configure time (benchmarks only).
+// Two tables: 16-bit samples in and out (the standard filter, ResampleWav's;
+// the high filter, its output rounded to nearest; libsoxr's HQ and VHQ, run in
+// float with the same 16-bit rounding on both sides), then float samples in and
+// out (the high filter and libsoxr's). libsoxr is there when its dev package was
+// found at configure time (benchmarks only).
 //   build/benchmarks/resampler_quality
 // PLINTH_QUALITY_SECONDS sets each tone's length (default 5), PLINTH_QUALITY_DBFS
 // the tones' level (default -12, where the 16-bit figures of ResampleWav's
@@ -146,11 +151,14 @@ std::vector<double> soxrFilter(const std::vector<double>& x, int source, int tar
 }
 #endif
 
-int seconds() {
-    const char* value = std::getenv("PLINTH_QUALITY_SECONDS");
-    const int s = value ? std::atoi(value) : 5;
-    return s > 0 ? s : 5;
+int secondsFrom(const char* variable, int otherwise) {
+    const char* value = std::getenv(variable);
+    const int s = value ? std::atoi(value) : otherwise;
+    return s > 0 ? s : otherwise;
 }
+
+int seconds() { return secondsFrom("PLINTH_QUALITY_SECONDS", 5); }
+int aliasSeconds() { return secondsFrom("PLINTH_QUALITY_ALIAS_SECONDS", 60); }
 
 std::vector<double> tone(double frequency, int rate, std::size_t n, double amplitude) {
     std::vector<double> x(n);
@@ -193,6 +201,33 @@ Component component(const std::vector<double>& y, double frequency, int rate) {
     return {2.0 * std::hypot(s, c) / weight, std::atan2(c, s)};
 }
 
+// The level (dBFS) of an output's component at `frequency`, or, where it does
+// not stand above the noise around it, that noise's level as "<-155.0": the
+// rms of the components at 16 frequencies 3 to 24 bins of the measurement away
+// on either side (a bin being 1 / the interior's duration). 16-bit rounding
+// puts noise at every frequency; a line must be twice the noise's amplitude
+// (6 dB) to count.
+struct Level {
+    double db;
+    bool belowNoise;
+};
+Level levelAt(const std::vector<double>& y, double frequency, int rate) {
+    const double line = component(y, frequency, rate).amplitude;
+    const Interior in = interior(y.size());
+    const double bin = static_cast<double>(rate) / static_cast<double>(in.end - in.begin);
+    double noise = 0;
+    for (int k = 1; k <= 8; ++k) {
+        for (const double side : {-1.0, 1.0}) {
+            const double a = component(y, frequency + side * 3.0 * k * bin, rate).amplitude;
+            noise += a * a;
+        }
+    }
+    noise = std::sqrt(noise / 16.0);
+    if (line == 0 && noise == 0) return {-INFINITY, false};
+    if (line <= 2.0 * noise) return {20 * std::log10(noise), true};
+    return {20 * std::log10(line), false};
+}
+
 std::string db(double value) {
     if (std::isinf(value)) return value > 0 ? "exact" : "silence";
     char text[32];
@@ -200,29 +235,18 @@ std::string db(double value) {
     return text;
 }
 
-}  // namespace
-
-int main() {
-    std::vector<Engine> engines = {
-        {"standard", true, standardFilter},
-        {"high", true, [](const std::vector<double>& x, int s, int t) { return highFilter(x, s, t, true); }},
-        {"high-float", false, [](const std::vector<double>& x, int s, int t) { return highFilter(x, s, t, false); }},
-    };
-#ifdef PLINTH_HAVE_SOXR
-    engines.push_back({"soxr-HQ", true, [](const std::vector<double>& x, int s, int t) { return soxrFilter(x, s, t, SOXR_HQ, true); }});
-    engines.push_back({"soxr-HQ-float", false, [](const std::vector<double>& x, int s, int t) { return soxrFilter(x, s, t, SOXR_HQ, false); }});
-    engines.push_back({"soxr-VHQ", true, [](const std::vector<double>& x, int s, int t) { return soxrFilter(x, s, t, SOXR_VHQ, true); }});
-    engines.push_back({"soxr-VHQ-float", false, [](const std::vector<double>& x, int s, int t) { return soxrFilter(x, s, t, SOXR_VHQ, false); }});
-#endif
-    std::printf("Tones of %d s at %.0f dBFS; SNR in dB, alias in dBFS, delay in output samples\n", seconds(),
-                20 * std::log10(amplitude()));
-    std::printf("%-15s %-15s %9s %9s %9s %9s %7s %7s\n", "pair", "filter", "SNR<.45", "SNR<=.20", "SNR@.45", "alias",
+// One table's rows: every engine of the kind for every pair.
+void printTable(const std::vector<Engine>& engines, bool sixteenBit) {
+    std::printf("\n%s samples in and out\n", sixteenBit ? "16-bit" : "Float");
+    std::printf("%-15s %-11s %9s %9s %9s %9s %7s %7s\n", "pair", "filter", "SNR<.45", "SNR<=.20", "SNR@.45", "alias",
                 "delay", "length");
     for (const Pair pair : kPairs) {
         const double lower = std::min(pair.source, pair.target);
         const std::size_t n = static_cast<std::size_t>(pair.source) * static_cast<std::size_t>(seconds());
+        const std::size_t aliasN = static_cast<std::size_t>(pair.source) * static_cast<std::size_t>(aliasSeconds());
         const uint64_t expectedLength = plinth::resampledLength(n, pair.target, pair.source);
         for (const Engine& engine : engines) {
+            if (engine.sixteenBit != sixteenBit) continue;
             double worst45 = INFINITY, worst20 = INFINITY;
             for (int j = 1; j <= 9; ++j) {
                 const double f = toneAt(0.05 * j - 0.025, lower);
@@ -235,16 +259,18 @@ int main() {
             const double snrEdge =
                 snrDb(engine.run(tone(edge, pair.source, n, amplitude()), pair.source, pair.target), edge, pair.target);
             // Out of the pass band: a tone that aliases, or a tone's image.
-            double alias;
+            Level alias;
             if (pair.target < pair.source) {
                 const double f = toneAt(0.25, pair.target + pair.source);
-                const std::vector<double> y = engine.run(tone(f, pair.source, n, amplitude()), pair.source, pair.target);
+                const std::vector<double> y =
+                    engine.run(tone(f, pair.source, aliasN, amplitude()), pair.source, pair.target);
                 const double folded = std::fabs(pair.target * std::round(f / pair.target) - f);
                 const bool silent = std::all_of(y.begin(), y.end(), [](double v) { return v == 0.0; });
-                alias = silent ? -INFINITY : 20 * std::log10(component(y, folded, pair.target).amplitude);
+                alias = silent ? Level{-INFINITY, false} : levelAt(y, folded, pair.target);
             } else {
                 const double f = toneAt(0.45, pair.source);
-                const std::vector<double> y = engine.run(tone(f, pair.source, n, amplitude()), pair.source, pair.target);
+                const std::vector<double> y =
+                    engine.run(tone(f, pair.source, aliasN, amplitude()), pair.source, pair.target);
                 std::vector<double> residual(y.size());
                 for (std::size_t k = 0; k < y.size(); ++k) {
                     residual[k] = y[k] - amplitude() * std::sin(kTwoPi * f * static_cast<double>(k) / pair.target);
@@ -252,7 +278,7 @@ int main() {
                 const double image = pair.source - f;
                 const double folded = std::fabs(pair.target * std::round(image / pair.target) - image);
                 const bool silent = std::all_of(residual.begin(), residual.end(), [](double v) { return v == 0.0; });
-                alias = silent ? -INFINITY : 20 * std::log10(component(residual, folded, pair.target).amplitude);
+                alias = silent ? Level{-INFINITY, false} : levelAt(residual, folded, pair.target);
             }
             // Delay: the phase of a tone at 0.1 x the lower rate against the ideal's (0).
             const double fd = toneAt(0.1, lower);
@@ -261,12 +287,37 @@ int main() {
             const long long lengthError = static_cast<long long>(yd.size()) - static_cast<long long>(expectedLength);
             const std::string length =
                 lengthError == 0 ? "exact" : (lengthError > 0 ? "+" : "") + std::to_string(lengthError);
-            std::printf("%-15s %-15s %9s %9s %9s %9s %7.2f %7s\n",
+            std::printf("%-15s %-11s %9s %9s %9s %9s %7.2f %7s\n",
                         (std::to_string(pair.source) + "->" + std::to_string(pair.target)).c_str(), engine.name.c_str(),
-                        db(worst45).c_str(), db(worst20).c_str(), db(snrEdge).c_str(), db(alias).c_str(),
+                        db(worst45).c_str(), db(worst20).c_str(), db(snrEdge).c_str(),
+                        ((alias.belowNoise ? "<" : "") + db(alias.db)).c_str(),
                         std::fabs(delay) < 0.005 ? 0.0 : delay, length.c_str());
             std::fflush(stdout);
         }
     }
+}
+
+}  // namespace
+
+int main() {
+    std::vector<Engine> engines = {
+        {"standard", true, standardFilter},
+        {"high", true, [](const std::vector<double>& x, int s, int t) { return highFilter(x, s, t, true); }},
+        {"high", false, [](const std::vector<double>& x, int s, int t) { return highFilter(x, s, t, false); }},
+    };
+#ifdef PLINTH_HAVE_SOXR
+    for (const bool sixteenBit : {true, false}) {
+        engines.push_back({"soxr-HQ", sixteenBit, [sixteenBit](const std::vector<double>& x, int s, int t) {
+                               return soxrFilter(x, s, t, SOXR_HQ, sixteenBit);
+                           }});
+        engines.push_back({"soxr-VHQ", sixteenBit, [sixteenBit](const std::vector<double>& x, int s, int t) {
+                               return soxrFilter(x, s, t, SOXR_VHQ, sixteenBit);
+                           }});
+    }
+#endif
+    std::printf("Tones of %d s (%d s for aliases) at %.0f dBFS; SNR in dB, alias in dBFS, delay in output samples\n",
+                seconds(), aliasSeconds(), 20 * std::log10(amplitude()));
+    printTable(engines, true);
+    printTable(engines, false);
     return 0;
 }

@@ -1,10 +1,11 @@
 #include "platform/output_file.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 #include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -99,16 +100,24 @@ bool namesOwnDescriptor(const std::string& path, int& fd) {
 
 // Large writes: a system call per default-sized buffer costs more than
 // producing the samples.
-void useLargeBuffer(std::FILE* stream) { std::setvbuf(stream, nullptr, _IOFBF, 1 << 16); }
+constexpr std::size_t kBufferBytes = std::size_t{1} << 17;
 
 }  // namespace
+
+// The stream writes through a buffer of our own: the C library takes the size
+// asked for only with the memory given. Without the memory, its own will do.
+void OutputFile::useLargeBuffer() {
+    buffer_.reset(new (std::nothrow) char[kBufferBytes]);
+    if (buffer_ != nullptr && std::setvbuf(stream_, buffer_.get(), _IOFBF, kBufferBytes) != 0) buffer_.reset();
+}
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : stream_(other.stream_),
       building_(other.building_),
       path_(std::move(other.path_)),
       folder_(std::move(other.folder_)),
-      tempPath_(std::move(other.tempPath_)) {
+      tempPath_(std::move(other.tempPath_)),
+      buffer_(std::move(other.buffer_)) {
     other.stream_ = nullptr;
     other.building_ = false;
     other.tempPath_.clear();
@@ -122,6 +131,7 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
         path_ = std::move(other.path_);
         folder_ = std::move(other.folder_);
         tempPath_ = std::move(other.tempPath_);
+        buffer_ = std::move(other.buffer_);
         other.stream_ = nullptr;
         other.building_ = false;
         other.tempPath_.clear();
@@ -141,7 +151,7 @@ bool OutputFile::open(const std::string& path, int& systemError) {
             if (fd >= 0) close(fd);
             return false;
         }
-        useLargeBuffer(stream_);
+        useLargeBuffer();
         return true;
     }
     path_ = resolveSymlink(path);
@@ -158,7 +168,7 @@ bool OutputFile::open(const std::string& path, int& systemError) {
             systemError = errno;
             return false;
         }
-        useLargeBuffer(stream_);
+        useLargeBuffer();
         return true;
     }
 
@@ -181,7 +191,7 @@ bool OutputFile::open(const std::string& path, int& systemError) {
         if (!unnamed) unlink(tempPath.c_str());
         return false;
     }
-    useLargeBuffer(stream_);
+    useLargeBuffer();
     building_ = true;
     tempPath_ = tempPath;
     return true;
@@ -225,6 +235,7 @@ bool OutputFile::commit(int& systemError) {
         systemError = errno;
     }
     stream_ = nullptr;
+    buffer_.reset();
     if (ok && building_ && std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
         ok = false;
         systemError = errno;
@@ -238,6 +249,7 @@ bool OutputFile::commit(int& systemError) {
 void OutputFile::abandon() {
     if (stream_ != nullptr) std::fclose(stream_);
     stream_ = nullptr;
+    buffer_.reset();
     if (!tempPath_.empty()) unlink(tempPath_.c_str());
     tempPath_.clear();
     building_ = false;

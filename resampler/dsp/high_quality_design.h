@@ -4,8 +4,8 @@
 // designed, in double precision with our own sin and Bessel routines, for the
 // same coefficients on every machine, and rounded once to single precision.
 //
-// The response: flat to 0.45 x the lower of the two rates, at least 120 dB down
-// from 0.5 x that rate. A large downsampling ratio starts with halving stages
+// The response: flat to 0.45 x the lower of the two rates, at least kAttenuation
+// dB down from 0.5 x that rate. A large downsampling ratio starts with halving stages
 // (wide transitions, short filters), so that the sharp last stage runs at a
 // rate less than 2.5 times the output rate.
 
@@ -15,13 +15,17 @@
 namespace plinth {
 
 // One stage: output k (at rate F x L / M) is
-//   y[k] = sum over i in activeTaps of bank[row][i] x x[q - tapsBefore + i],
+//   y[k] = sum over i of bank[row][i] x x[q - tapsBefore + i],
 // where k M = q L + row: input n stands at n L and output k at k M on the
 // interpolated grid, and bank[row][i] is the prototype filter at distance
 // (tapsBefore - i) L + row from the output. Rows shorter than `taps` are padded
-// with zeros. The sum leaves out the taps that are zero in every row (every
-// other one in a half-band stage): a zero product added to a finite sum, which
-// never is -0, changes none of its bits.
+// with zeros. The sum is two chains, each in its fixed order, then their sum:
+// the left one from the first tap up to the centre (i <= tapsBefore), the
+// right one from the last tap back to just after the centre. Each chain adds
+// its largest products last, so that few roundings happen at the magnitude of
+// the output. The sums leave out the taps that are zero in every row (every
+// other one in a half-band stage): a zero product added to a chain that
+// started at +0, which is never -0, changes none of its bits.
 struct HighQualityStage {
     int upFactor = 1;    // L
     int downFactor = 1;  // M
@@ -33,7 +37,8 @@ struct HighQualityStage {
     int64_t cutoffNumerator = 0;
     int64_t cutoffDenominator = 1;
     std::vector<float> bank;        // L rows of u taps
-    std::vector<int> activeTaps;    // the taps i, in order, not zero in every row
+    std::vector<int> sumOrder;      // the taps i not zero in every row, the left chain's then the right one's
+    int leftTaps = 0;               // of sumOrder, those of the left chain
 };
 
 struct HighQualityFilter {

@@ -1,8 +1,10 @@
 #pragma once
 // The kernel of one high-quality stage: outputs k = first .. first + count - 1
 // from input samples that stand at absolute indices inputStart onwards. Each
-// output is its own sum in tap order,
-//   acc = 0;  acc = bank[row][i] x x[q - a + i] + acc  for i in the stage's activeTaps,
+// output is its own sum of two chains,
+//   left = 0;   left = bank[row][i] x x[q - a + i] + left    for i in sumOrder[0 .. leftTaps)
+//   right = 0;  right = bank[row][i] x x[q - a + i] + right  for i in sumOrder[leftTaps ..)
+//   y = left + right,
 // each product and each sum rounded to single precision (no fused
 // multiply-add), so that every kernel below gives the same bits.
 

@@ -88,7 +88,8 @@ struct HighQualityKernel {
     int64_t target = kReferenceTarget;
     HighQualityRunFn function = nullptr;
     high_quality::AlignedArray<float> transposed;  // span x lanes
-    high_quality::AlignedArray<float> results;     // R x lanes
+    high_quality::AlignedArray<float> results;     // R x lanes: the left chains' sums, then the outputs
+    high_quality::AlignedArray<float> rightSums;   // R x lanes: the right chains' sums
     std::unique_ptr<int32_t[]> rowOffsets;         // L: bank offset of run offset r's row
     std::unique_ptr<int32_t[]> inputOffsets;       // L: first transposed row of run offset r
     int64_t tableRow = -1;                         // the starting row the tables are for
@@ -159,8 +160,6 @@ HWY_ATTR void filterGroup(HighQualityKernel* kernel, const float* HWY_RESTRICT i
     const HighQualityStage& stage = *kernel->stage;
     const std::ptrdiff_t lanes = kernel->lanes;
     const int up = stage.upFactor;
-    const int* HWY_RESTRICT active = stage.activeTaps.data();
-    const int activeCount = static_cast<int>(stage.activeTaps.size());
     const int t = kernel->runFactor;
     const int run = kernel->run;
     const int span = kernel->span;
@@ -198,85 +197,113 @@ HWY_ATTR void filterGroup(HighQualityKernel* kernel, const float* HWY_RESTRICT i
         }
     }
 
+    // One chain of every output: its taps in `active` order, its sums in `chainSums`.
     const std::ptrdiff_t sumStep = static_cast<std::ptrdiff_t>(up) * lanes;
-    for (int i0 = 0; i0 < activeCount; i0 += kChunk) {
-        const int i1 = std::min(activeCount, i0 + kChunk);
-        for (int r = 0; r < up;) {
-            const float* HWY_RESTRICT taps = bank + rowOffsets[r];
-            if (r + 1 < up && inputOffsets[r + 1] == inputOffsets[r]) {
-                // Run offsets r and r + 1 read the same windows with two rows.
-                const float* HWY_RESTRICT taps1 = bank + rowOffsets[r + 1];
+    // tapOf(a) is the chain's a-th tap.
+    const auto sumChainWith = [&](auto tapOf, int activeCount, float* HWY_RESTRICT chainSums) {
+        if (activeCount == 0) {
+            for (std::ptrdiff_t i = 0; i < static_cast<std::ptrdiff_t>(run) * lanes; ++i) chainSums[i] = 0.0f;
+            return;
+        }
+        for (int i0 = 0; i0 < activeCount; i0 += kChunk) {
+            const int i1 = std::min(activeCount, i0 + kChunk);
+            for (int r = 0; r < up;) {
+                const float* HWY_RESTRICT taps = bank + rowOffsets[r];
+                if (r + 1 < up && inputOffsets[r + 1] == inputOffsets[r]) {
+                    // Run offsets r and r + 1 read the same windows with two rows.
+                    const float* HWY_RESTRICT taps1 = bank + rowOffsets[r + 1];
+                    for (int j = 0; j < t; j += kTile) {
+                        float* HWY_RESTRICT sums = chainSums + (static_cast<std::ptrdiff_t>(r) + static_cast<std::ptrdiff_t>(j) * up) * lanes;
+                        float* HWY_RESTRICT sums1 = sums + lanes;
+                        const float* HWY_RESTRICT x0 =
+                            xt + (static_cast<std::ptrdiff_t>(inputOffsets[r]) + static_cast<std::ptrdiff_t>(j) * stage.downFactor) * lanes;
+                        const float* HWY_RESTRICT x1 = x0 + windowStep;
+                        const float* HWY_RESTRICT x2 = x1 + windowStep;
+                        const float* HWY_RESTRICT x3 = x2 + windowStep;
+                        auto a0 = hn::Zero(d), a1 = hn::Zero(d), a2 = hn::Zero(d), a3 = hn::Zero(d);
+                        auto b0 = hn::Zero(d), b1 = hn::Zero(d), b2 = hn::Zero(d), b3 = hn::Zero(d);
+                        if (i0 > 0) {
+                            a0 = hn::Load(d, sums); a1 = hn::Load(d, sums + sumStep);
+                            a2 = hn::Load(d, sums + 2 * sumStep); a3 = hn::Load(d, sums + 3 * sumStep);
+                            b0 = hn::Load(d, sums1); b1 = hn::Load(d, sums1 + sumStep);
+                            b2 = hn::Load(d, sums1 + 2 * sumStep); b3 = hn::Load(d, sums1 + 3 * sumStep);
+                        }
+                        for (int a = i0; a < i1; ++a) {
+                            const int i = tapOf(a);
+                            const auto c = hn::Set(d, taps[i]);
+                            const auto e = hn::Set(d, taps1[i]);
+                            const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i) * lanes;
+                            const auto v0 = hn::Load(d, x0 + at);
+                            a0 = hn::Add(hn::Mul(c, v0), a0); b0 = hn::Add(hn::Mul(e, v0), b0);
+                            const auto v1 = hn::Load(d, x1 + at);
+                            a1 = hn::Add(hn::Mul(c, v1), a1); b1 = hn::Add(hn::Mul(e, v1), b1);
+                            const auto v2 = hn::Load(d, x2 + at);
+                            a2 = hn::Add(hn::Mul(c, v2), a2); b2 = hn::Add(hn::Mul(e, v2), b2);
+                            const auto v3 = hn::Load(d, x3 + at);
+                            a3 = hn::Add(hn::Mul(c, v3), a3); b3 = hn::Add(hn::Mul(e, v3), b3);
+                        }
+                        hn::Store(a0, d, sums); hn::Store(a1, d, sums + sumStep);
+                        hn::Store(a2, d, sums + 2 * sumStep); hn::Store(a3, d, sums + 3 * sumStep);
+                        hn::Store(b0, d, sums1); hn::Store(b1, d, sums1 + sumStep);
+                        hn::Store(b2, d, sums1 + 2 * sumStep); hn::Store(b3, d, sums1 + 3 * sumStep);
+                    }
+                    r += 2;
+                    continue;
+                }
                 for (int j = 0; j < t; j += kTile) {
-                    float* HWY_RESTRICT sums = results + (static_cast<std::ptrdiff_t>(r) + static_cast<std::ptrdiff_t>(j) * up) * lanes;
-                    float* HWY_RESTRICT sums1 = sums + lanes;
+                    float* HWY_RESTRICT sums = chainSums + (static_cast<std::ptrdiff_t>(r) + static_cast<std::ptrdiff_t>(j) * up) * lanes;
                     const float* HWY_RESTRICT x0 =
                         xt + (static_cast<std::ptrdiff_t>(inputOffsets[r]) + static_cast<std::ptrdiff_t>(j) * stage.downFactor) * lanes;
                     const float* HWY_RESTRICT x1 = x0 + windowStep;
                     const float* HWY_RESTRICT x2 = x1 + windowStep;
                     const float* HWY_RESTRICT x3 = x2 + windowStep;
-                    auto a0 = hn::Zero(d), a1 = hn::Zero(d), a2 = hn::Zero(d), a3 = hn::Zero(d);
-                    auto b0 = hn::Zero(d), b1 = hn::Zero(d), b2 = hn::Zero(d), b3 = hn::Zero(d);
+                    auto a0 = hn::Zero(d);
+                    auto a1 = hn::Zero(d);
+                    auto a2 = hn::Zero(d);
+                    auto a3 = hn::Zero(d);
                     if (i0 > 0) {
-                        a0 = hn::Load(d, sums); a1 = hn::Load(d, sums + sumStep);
-                        a2 = hn::Load(d, sums + 2 * sumStep); a3 = hn::Load(d, sums + 3 * sumStep);
-                        b0 = hn::Load(d, sums1); b1 = hn::Load(d, sums1 + sumStep);
-                        b2 = hn::Load(d, sums1 + 2 * sumStep); b3 = hn::Load(d, sums1 + 3 * sumStep);
+                        a0 = hn::Load(d, sums);
+                        a1 = hn::Load(d, sums + sumStep);
+                        a2 = hn::Load(d, sums + 2 * sumStep);
+                        a3 = hn::Load(d, sums + 3 * sumStep);
                     }
                     for (int a = i0; a < i1; ++a) {
-                        const int i = active[a];
+                        const int i = tapOf(a);
                         const auto c = hn::Set(d, taps[i]);
-                        const auto e = hn::Set(d, taps1[i]);
                         const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i) * lanes;
-                        const auto v0 = hn::Load(d, x0 + at);
-                        a0 = hn::Add(hn::Mul(c, v0), a0); b0 = hn::Add(hn::Mul(e, v0), b0);
-                        const auto v1 = hn::Load(d, x1 + at);
-                        a1 = hn::Add(hn::Mul(c, v1), a1); b1 = hn::Add(hn::Mul(e, v1), b1);
-                        const auto v2 = hn::Load(d, x2 + at);
-                        a2 = hn::Add(hn::Mul(c, v2), a2); b2 = hn::Add(hn::Mul(e, v2), b2);
-                        const auto v3 = hn::Load(d, x3 + at);
-                        a3 = hn::Add(hn::Mul(c, v3), a3); b3 = hn::Add(hn::Mul(e, v3), b3);
+                        a0 = hn::Add(hn::Mul(c, hn::Load(d, x0 + at)), a0);
+                        a1 = hn::Add(hn::Mul(c, hn::Load(d, x1 + at)), a1);
+                        a2 = hn::Add(hn::Mul(c, hn::Load(d, x2 + at)), a2);
+                        a3 = hn::Add(hn::Mul(c, hn::Load(d, x3 + at)), a3);
                     }
-                    hn::Store(a0, d, sums); hn::Store(a1, d, sums + sumStep);
-                    hn::Store(a2, d, sums + 2 * sumStep); hn::Store(a3, d, sums + 3 * sumStep);
-                    hn::Store(b0, d, sums1); hn::Store(b1, d, sums1 + sumStep);
-                    hn::Store(b2, d, sums1 + 2 * sumStep); hn::Store(b3, d, sums1 + 3 * sumStep);
+                    hn::Store(a0, d, sums);
+                    hn::Store(a1, d, sums + sumStep);
+                    hn::Store(a2, d, sums + 2 * sumStep);
+                    hn::Store(a3, d, sums + 3 * sumStep);
                 }
-                r += 2;
-                continue;
+                ++r;
             }
-            for (int j = 0; j < t; j += kTile) {
-                float* HWY_RESTRICT sums = results + (static_cast<std::ptrdiff_t>(r) + static_cast<std::ptrdiff_t>(j) * up) * lanes;
-                const float* HWY_RESTRICT x0 =
-                    xt + (static_cast<std::ptrdiff_t>(inputOffsets[r]) + static_cast<std::ptrdiff_t>(j) * stage.downFactor) * lanes;
-                const float* HWY_RESTRICT x1 = x0 + windowStep;
-                const float* HWY_RESTRICT x2 = x1 + windowStep;
-                const float* HWY_RESTRICT x3 = x2 + windowStep;
-                auto a0 = hn::Zero(d);
-                auto a1 = hn::Zero(d);
-                auto a2 = hn::Zero(d);
-                auto a3 = hn::Zero(d);
-                if (i0 > 0) {
-                    a0 = hn::Load(d, sums);
-                    a1 = hn::Load(d, sums + sumStep);
-                    a2 = hn::Load(d, sums + 2 * sumStep);
-                    a3 = hn::Load(d, sums + 3 * sumStep);
-                }
-                for (int a = i0; a < i1; ++a) {
-                    const int i = active[a];
-                    const auto c = hn::Set(d, taps[i]);
-                    const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(i) * lanes;
-                    a0 = hn::Add(hn::Mul(c, hn::Load(d, x0 + at)), a0);
-                    a1 = hn::Add(hn::Mul(c, hn::Load(d, x1 + at)), a1);
-                    a2 = hn::Add(hn::Mul(c, hn::Load(d, x2 + at)), a2);
-                    a3 = hn::Add(hn::Mul(c, hn::Load(d, x3 + at)), a3);
-                }
-                hn::Store(a0, d, sums);
-                hn::Store(a1, d, sums + sumStep);
-                hn::Store(a2, d, sums + 2 * sumStep);
-                hn::Store(a3, d, sums + 3 * sumStep);
-            }
-            ++r;
         }
+    };
+    // A chain of consecutive taps walks them by its index; any other reads its list.
+    const auto sumChain = [&](const int* HWY_RESTRICT active, int activeCount, float* HWY_RESTRICT chainSums) {
+        const int first = activeCount > 0 ? active[0] : 0;
+        const int step = activeCount > 1 ? active[1] - active[0] : 1;
+        bool consecutive = step == 1 || step == -1;
+        for (int a = 1; a < activeCount && consecutive; ++a) consecutive = active[a] == first + step * a;
+        if (consecutive) {
+            sumChainWith([first, step](int a) { return first + step * a; }, activeCount, chainSums);
+        } else {
+            sumChainWith([active](int a) { return active[a]; }, activeCount, chainSums);
+        }
+    };
+    const int* HWY_RESTRICT order = stage.sumOrder.data();
+    const int leftTaps = stage.leftTaps;
+    sumChain(order, leftTaps, results);
+    float* HWY_RESTRICT rightSums = kernel->rightSums.get();
+    sumChain(order + leftTaps, static_cast<int>(stage.sumOrder.size()) - leftTaps, rightSums);
+    for (std::ptrdiff_t i = 0; i < static_cast<std::ptrdiff_t>(run) * lanes; i += lanes) {
+        hn::Store(hn::Add(hn::Load(d, results + i), hn::Load(d, rightSums + i)), d, results + i);
     }
 
     // Back to output order: lane j's run offset rr is output k0 + j R + rr.
@@ -329,8 +356,9 @@ HWY_ATTR void halveBlock(HighQualityKernel* kernel, const float* HWY_RESTRICT in
     const std::ptrdiff_t lanes = kernel->lanes;
     const HighQualityStage& stage = *kernel->stage;
     const float* HWY_RESTRICT taps = stage.bank.data();
-    const int* HWY_RESTRICT active = stage.activeTaps.data();
-    const int activeCount = static_cast<int>(stage.activeTaps.size());
+    const int* HWY_RESTRICT order = stage.sumOrder.data();
+    const int leftTaps = stage.leftTaps;
+    const int summed = static_cast<int>(stage.sumOrder.size());
     // even[m] = x[base + 2m], odd[m] = x[base + 2m + 1], for every m a window of
     // the block reads: x up to base + last, m up to n - 1 + (u - 1) / 2.
     const int last = 2 * (n - 1) + stage.taps - 1;
@@ -352,20 +380,27 @@ HWY_ATTR void halveBlock(HighQualityKernel* kernel, const float* HWY_RESTRICT in
     }
     const std::ptrdiff_t step = lanes;
     for (int j = 0; j < n; j += static_cast<int>(4 * lanes)) {
-        auto a0 = hn::Zero(d), a1 = hn::Zero(d), a2 = hn::Zero(d), a3 = hn::Zero(d);
-        for (int a = 0; a < activeCount; ++a) {
-            const int i = active[a];
-            const float* HWY_RESTRICT half = ((i & 1) == 0 ? even : odd) + j + (i >> 1);
-            const auto c = hn::Set(d, taps[i]);
-            a0 = hn::Add(hn::Mul(c, hn::LoadU(d, half)), a0);
-            a1 = hn::Add(hn::Mul(c, hn::LoadU(d, half + step)), a1);
-            a2 = hn::Add(hn::Mul(c, hn::LoadU(d, half + 2 * step)), a2);
-            a3 = hn::Add(hn::Mul(c, hn::LoadU(d, half + 3 * step)), a3);
-        }
-        hn::StoreU(a0, d, output + j);
-        hn::StoreU(a1, d, output + j + step);
-        hn::StoreU(a2, d, output + j + 2 * step);
-        hn::StoreU(a3, d, output + j + 3 * step);
+        // The left chain, then the right one, each over four vectors of outputs.
+        const auto chain = [&](int begin, int end, decltype(hn::Zero(d))& a0, decltype(hn::Zero(d))& a1,
+                               decltype(hn::Zero(d))& a2, decltype(hn::Zero(d))& a3) {
+            for (int a = begin; a < end; ++a) {
+                const int i = order[a];
+                const float* HWY_RESTRICT half = ((i & 1) == 0 ? even : odd) + j + (i >> 1);
+                const auto c = hn::Set(d, taps[i]);
+                a0 = hn::Add(hn::Mul(c, hn::LoadU(d, half)), a0);
+                a1 = hn::Add(hn::Mul(c, hn::LoadU(d, half + step)), a1);
+                a2 = hn::Add(hn::Mul(c, hn::LoadU(d, half + 2 * step)), a2);
+                a3 = hn::Add(hn::Mul(c, hn::LoadU(d, half + 3 * step)), a3);
+            }
+        };
+        auto l0 = hn::Zero(d), l1 = hn::Zero(d), l2 = hn::Zero(d), l3 = hn::Zero(d);
+        auto r0 = hn::Zero(d), r1 = hn::Zero(d), r2 = hn::Zero(d), r3 = hn::Zero(d);
+        chain(0, leftTaps, l0, l1, l2, l3);
+        chain(leftTaps, summed, r0, r1, r2, r3);
+        hn::StoreU(hn::Add(l0, r0), d, output + j);
+        hn::StoreU(hn::Add(l1, r1), d, output + j + step);
+        hn::StoreU(hn::Add(l2, r2), d, output + j + 2 * step);
+        hn::StoreU(hn::Add(l3, r3), d, output + j + 3 * step);
     }
 }
 
@@ -439,9 +474,12 @@ HWY_ATTR bool setUpKernel(HighQualityKernel* kernel) {
     }
     kernel->transposed = allocateAligned<float>(spanBound * static_cast<std::size_t>(lanes));
     kernel->results = allocateAligned<float>(run * static_cast<std::size_t>(lanes));
+    kernel->rightSums = allocateAligned<float>(run * static_cast<std::size_t>(lanes));
     kernel->rowOffsets.reset(new (std::nothrow) int32_t[static_cast<std::size_t>(up)]);
     kernel->inputOffsets.reset(new (std::nothrow) int32_t[static_cast<std::size_t>(up)]);
-    if (!kernel->transposed || !kernel->results || !kernel->rowOffsets || !kernel->inputOffsets) return false;
+    if (!kernel->transposed || !kernel->results || !kernel->rightSums || !kernel->rowOffsets || !kernel->inputOffsets) {
+        return false;
+    }
     kernel->lanes = lanes;
     kernel->runFactor = runFactor;
     kernel->run = static_cast<int>(run);
