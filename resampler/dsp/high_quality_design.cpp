@@ -12,11 +12,11 @@ namespace {
 // The stop band's attenuation the window is designed for, in dB, and from it
 // (Kaiser's formulas) the window's parameter and the half-width per unit of
 // transition: H = kHalfWidthPerTransition / transition, the transition in
-// cycles per step of the interpolated grid. 140 dB puts the pass band's
-// ripple (1e-7) and the stop band near the noise of single-precision sums,
-// so that float outputs hold about 24 bits of the signal; 16-bit ones would
+// cycles per step of the interpolated grid. 150 dB puts the pass band's
+// ripple (3e-8) and the stop band below the noise of single-precision sums,
+// so that float outputs keep about 24 bits of the signal; 16-bit ones would
 // need no more than 100.
-constexpr double kAttenuation = 140.0;
+constexpr double kAttenuation = 150.0;
 constexpr double kBeta = 0.1102 * (kAttenuation - 8.7);
 constexpr double kHalfWidthPerTransition = (kAttenuation - 7.95) / (2.0 * 2.285 * 2.0 * kExactPi);
 
