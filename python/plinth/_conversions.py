@@ -87,9 +87,10 @@ def resample(samples: npt.ArrayLike, in_rate: int, out_rate: int, channel: Chann
       by 32768. "mix" is the floor of the integer mean. A mono input already
       at ``out_rate`` is returned as a copy, as ResampleWav copies such a file.
       About 80 dB SNR for tones up to 0.2 of the lower rate, 36 to 41 dB up
-      to 0.45; aliases as loud as -24 dBFS.
-    * "high": flat to 0.45 of the lower rate (within 1.2e-6), at least 120 dB
-      down from 0.5, no delay, the same bits on every machine. It takes the
+      to 0.45; aliases as little as 12 dB below the tone that makes them.
+    * "high": flat to 0.45 of the lower rate (within 6.4e-8), 144 dB or more
+      down from 0.5, no delay, the same bits on every machine; in float,
+      145 dB SNR for tones up to 0.45 of the lower rate. It takes the
       samples as floats (int16 as x / 32768); float32 results are its own
       sums, int16 results are rounded to nearest (ties away from zero) and
       clamped. "mix" is the float mean. Equal rates pass the samples

@@ -19,6 +19,7 @@ filesystem mounted at the same place. Paths are made absolute by the caller.
 
     >>> from plinth.cluster import convert
     >>> report = convert(["a.wav", "b.wav"], "out", rate=16000, channel="mix")
+    >>> report = convert(["a.wav"], "hq", rate=48000, channel="all", quality="high", format="f32")
     >>> print(report.summary())
     2 converted, 0 skipped, 0 failed, 1.52 s
 
