@@ -1,8 +1,8 @@
 #include "resampler/resample_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <algorithm>
 #include <new>
 #include <type_traits>
 #include <vector>
@@ -377,11 +377,6 @@ ResampleStatus openJob(const std::string& inPath, const ResampleSettings& settin
 }
 
 }  // namespace
-
-bool isResampleWavSettings(const ResampleSettings& settings) {
-    return settings.quality == FilterQuality::standard && settings.outputFormat == WavSampleFormat::signed16 &&
-           !settings.choice.all;
-}
 
 ResampleStatus openResampleJob(const std::string& inPath, int targetRate, const ResampleSettings& settings,
                                ResampleJob& job) {

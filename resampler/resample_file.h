@@ -50,10 +50,6 @@ struct ResampleSettings {
     WavSampleFormat outputFormat = WavSampleFormat::signed16;  // or float32
 };
 
-// True for ResampleWav's own settings: the default filter into 16-bit
-// samples, one channel or the mix.
-bool isResampleWavSettings(const ResampleSettings& settings);
-
 // An input opened and judged, ready to be converted.
 struct ResampleJob {
     InputFile input;
