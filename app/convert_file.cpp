@@ -36,7 +36,7 @@ ConversionResult resample(const ConversionRequest& request, const std::string& i
                           const Progress* progress) {
     ConversionResult result;
     ResampleJob job;
-    ResampleStatus status = openWavResampleJob(input, request.rate, request.channel, job);
+    ResampleStatus status = openWavResampleJob(input, request.rate, request.channel, job, progress);
     if (status.error == ResampleError::none) {
         const WavLayout& layout = job.samples.layout;
         if (job.chunkAware && layout.dataClamped) result.messages.push_back(damageWarning(input, layout));
@@ -44,6 +44,7 @@ ConversionResult resample(const ConversionRequest& request, const std::string& i
         if (job.copyOnly) result.libraryLines = kCopyWarningLine;
         status = runResampleJob(job, output, progress);
     }
+    result.resampleStatus = status;
     if (status.error == ResampleError::none) {
         result.ok = true;
         return result;
@@ -69,6 +70,7 @@ ConversionResult renderModule(const ConversionRequest& request, const std::strin
         limits.maxFrames = static_cast<uint64_t>(request.maxDurationSeconds) * static_cast<uint64_t>(rate);
     }
     const ModuleStatus status = convertModuleFile(input, output, rate, limits);
+    result.moduleStatus = status;
     if (status.error == ModuleError::none) {
         result.ok = true;
         return result;

@@ -16,7 +16,8 @@ constexpr uint64_t kMaxOutputSamples = kMaxWavDataBytes / 2;
 
 ResampleStatus failure(ResampleError error, int systemError = 0, InputError inputError = InputError::none) {
     ResampleStatus status;
-    status.error = error;
+    // A stop while the input was awaited is a stop, whatever was under way.
+    status.error = inputError == InputError::stopped ? ResampleError::stopped : error;
     status.systemError = systemError;
     status.inputError = inputError;
     return status;
@@ -273,11 +274,12 @@ ResampleStatus openResampleJob(const std::string& inPath, int targetRate, int ch
     return judgeCanonicalHeader(job, got, targetRate);
 }
 
-ResampleStatus openWavResampleJob(const std::string& inPath, int targetRate, ChannelChoice choice, ResampleJob& job) {
+ResampleStatus openWavResampleJob(const std::string& inPath, int targetRate, ChannelChoice choice, ResampleJob& job,
+                                  const Progress* progress) {
     job = ResampleJob{};
     job.choice = choice;
     int systemError = 0;
-    const InputError opened = job.input.open(inPath, InputPolicy::regularOrStream, systemError);
+    const InputError opened = job.input.open(inPath, InputPolicy::regularOrStream, systemError, progress);
     if (opened != InputError::none) return failure(ResampleError::cannotOpenInput, systemError, opened);
 
     WavLayout layout;

@@ -66,8 +66,10 @@ ResampleStatus openResampleJob(const std::string& inPath, int targetRate, int ch
 // isCanonicalLayout) becomes exactly openResampleJob's job; any other is read
 // through its chunks, the data chunk's size honoured, its samples turned into
 // 16-bit ones by the reader's rule. A mono file takes its one channel whatever
-// the choice.
-ResampleStatus openWavResampleJob(const std::string& inPath, int targetRate, ChannelChoice choice, ResampleJob& job);
+// the choice. A stop request of `progress` ends a wait for the input, here and
+// in runResampleJob.
+ResampleStatus openWavResampleJob(const std::string& inPath, int targetRate, ChannelChoice choice, ResampleJob& job,
+                                  const Progress* progress = nullptr);
 
 // Converts (or copies) the job's input into outPath. On failure the output
 // path is left as it was.

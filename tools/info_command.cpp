@@ -29,9 +29,14 @@ void printWav(const std::string& path, const WavDescription& wav) {
         std::printf("  samples at byte 44: no (no data chunk found)\n");
         return;
     }
-    std::printf("  data size:         %llu bytes (%lld bytes follow%s)\n",
-                static_cast<unsigned long long>(wav.dataSize), static_cast<long long>(wav.bytesFollowing),
-                wav.dataClamped ? "; the size passes the end of the file" : "");
+    if (wav.bytesFollowingKnown) {
+        std::printf("  data size:         %llu bytes (%lld bytes follow%s)\n",
+                    static_cast<unsigned long long>(wav.dataSize), static_cast<long long>(wav.bytesFollowing),
+                    wav.dataClamped ? "; the size passes the end of the file" : "");
+    } else {
+        std::printf("  data size:         %llu bytes (a stream: what follows is not known)\n",
+                    static_cast<unsigned long long>(wav.dataSize));
+    }
     if (wav.framesKnown)
         std::printf("  frames:            %llu\n", static_cast<unsigned long long>(wav.frames));
     else

@@ -25,10 +25,12 @@ int16_t floatToSample(float x);
 // frames (left, right), a render block at a time.
 ModuleError renderSong(Song& song, const SampleSink& sink, const Progress* progress = nullptr);
 
-// Reads a module file whole: a regular file of 1 byte to 2 GiB - 1.
-ModuleStatus readModuleFile(const std::string& path, std::vector<uint8_t>& image);
+// Reads a module file whole: a regular file of 1 byte to 2 GiB - 1, or a
+// descriptor the process holds ("-", /dev/stdin, /dev/fd/N) read to its end.
+// A stop request of `progress` ends a wait for a stream's data.
+ModuleStatus readModuleFile(const std::string& path, std::vector<uint8_t>& image, const Progress* progress = nullptr);
 
-// The same for a file already opened as a regular file and not read yet.
+// The same for an input already opened and not read yet.
 ModuleStatus readModule(InputFile& input, std::vector<uint8_t>& image);
 
 // Plays the module at inPath into a stereo 16-bit WAV file at sampleRate

@@ -355,7 +355,7 @@ py::dict describeWav(const WavDescription& wav) {
     fields["other_chunks"] = otherChunks;
     fields["data_size"] = optionalNumber(wav.dataFound, py::int_(wav.dataSize));
     fields["data_clamped"] = wav.dataClamped;
-    fields["bytes_following"] = optionalNumber(wav.dataFound, py::int_(wav.bytesFollowing));
+    fields["bytes_following"] = optionalNumber(wav.dataFound && wav.bytesFollowingKnown, py::int_(wav.bytesFollowing));
     fields["frames"] = optionalNumber(wav.framesKnown, py::int_(wav.frames));
     fields["duration"] = optionalNumber(wav.durationKnown, py::float_(wav.seconds));
     fields["data_start"] = optionalNumber(wav.dataStart >= 0, py::int_(wav.dataStart));
