@@ -29,32 +29,67 @@ std::string joinPath(const std::string& folder, const std::string& name) {
     return folder + "/" + name;
 }
 
-// A key that is equal for two paths of the same file: device and inode for a
-// file that exists, otherwise the resolved folder and the name.
-std::string fileIdentity(const std::string& path) {
+// What planning needs to know of a path.
+struct PathState {
+    std::string identity;  // equal for two paths of the same file
+    bool exists = false;   // something is there (a dangling symbolic link counts: it would be replaced)
+    bool folder = false;
+    bool device = false;   // a device, pipe or socket: written as it is, by any job
+    bool held = false;     // a descriptor the process holds: written as it is, never replaced
+};
+
+// Device and inode for a file that exists (or a descriptor held), otherwise
+// the resolved folder and the name.
+PathState pathState(const std::string& path, StreamDirection direction) {
+    PathState state;
     struct stat info;
-    if (stat(path.c_str(), &info) == 0) {
-        return "file:" + std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
-               std::to_string(static_cast<unsigned long long>(info.st_ino));
+    int fd = -1;
+    state.held = namesHeldDescriptor(path, direction, fd);
+    const bool found = state.held ? fstat(fd, &info) == 0 : stat(path.c_str(), &info) == 0;
+    if (found) {
+        state.identity = "file:" + std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
+                         std::to_string(static_cast<unsigned long long>(info.st_ino));
+        state.exists = true;
+        state.folder = S_ISDIR(info.st_mode);
+        state.device = !state.folder && !S_ISREG(info.st_mode);
+        return state;
     }
+    if (state.held) {
+        state.identity = "descriptor:" + std::to_string(fd);
+        state.device = true;  // closed: nothing there to overwrite
+        return state;
+    }
+    state.exists = lstat(path.c_str(), &info) == 0;
     const std::string folder = folderOf(path);
-    const std::string name = baseNameOf(path);
     char* resolved = realpath(folder.c_str(), nullptr);
-    std::string key = "path:" + (resolved != nullptr ? std::string(resolved) : folder) + "/" + name;
+    state.identity = "path:" + (resolved != nullptr ? std::string(resolved) : folder) + "/" + baseNameOf(path);
     std::free(resolved);
-    return key;
+    return state;
 }
 
-bool existsAsFileOrLink(const std::string& path, bool& isFolder, bool& isSpecial) {
-    struct stat info;
-    isFolder = false;
-    isSpecial = false;
-    if (stat(path.c_str(), &info) == 0) {
-        isFolder = S_ISDIR(info.st_mode);
-        isSpecial = !isFolder && !S_ISREG(info.st_mode);
-        return true;
+// Why an output may not be written, or "" when it may.
+std::string outputRefusal(const std::string& output, const PathState& state,
+                          const std::map<std::string, std::string>& inputByIdentity,
+                          const std::map<std::string, std::string>& outputOwner, bool force) {
+    const auto input = inputByIdentity.find(state.identity);
+    const auto owner = outputOwner.find(state.identity);
+    if (input != inputByIdentity.end() && !state.device) {
+        return output + ": would overwrite the input " + input->second + " of this run";
     }
-    return lstat(path.c_str(), &info) == 0;  // a dangling symbolic link would be replaced
+    if (owner != outputOwner.end() && !state.device) {
+        return output + ": already the output of " + owner->second + " in this run";
+    }
+    if (state.folder) return output + ": is a folder";
+    if (state.exists && !state.device && !state.held && !force) {
+        return output + ": exists (use --force to replace it)";
+    }
+    return std::string();
+}
+
+std::map<std::string, std::string> inputsByIdentity(const std::vector<Job>& jobs) {
+    std::map<std::string, std::string> inputs;
+    for (const Job& job : jobs) inputs.emplace(pathState(job.input, StreamDirection::input).identity, job.input);
+    return inputs;
 }
 
 }  // namespace
@@ -69,35 +104,28 @@ std::string outputNameFor(const std::string& input) {
 
 std::vector<Job> planJobs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs, bool force) {
     std::vector<Job> jobs;
-    std::map<std::string, std::string> inputByIdentity;
     for (std::size_t i = 0; i < inputs.size() && i < outputs.size(); ++i) {
         Job job;
         job.input = inputs[i];
         job.output = outputs[i];
         jobs.push_back(job);
-        inputByIdentity.emplace(fileIdentity(job.input), job.input);
     }
-
+    const std::map<std::string, std::string> inputByIdentity = inputsByIdentity(jobs);
     std::map<std::string, std::string> outputOwner;
     for (Job& job : jobs) {
-        const std::string identity = fileIdentity(job.output);
-        bool isFolder, isSpecial;
-        const bool exists = existsAsFileOrLink(job.output, isFolder, isSpecial);
-        const auto input = inputByIdentity.find(identity);
-        const auto owner = outputOwner.find(identity);
-        if (input != inputByIdentity.end() && !isSpecial) {
-            job.refusal = job.output + ": would overwrite the input " + input->second + " of this run";
-        } else if (owner != outputOwner.end() && !isSpecial) {
-            job.refusal = job.output + ": already the output of " + owner->second + " in this run";
-        } else if (isFolder) {
-            job.refusal = job.output + ": is a folder";
-        } else if (exists && !isSpecial && !force) {
-            job.refusal = job.output + ": exists (use --force to replace it)";
-        } else {
-            outputOwner.emplace(identity, job.input);
-        }
+        const PathState state = pathState(job.output, StreamDirection::output);
+        job.refusal = outputRefusal(job.output, state, inputByIdentity, outputOwner, force);
+        if (job.refusal.empty()) outputOwner.emplace(state.identity, job.input);
     }
     return jobs;
+}
+
+std::string refuseRunOutput(const std::vector<Job>& jobs, const std::string& path, bool force) {
+    std::map<std::string, std::string> outputOwner;
+    for (const Job& job : jobs) {
+        if (job.refusal.empty()) outputOwner.emplace(pathState(job.output, StreamDirection::output).identity, job.input);
+    }
+    return outputRefusal(path, pathState(path, StreamDirection::output), inputsByIdentity(jobs), outputOwner, force);
 }
 
 std::vector<Job> planBatch(const std::vector<std::string>& inputs, const std::string& folder, bool force) {

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/path_names.h"
+
 #ifndef PLINTH_VERSION
 #define PLINTH_VERSION "unknown"
 #endif
@@ -127,6 +129,14 @@ bool parseCount(const char* text, int& value) {
 }
 
 }  // namespace
+
+std::string closedDescriptorRefusal(const std::string& path, bool isInput, unsigned closedDescriptors) {
+    int fd = -1;
+    if (!namesHeldDescriptor(path, isInput ? StreamDirection::input : StreamDirection::output, fd)) return {};
+    if (fd < 0 || fd > 2 || (closedDescriptors & (1u << fd)) == 0) return {};
+    static const char* const kNames[] = {"standard input", "standard output", "standard error"};
+    return path + ": " + kNames[fd] + " is closed";
+}
 
 ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
     options = Options{};

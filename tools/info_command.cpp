@@ -73,9 +73,16 @@ void printModule(const std::string& path, const ModuleDescription& module) {
 
 }  // namespace
 
-int runInfo(const std::vector<std::string>& files) {
+int runInfo(const std::vector<std::string>& files, unsigned closedDescriptors) {
     bool allDescribed = true;
     for (const std::string& path : files) {
+        const std::string closed = closedDescriptorRefusal(path, true, closedDescriptors);
+        if (!closed.empty()) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "plinth: %s\n", closed.c_str());
+            allDescribed = false;
+            continue;
+        }
         FileDescription description;
         try {
             description = describeFile(path);

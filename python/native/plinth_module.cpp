@@ -41,10 +41,18 @@ constexpr std::size_t kMaxModuleBytes = 0x7FFFFFFF;
 
 [[noreturn]] void raiseOutOfMemory() { raiseFailure(Failure{FailureKind::other, "not enough memory", 0, {}}); }
 
-// A stopped conversion raises the interrupt that stopped it.
-[[noreturn]] void raiseStopped(InterruptWatch& watch, const Failure& failure) {
+// A failed conversion raises the interrupt that stopped it, or one that cut a
+// system call short, before its own failure.
+[[noreturn]] void raiseConversionFailure(InterruptWatch& watch, const Failure& failure) {
     watch.raisePending();
     raiseFailure(failure);
+}
+
+// A path as Python's own open() takes it: a name with a zero byte in it would
+// be cut short there, and another file used.
+const std::string& checkedPath(const std::string& path) {
+    if (path.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
+    return path;
 }
 
 // Samples handed over to numpy without a copy; the array owns them.
@@ -155,7 +163,7 @@ py::array_t<int16_t> resample(const py::array& samples, long long inRate, long l
         if (error == StreamError::none) error = feedInBlocks(resampler, items, frames.count, sink, watch, stopped);
         if (error == StreamError::none && !stopped) error = finishResampler(resampler, sink);
     }
-    if (stopped) raiseStopped(watch, stoppedFailure());
+    if (stopped) raiseConversionFailure(watch, stoppedFailure());
     if (error != StreamError::none) raiseOutOfMemory();
     const auto length = static_cast<py::ssize_t>(out.size());
     return toArray(std::move(out), {length});
@@ -192,7 +200,7 @@ public:
         }
         // A stop part-way leaves the stream in an unknown place.
         if (stopped || error != StreamError::none) finished_ = true;
-        if (stopped) raiseStopped(watch, stoppedFailure());
+        if (stopped) raiseConversionFailure(watch, stoppedFailure());
         if (error != StreamError::none) raiseOutOfMemory();
         const auto length = static_cast<py::ssize_t>(out.size());
         return toArray(std::move(out), {length});
@@ -229,17 +237,26 @@ private:
     std::mutex busy_;
 };
 
+// A WAV file resampled into a WAV file, read as the tool reads it: a
+// canonical file as ResampleWav reads it, any other through its chunks.
 void resampleFile(const std::string& source, const std::string& target, long long rate, int channelMode) {
-    ResampleStatus status;
+    ConversionRequest request;
+    request.kind = ConversionKind::resample;
+    request.rate = rateArgument(rate);
+    request.channel = channelChoiceFromMode(channelMode);
+    checkedPath(source);
+    checkedPath(target);
     InterruptWatch watch;
+    ConversionResult result;
     {
         py::gil_scoped_release release;
-        ResampleJob job;
-        status = openResampleJob(source, rateArgument(rate), channelMode, job);
-        if (status.error == ResampleError::none) status = runResampleJob(job, target, watch.progress());
+        result = convertFile(request, source, target, watch.progress());
     }
-    if (status.error == ResampleError::stopped) raiseStopped(watch, resampleFailure(status, source, target));
-    if (status.error != ResampleError::none) raiseFailure(resampleFailure(status, source, target));
+    if (result.ok) return;
+    if (result.resampleStatus.error == ResampleError::none) {
+        raiseConversionFailure(watch, Failure{FailureKind::other, "not enough memory", 0, source});
+    }
+    raiseConversionFailure(watch, resampleFailure(result.resampleStatus, source, target));
 }
 
 bool writeFrames(void* context, const int16_t* samples, std::size_t count) {
@@ -292,8 +309,7 @@ py::array_t<int16_t> renderImage(const std::vector<uint8_t>& image, long long ra
             }
         }
     }
-    if (status.error == ModuleError::stopped) raiseStopped(watch, moduleFailure(status, path, {}));
-    if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, path, {}));
+    if (status.error != ModuleError::none) raiseConversionFailure(watch, moduleFailure(status, path, {}));
     const auto frames = static_cast<py::ssize_t>(out.size() / 2);
     return toArray(std::move(out), {frames, py::ssize_t{2}});
 }
@@ -316,25 +332,30 @@ py::array_t<int16_t> renderModuleBytes(const py::buffer& data, long long rate, d
 }
 
 py::array_t<int16_t> renderModuleFile(const std::string& path, long long rate, double maxSeconds) {
+    checkedPath(path);
     std::vector<uint8_t> image;
     ModuleStatus status;
     {
-        py::gil_scoped_release release;
-        status = readModuleFile(path, image);
+        InterruptWatch watch;
+        {
+            py::gil_scoped_release release;
+            status = readModuleFile(path, image, watch.progress());
+        }
+        if (status.error != ModuleError::none) raiseConversionFailure(watch, moduleFailure(status, path, {}));
     }
-    if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, path, {}));
     return renderImage(image, rate, maxSeconds, path);
 }
 
 void moduleToWav(const std::string& source, const std::string& target, long long rate, double maxSeconds) {
+    checkedPath(source);
+    checkedPath(target);
     InterruptWatch watch;
     ModuleStatus status;
     {
         py::gil_scoped_release release;
         status = convertModuleFile(source, target, rateArgument(rate), songLimits(maxSeconds, rate, watch.progress()));
     }
-    if (status.error == ModuleError::stopped) raiseStopped(watch, moduleFailure(status, source, target));
-    if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, source, target));
+    if (status.error != ModuleError::none) raiseConversionFailure(watch, moduleFailure(status, source, target));
 }
 
 py::object optionalNumber(bool known, py::object value) { return known ? value : py::none(); }
@@ -388,21 +409,25 @@ py::dict describeModule(const ModuleDescription& module) {
 }
 
 py::dict info(const std::string& path) {
+    checkedPath(path);
+    InterruptWatch watch;
     FileDescription description;
     {
         py::gil_scoped_release release;
-        description = describeFile(path);
+        description = describeFile(path, watch.progress());
     }
-    if (description.error != InfoError::none) raiseFailure(infoFailure(description, path));
+    if (description.error != InfoError::none) raiseConversionFailure(watch, infoFailure(description, path));
     py::dict fields = description.kind == FileKind::wav ? describeWav(description.wav) : describeModule(description.module);
     fields["path"] = pathText(path);
     return fields;
 }
 
 // One file converted exactly as the plinth tool converts it; never raises for
-// a failed conversion. Returns (converted, "PATH: reason").
+// a failed conversion. Returns (converted, "PATH: reason"). `stop`, when not
+// None, is asked now and then (between blocks, while the input is awaited);
+// true stops the conversion, which then fails as stopped.
 py::tuple convertAsTool(const std::string& kind, const std::string& source, const std::string& target, int rate,
-                        int channelMode) {
+                        int channelMode, const py::object& stop) {
     ConversionRequest request;
     if (kind == "resample") {
         request.kind = ConversionKind::resample;
@@ -413,30 +438,45 @@ py::tuple convertAsTool(const std::string& kind, const std::string& source, cons
     }
     request.rate = rate;
     request.channel = channelChoiceFromMode(channelMode);
+    checkedPath(source);
+    checkedPath(target);
+    InterruptWatch watch(stop);
     ConversionResult result;
     {
         py::gil_scoped_release release;
-        result = convertFile(request, source, target);
+        result = convertFile(request, source, target, watch.progress());
     }
+    watch.raisePending();
     return py::make_tuple(result.ok, pathText(result.error));
 }
 
 // The plan of a batch into a folder, as the plinth tool plans it: for each
 // input, its output and the reason it is refused ("" when it is not).
-py::list planBatchJobs(const py::list& inputNames, const std::string& folder, bool force) {
+// With `extra` (a file the run writes besides, such as its manifest) not
+// None, one more entry tells why it may not be written, judged with
+// `extra_force` by the same rules.
+py::list planBatchJobs(const py::list& inputNames, const std::string& folder, bool force, const py::object& extra,
+                       bool extraForce) {
     std::vector<std::string> inputs;
-    for (const py::handle name : inputNames) inputs.push_back(name.cast<std::string>());
+    for (const py::handle name : inputNames) inputs.push_back(checkedPath(name.cast<std::string>()));
+    checkedPath(folder);
+    const bool hasExtra = !extra.is_none();
+    const std::string extraPath = hasExtra ? checkedPath(extra.cast<std::string>()) : std::string();
     std::vector<Job> jobs;
+    std::string extraRefusal;
     {
         py::gil_scoped_release release;
         jobs = planBatch(inputs, folder, force);
+        if (hasExtra) extraRefusal = refuseRunOutput(jobs, extraPath, extraForce);
     }
     py::list planned;
     for (const Job& job : jobs) planned.append(py::make_tuple(py::bytes(job.output), pathText(job.refusal)));
+    if (hasExtra) planned.append(py::make_tuple(py::bytes(extraPath), pathText(extraRefusal)));
     return planned;
 }
 
 void makeFolderPath(const std::string& path) {
+    checkedPath(path);
     std::string error;
     bool made;
     {
@@ -447,6 +487,7 @@ void makeFolderPath(const std::string& path) {
 }
 
 void writeWhole(const std::string& path, const py::bytes& data) {
+    checkedPath(path);
     const std::string bytes = data;
     int systemError = 0;
     bool written;
@@ -483,10 +524,11 @@ PYBIND11_MODULE(_plinth, module) {
                py::arg("max_seconds"), "A module file played into a stereo WAV file, as MODWAV writes it.");
     module.def("info", &info, py::arg("path"), "What `plinth info` tells about a file, as a dict.");
     module.def("convert_as_tool", &convertAsTool, py::arg("kind"), py::arg("source"), py::arg("target"),
-               py::arg("rate"), py::arg("channel_mode"),
+               py::arg("rate"), py::arg("channel_mode"), py::arg("stop") = py::none(),
                "One file converted as the plinth tool converts it: (converted, \"PATH: reason\").");
     module.def("plan_batch", &planBatchJobs, py::arg("inputs"), py::arg("folder"), py::arg("force"),
-               "A batch planned as the plinth tool plans it: (output, refusal) for each input.");
+               py::arg("extra") = py::none(), py::arg("extra_force") = false,
+               "A batch planned as the plinth tool plans it: (output, refusal) for each input, then for extra.");
     module.def("make_folders", &makeFolderPath, py::arg("path"), "Creates a folder and its missing parents.");
     module.def("write_whole", &writeWhole, py::arg("path"), py::arg("data"),
                "Writes a file that appears whole or not at all.");

@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import math
+import numbers
 import operator
 import os
 from typing import Any, Literal, Optional, Union
@@ -26,11 +28,31 @@ MAX_DURATION = 3600.0
 
 
 def _seconds(max_duration: Optional[float]) -> float:
+    """A song's limit for the libraries: -1 for none (None or 0, as the tool's 0)."""
     if max_duration is None:
         return -1.0
-    if max_duration < 0:
-        raise ValueError("max_duration must be 0 or more seconds, or None for no limit")
-    return float(max_duration)
+    if isinstance(max_duration, bool) or not isinstance(max_duration, numbers.Real):
+        raise TypeError(f"max_duration must be a number of seconds or None, not {type(max_duration).__name__}")
+    seconds = float(max_duration)
+    if math.isnan(seconds) or seconds < 0:
+        raise ValueError(f"max_duration must be 0 or more seconds (0 or None for no limit), not {max_duration!r}")
+    return -1.0 if seconds == 0 or math.isinf(seconds) else seconds
+
+
+def fspath(path: StrPath) -> bytes:
+    """A path as the libraries take it, checked as Python's own open() checks it."""
+    encoded = os.fsencode(path)
+    if b"\0" in encoded:
+        raise ValueError("embedded null byte")
+    return encoded
+
+
+def integer(value: Any, name: str) -> int:
+    """An int argument (any integer type), or a TypeError that names it."""
+    try:
+        return operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an int, not {type(value).__name__}") from None
 
 
 def channel_mode(channel: str) -> int:
@@ -85,7 +107,10 @@ class Resampler:
     """
 
     def __init__(self, in_rate: int, out_rate: int, channels: int = 1, channel: Channel = "first") -> None:
-        self._stream = _plinth.BlockResampler(_rate(in_rate), _rate(out_rate), channels, channel_mode(channel))
+        count = integer(channels, "channels")
+        if count not in (1, 2):
+            raise ValueError(f"channels must be 1 or 2, not {count}")
+        self._stream = _plinth.BlockResampler(_rate(in_rate), _rate(out_rate), count, channel_mode(channel))
 
     def feed(self, block: npt.ArrayLike) -> Int16Array:
         """Take frames (int16, shape (n,) or (n, channels)); return the samples they complete."""
@@ -97,18 +122,24 @@ class Resampler:
 
 
 def resample_file(src: StrPath, dst: StrPath, rate: int, channel: Channel = "first") -> None:
-    """Resample a WAV file into a mono 16-bit WAV file at ``rate``, as ResampleWav does.
+    """Resample a WAV file into a mono 16-bit WAV file at ``rate``, as the plinth tool does.
 
-    The input is a 16-bit PCM WAV file with 1 or 2 channels and the canonical
-    44-byte header (the samples are taken from byte 44 to the end); the
-    output is byte for byte what ResampleWav writes. It appears whole or not
-    at all: on any failure ``dst`` is left as it was. Nothing is printed.
+    The input is read as ``plinth resample`` reads it, so both give the same
+    bytes: a canonical file (16-bit PCM, 1 or 2 channels, the 44-byte header,
+    samples to the end of the file) as ResampleWav reads it, byte for byte
+    what ResampleWav writes; any other WAV file through its chunks (RIFF,
+    RF64 or BW64, chunks in any order, the data chunk's own size; 8-bit, 16-,
+    24- and 32-bit integer or 32- and 64-bit float samples, any number of
+    channels, made 16-bit as the tool's manual says). ``channel`` "mix"
+    averages all channels. The output appears whole or not at all: on any
+    failure ``dst`` is left as it was. Nothing is printed.
 
-    Raises UnsupportedInputError (not such a WAV file, an unsupported rate
-    pair, an output past 4 GiB) or FileError (a file that cannot be opened,
-    read or written).
+    Raises UnsupportedInputError (not a WAV file it reads, an unsupported
+    rate pair, an output past 4 GiB) or FileError (a file that cannot be
+    opened, read or written). The GIL is released while it works; Ctrl-C
+    stops it, also while it waits on a pipe.
     """
-    _plinth.resample_file(os.fsencode(src), os.fsencode(dst), _rate(rate), channel_mode(channel))
+    _plinth.resample_file(fspath(src), fspath(dst), _rate(rate), channel_mode(channel))
 
 
 def render_module(data: Union[bytes, bytearray, memoryview, str, "os.PathLike[str]"],
@@ -120,7 +151,8 @@ def render_module(data: Union[bytes, bytearray, memoryview, str, "os.PathLike[st
     data here). At the default rate of 8000 frames per second the frames are
     those MODWAV writes; ``rate`` may be anything from 1 up. A song that lasts
     longer than ``max_duration`` seconds before it loops is refused (None sets
-    no limit but the 4 GiB size of a WAV file).
+    no limit but the 4 GiB size of a WAV file, and so does 0, as the tool's
+    ``--max-duration 0``).
 
     Raises UnsupportedInputError (not a playable module, an empty one, a rate
     out of range, a song past the limit) or FileError (a module file that
@@ -128,7 +160,7 @@ def render_module(data: Union[bytes, bytearray, memoryview, str, "os.PathLike[st
     """
     if isinstance(data, (bytes, bytearray, memoryview)):
         return _plinth.render_module_bytes(data, _rate(rate), _seconds(max_duration))
-    return _plinth.render_module_file(os.fsencode(data), _rate(rate), _seconds(max_duration))
+    return _plinth.render_module_file(fspath(data), _rate(rate), _seconds(max_duration))
 
 
 def mod_to_wav(src: StrPath, dst: StrPath, rate: int = MODULE_RATE,
@@ -138,7 +170,7 @@ def mod_to_wav(src: StrPath, dst: StrPath, rate: int = MODULE_RATE,
     The output appears whole or not at all. Raises UnsupportedInputError or
     FileError as render_module does, with the same limit on the song's length.
     """
-    _plinth.mod_to_wav(os.fsencode(src), os.fsencode(dst), _rate(rate), _seconds(max_duration))
+    _plinth.mod_to_wav(fspath(src), fspath(dst), _rate(rate), _seconds(max_duration))
 
 
 def info(path: StrPath) -> dict[str, Any]:
@@ -158,12 +190,12 @@ def info(path: StrPath) -> dict[str, Any]:
     Both carry ``path``. Raises FileError for a file that cannot be read and
     UnsupportedInputError for one that is neither.
     """
-    return _plinth.info(os.fsencode(path))
+    return _plinth.info(fspath(path))
 
 
 def _rate(rate: int) -> int:
     # Any int reaches the library, which judges it; past 32 bits it is out of range anyway.
-    return max(-1, min(operator.index(rate), 2**31))
+    return max(-1, min(integer(rate, "rate"), 2**31))
 
 
 def _as_array(samples: npt.ArrayLike) -> np.ndarray:
