@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import logging
 import signal
 import sys
 from typing import Optional, Sequence
@@ -95,6 +96,9 @@ def _print_report(report) -> None:
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     arguments = parse_arguments(argv)
+    # What goes wrong is said in the command's own lines: Dask's log records
+    # of a lost connection would only repeat them, with tracebacks.
+    logging.disable(logging.ERROR)
     # Termination and hang-up stop the run as Ctrl-C does; the first one counts.
     for number in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(number, _raise_stopped)
@@ -128,7 +132,9 @@ def _run(arguments: argparse.Namespace) -> int:
     except FileError as error:
         if hasattr(error, "report"):
             _print_report(error.report)
-        print(f"plinth: {error}", file=sys.stderr)
+        # The tool's form: the file at fault, then the reason.
+        text = f"{error.filename}: {error.strerror}" if error.filename and error.strerror else str(error)
+        print(f"plinth: {text}", file=sys.stderr)
         return FAILURE
     except Error as error:
         print(f"plinth: {error}", file=sys.stderr)
