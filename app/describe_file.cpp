@@ -2,12 +2,12 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <new>
 
 #include "platform/wav_header.h"
 #include "platform/wav_reader.h"
+#include "tracker/mod_format.h"
 
 namespace plinth {
 namespace {
@@ -21,27 +21,13 @@ std::string printable(const unsigned char* bytes, std::size_t size) {
     return text;
 }
 
-const char* formatName(unsigned format) {
-    switch (format) {
-        case 1: return "PCM";
-        case 3: return "IEEE float";
-        case 6: return "A-law";
-        case 7: return "mu-law";
-        case 0xFFFE: return "extensible";
-        default: return "unknown";
-    }
-}
-
 // The layout as far as the reader got: all of it, or everything but the data
 // chunk when there is none.
 WavDescription wavDescription(const WavLayout& layout, bool dataFound, bool regular, uint64_t fileSize) {
     WavDescription wav;
     wav.container = printable(layout.leadingBytes, 4);
     wav.audioFormat = layout.formatTag;
-    wav.formatName = layout.formatTag == 0xFFFE
-                         ? std::string("extensible, ") +
-                               (layout.subFormatTag != 0 ? formatName(layout.subFormatTag) : "unknown sub-format")
-                         : formatName(layout.formatTag);
+    wav.formatName = wavFormatName(layout.formatTag, layout.subFormatTag);
     wav.channels = layout.channels;
     wav.bitsPerSample = layout.bitsPerSample;
     wav.validBits = layout.validBits;
@@ -69,7 +55,8 @@ ModuleDescription moduleDescription(const std::vector<uint8_t>& image, const Son
     const ModPlayer& player = song.player;
     ModuleDescription module;
     module.sampleSlots = player.sampleCount;
-    if (player.sampleCount == 31) module.tag = printable(&image[1080], 4);
+    if (player.sampleCount == kTaggedLayout.sampleCount)
+        module.tag = printable(&image[kTaggedLayout.tagOffset], kTagBytes);
     module.channels = player.channelCount;
     module.songLength = player.songLength;
     module.restartPosition = player.restartPosition;
@@ -111,8 +98,7 @@ FileDescription describeFile(const std::string& path, const Progress* progress) 
     if (peekError != InputError::none) return unreadable(peekError, systemError);
 
     FileDescription description;
-    if (peeked == sizeof tag &&
-        (std::memcmp(tag, "RIFF", 4) == 0 || std::memcmp(tag, "RF64", 4) == 0 || std::memcmp(tag, "BW64", 4) == 0)) {
+    if (peeked == sizeof tag && isWavContainerTag(tag)) {
         WavLayout layout;
         const WavReadStatus read = readWavLayout(file, layout);
         const bool noData = read.error == WavReadError::noDataChunk && layout.fmtSize != 0;

@@ -42,8 +42,8 @@ struct ModuleSampleDescription {
 };
 
 struct ModuleDescription {
-    int sampleSlots = 0;          // 31 with a tag at byte 1080, or 15
-    std::string tag;              // empty for the 15-sample layout
+    int sampleSlots = 0;          // the layout's sample count (kTaggedLayout's or kOldLayout's)
+    std::string tag;              // empty for the old layout
     unsigned channels = 0;
     unsigned songLength = 0;      // orders
     unsigned restartPosition = 0;

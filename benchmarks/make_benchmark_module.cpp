@@ -7,8 +7,8 @@
 
 int main(int argc, char** argv) {
     const int channels = argc == 3 ? std::atoi(argv[1]) : 0;
-    if (channels < 1 || channels > 32) {
-        std::fputs("usage: make_benchmark_module CHANNELS(1-32) OUT.mod\n", stderr);
+    if (channels < 1 || channels > plinth::kMaxModuleChannels) {
+        std::fprintf(stderr, "usage: make_benchmark_module CHANNELS(1-%d) OUT.mod\n", plinth::kMaxModuleChannels);
         return 2;
     }
     const std::vector<uint8_t> image = composeBenchmarkModule(channels);

@@ -16,14 +16,14 @@ namespace {
 void render(benchmark::State& state, ModMixer mixer) {
     const std::vector<uint8_t> image = composeBenchmarkModule(static_cast<int>(state.range(0)));
     ModPlayer player;
-    if (modInit(&player, image.data(), static_cast<int32_t>(image.size()), static_cast<int32_t>(state.range(1))) == 0) {
+    if (!modInit(player, image.data(), static_cast<int32_t>(image.size()), static_cast<int32_t>(state.range(1)))) {
         state.SkipWithError("module not accepted");
         return;
     }
     float block[512 * 2];
     int64_t frames = 0;
     for (auto _ : state) {
-        const uint32_t bytes = modRenderWith(&player, block, sizeof block, mixer);
+        const uint32_t bytes = modRenderWith(player, block, sizeof block, mixer);
         benchmark::DoNotOptimize(block);
         frames += bytes / 8;
     }

@@ -1,27 +1,27 @@
 // Composes the example module: a short tune in A minor for four channels
 // (drums, bass, arpeggiated chords, lead), about 21 seconds long, with
-// samples synthesised here. Written as a 31-sample "M.K." module.
+// samples synthesised here. Written in the tagged layout, under the first tag
+// the format knows for four channels.
 //
 // Effects used: arpeggio, vibrato, tone portamento, volume slide, set volume,
 // note cut, sample offset, set speed and pattern break.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
+#include "tracker/module_builder.h"
+
 namespace {
+
+using plinth::ModuleBuilder;
 
 constexpr int kChannels = 4;
 constexpr int kPatterns = 3;
 
-// Periods of three octaves, C-1 to B-3.
-const int kPeriods[36] = {856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453,
-                          428, 404, 381, 360, 339, 320, 302, 285, 269, 254, 240, 226,
-                          214, 202, 190, 180, 170, 160, 151, 143, 135, 127, 120, 113};
-
 enum Note { C = 0, Cs, D, Ds, E, F, Fs, G, Gs, A, As, B };
-int period(int note, int octave) { return kPeriods[(octave - 1) * 12 + note]; }
+// Octaves 1 to 3, the three the format's periods cover.
+int period(int note, int octave) { return plinth::kNotePeriods[(octave - 1) * plinth::kNotesPerOctave + note]; }
 
 enum Sample { kKick = 1, kSnare, kHat, kBass, kSquare };
 
@@ -33,52 +33,24 @@ struct SampleDef {
     int loopLength;
 };
 
-class Module {
-public:
-    Module() : bytes_(1084 + kPatterns * kChannels * 256, 0) {
-        std::memcpy(&bytes_[0], "plinth example", 14);
-        std::memcpy(&bytes_[1080], "M.K.", 4);
-    }
-    void cell(int pattern, int line, int channel, int sample, int periodValue, int effect = 0, int param = 0) {
-        uint8_t* c = &bytes_[1084 + ((pattern * 64 + line) * kChannels + channel) * 4];
-        c[0] = static_cast<uint8_t>((sample & 0xF0) | ((periodValue >> 8) & 0x0F));
-        c[1] = static_cast<uint8_t>(periodValue & 0xFF);
-        c[2] = static_cast<uint8_t>(((sample & 0x0F) << 4) | (effect & 0x0F));
-        c[3] = static_cast<uint8_t>(param);
-    }
-    void effect(int pattern, int line, int channel, int effectDigit, int param) {
-        cell(pattern, line, channel, 0, 0, effectDigit, param);
-    }
-    void song(const std::vector<int>& orders) {
-        bytes_[950] = static_cast<uint8_t>(orders.size());
-        bytes_[951] = 0;
-        for (size_t i = 0; i < orders.size(); ++i) bytes_[952 + i] = static_cast<uint8_t>(orders[i]);
-    }
-    void sample(int number, const SampleDef& def) {
-        uint8_t* h = &bytes_[20 + (number - 1) * 30];
-        std::strncpy(reinterpret_cast<char*>(h), def.name, 22);
-        putWord(h + 22, static_cast<int>(def.data.size() / 2));
-        h[25] = static_cast<uint8_t>(def.volume);
-        putWord(h + 26, def.loopStart / 2);
-        putWord(h + 28, def.loopLength / 2);
-        samples_.push_back(def.data);
-    }
-    std::vector<uint8_t> image() const {
-        std::vector<uint8_t> out = bytes_;
-        for (const auto& s : samples_) {
-            for (int8_t b : s) out.push_back(static_cast<uint8_t>(b));
-        }
-        return out;
-    }
+void addSample(ModuleBuilder& m, int number, const SampleDef& def) {
+    const int words = static_cast<int>(def.data.size()) / plinth::kBytesPerWord;
+    m.sample(number, words, 0, def.volume, def.loopStart / plinth::kBytesPerWord, def.loopLength / plinth::kBytesPerWord)
+        .sampleName(number, def.name)
+        .data(def.data);
+}
 
-private:
-    static void putWord(uint8_t* p, int v) {
-        p[0] = static_cast<uint8_t>(v >> 8);
-        p[1] = static_cast<uint8_t>(v & 0xFF);
-    }
-    std::vector<uint8_t> bytes_;
-    std::vector<std::vector<int8_t>> samples_;
-};
+void note(ModuleBuilder& m, int pattern, int line, int channel, int sample, int periodValue, int effectNumber = 0,
+          int param = 0) {
+    m.cell(pattern, line, channel, sample, periodValue, effectNumber, param);
+}
+
+void effect(ModuleBuilder& m, int pattern, int line, int channel, int effectNumber, int param) {
+    m.cell(pattern, line, channel, 0, 0, effectNumber, param);
+}
+
+constexpr int kGlide = plinth::kEffectTonePortamento;
+constexpr int kLines = plinth::kLinesPerPattern;  // a whole pattern
 
 int8_t clip(double v) { return static_cast<int8_t>(std::lround(std::fmax(-127.0, std::fmin(127.0, v)))); }
 
@@ -145,47 +117,47 @@ SampleDef square() {
 const int kRoots[4] = {A, F, C, G};
 const int kArps[4] = {0x37, 0x47, 0x47, 0x47};
 
-void drums(Module& m, int pattern, int lines, bool fill) {
+void drums(ModuleBuilder& m, int pattern, int lines, bool fill) {
     for (int line = 0; line < lines; ++line) {
         if (line % 8 == 0) {
-            m.cell(pattern, line, 0, kKick, period(C, 2));
+            note(m, pattern, line, 0, kKick, period(C, 2));
         } else if (line % 8 == 4) {
-            m.cell(pattern, line, 0, kSnare, period(C, 2));
+            note(m, pattern, line, 0, kSnare, period(C, 2));
         } else if (line % 2 == 0) {
-            m.cell(pattern, line, 0, kHat, period(C, 3), 0xC, line % 4 == 2 ? 28 : 16);
+            note(m, pattern, line, 0, kHat, period(C, 3), plinth::kEffectSetVolume, line % 4 == 2 ? 28 : 16);
         }
     }
     if (fill) {
         // A snare roll into the next order, played from ever later offsets.
-        for (int i = 0; i < 4; ++i) m.cell(pattern, lines - 4 + i, 0, kSnare, period(C, 2), 9, i * 2);
+        for (int i = 0; i < 4; ++i) note(m, pattern, lines - 4 + i, 0, kSnare, period(C, 2), plinth::kEffectSampleOffset, i * 2);
     }
 }
 
-void bassLine(Module& m, int pattern, int lines) {
+void bassLine(ModuleBuilder& m, int pattern, int lines) {
     for (int line = 0; line < lines; ++line) {
         const int bar = (line / 16) % 4;
         const int step = line % 16;
         const int root = kRoots[bar];
         if (step == 0 || step == 6 || step == 8) {
-            m.cell(pattern, line, 1, kBass, period(root, 1));
+            note(m, pattern, line, 1, kBass, period(root, 1));
         } else if (step == 12) {
-            m.cell(pattern, line, 1, kBass, period(root, 2));
+            note(m, pattern, line, 1, kBass, period(root, 2));
         } else if (step == 14) {
-            m.cell(pattern, line, 1, 0, 0, 0xE, 0xC3);  // cut the octave short
+            effect(m, pattern, line, 1, plinth::kEffectNoteCut, 3);  // cut the octave short
         }
     }
 }
 
-void chords(Module& m, int pattern, int lines, int volume) {
+void chords(ModuleBuilder& m, int pattern, int lines, int volume) {
     for (int line = 0; line < lines; ++line) {
         const int bar = (line / 16) % 4;
         const int step = line % 16;
         if (step == 0) {
-            m.cell(pattern, line, 2, kSquare, period(kRoots[bar], 2), 0xC, volume);  // set volume
+            note(m, pattern, line, 2, kSquare, period(kRoots[bar], 2), plinth::kEffectSetVolume, volume);
         } else if (step >= 12) {
-            m.effect(pattern, line, 2, 0xA, 0x02);  // fade before the next chord
+            effect(m, pattern, line, 2, plinth::kEffectVolumeSlide, 0x02);  // fade before the next chord
         } else {
-            m.effect(pattern, line, 2, 0, kArps[bar]);  // arpeggio: minor or major triad
+            effect(m, pattern, line, 2, plinth::kEffectArpeggio, kArps[bar]);  // minor or major triad
         }
     }
 }
@@ -198,51 +170,52 @@ struct MelodyNote {
     int param;
 };
 
-void melody(Module& m, int pattern, const std::vector<MelodyNote>& notes) {
+void melody(ModuleBuilder& m, int pattern, const std::vector<MelodyNote>& notes) {
     for (const MelodyNote& n : notes) {
-        m.cell(pattern, n.line, 3, n.note < 0 ? 0 : kSquare, n.note < 0 ? 0 : period(n.note, n.octave), n.effect,
-               n.param);
+        note(m, pattern, n.line, 3, n.note < 0 ? 0 : kSquare, n.note < 0 ? 0 : period(n.note, n.octave), n.effect,
+             n.param);
     }
 }
 
-void vibratoHold(Module& m, int pattern, int from, int to, int param) {
-    for (int line = from; line <= to; ++line) m.effect(pattern, line, 3, 4, line == from ? param : 0);
+void vibratoHold(ModuleBuilder& m, int pattern, int from, int to, int param) {
+    for (int line = from; line <= to; ++line) effect(m, pattern, line, 3, plinth::kEffectVibrato, line == from ? param : 0);
 }
 
-void fadeOut(Module& m, int pattern, int from, int to, int param) {
-    for (int line = from; line <= to; ++line) m.effect(pattern, line, 3, 0xA, param);
+void fadeOut(ModuleBuilder& m, int pattern, int from, int to, int param) {
+    for (int line = from; line <= to; ++line) effect(m, pattern, line, 3, plinth::kEffectVolumeSlide, param);
 }
 
-Module compose() {
-    Module m;
-    m.sample(kKick, kick());
-    m.sample(kSnare, snare());
-    m.sample(kHat, hat());
-    m.sample(kBass, bass());
-    m.sample(kSquare, square());
+ModuleBuilder compose() {
+    ModuleBuilder m(kChannels, kPatterns);
+    m.title("plinth example");
+    addSample(m, kKick, kick());
+    addSample(m, kSnare, snare());
+    addSample(m, kHat, hat());
+    addSample(m, kBass, bass());
+    addSample(m, kSquare, square());
 
     // Pattern 0: drums, bass and chords; the lead answers in the last bars.
-    drums(m, 0, 64, true);
-    bassLine(m, 0, 64);
-    chords(m, 0, 64, 36);
-    m.effect(0, 0, 3, 0xF, 6);  // speed 6 (the default, stated)
+    drums(m, 0, kLines, true);
+    bassLine(m, 0, kLines);
+    chords(m, 0, kLines, 36);
+    effect(m, 0, 0, 3, plinth::kEffectSpeed, plinth::kStartingSpeed);  // the default, stated
     melody(m, 0, {{32, E, 3, 0, 0}, {36, D, 3, 0, 0}, {40, C, 3, 0, 0}, {44, B, 2, 0, 0},
-                  {48, B, 2, 0, 0}, {52, D, 3, 3, 0x08}, {56, G, 2, 0, 0}});
+                  {48, B, 2, 0, 0}, {52, D, 3, kGlide, 0x08}, {56, G, 2, 0, 0}});
     vibratoHold(m, 0, 57, 62, 0x34);
 
     // Pattern 1: the melody, with slides, vibrato and fades.
-    drums(m, 1, 64, true);
-    bassLine(m, 1, 64);
-    chords(m, 1, 64, 28);
-    melody(m, 1, {{0, A, 2, 0, 0}, {4, C, 3, 0, 0}, {6, E, 3, 0, 0}, {8, A, 3, 3, 0x0C}});
+    drums(m, 1, kLines, true);
+    bassLine(m, 1, kLines);
+    chords(m, 1, kLines, 28);
+    melody(m, 1, {{0, A, 2, 0, 0}, {4, C, 3, 0, 0}, {6, E, 3, 0, 0}, {8, A, 3, kGlide, 0x0C}});
     vibratoHold(m, 1, 9, 13, 0x46);
     fadeOut(m, 1, 14, 15, 0x04);
     melody(m, 1, {{16, G, 3, 0, 0}, {20, F, 3, 0, 0}, {22, E, 3, 0, 0}, {24, C, 3, 0, 0}});
     vibratoHold(m, 1, 25, 29, 0x36);
-    melody(m, 1, {{30, D, 3, 3, 0x06}});
+    melody(m, 1, {{30, D, 3, kGlide, 0x06}});
     melody(m, 1, {{32, E, 3, 0, 0}, {36, G, 3, 0, 0}, {38, E, 3, 0, 0}, {40, C, 3, 0, 0}, {44, D, 3, 0, 0}});
     fadeOut(m, 1, 45, 47, 0x03);
-    melody(m, 1, {{48, B, 2, 0, 0}, {52, D, 3, 0, 0}, {54, G, 3, 0, 0}, {56, B, 3, 3, 0x10}});
+    melody(m, 1, {{48, B, 2, 0, 0}, {52, D, 3, 0, 0}, {54, G, 3, 0, 0}, {56, B, 3, kGlide, 0x10}});
     vibratoHold(m, 1, 57, 61, 0x58);
     fadeOut(m, 1, 62, 63, 0x08);
 
@@ -251,15 +224,15 @@ Module compose() {
     drums(m, 2, 48, true);
     bassLine(m, 2, 48);
     chords(m, 2, 48, 32);
-    melody(m, 2, {{0, A, 3, 0, 0}, {8, G, 3, 0, 0}, {12, E, 3, 3, 0x04}});
+    melody(m, 2, {{0, A, 3, 0, 0}, {8, G, 3, 0, 0}, {12, E, 3, kGlide, 0x04}});
     vibratoHold(m, 2, 13, 15, 0x24);
-    melody(m, 2, {{16, F, 3, 0, 0}, {24, A, 2, 3, 0x03}});
+    melody(m, 2, {{16, F, 3, 0, 0}, {24, A, 2, kGlide, 0x03}});
     vibratoHold(m, 2, 25, 31, 0x44);
     melody(m, 2, {{32, C, 3, 0, 0}, {34, E, 3, 0, 0}, {36, G, 3, 0, 0}, {38, C, 3, 0, 0}, {40, B, 2, 0, 0}});
     fadeOut(m, 2, 41, 46, 0x06);
-    m.effect(2, 47, 2, 0xD, 0x00);  // pattern break back to the first order
+    effect(m, 2, 47, 2, plinth::kEffectPatternBreak, 0x00);  // back to the first order
 
-    m.song({0, 1, 2});
+    m.song(3).order(0, 0).order(1, 1).order(2, 2);
     return m;
 }
 

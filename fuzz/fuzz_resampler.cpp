@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fuzz/fuzz_input_file.h"
+#include "platform/wav_header.h"
 #include "resampler/resample_file.h"
 
 using namespace plinth;
@@ -29,12 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (file == nullptr) __builtin_trap();
             std::fseek(file, 0, SEEK_END);
             const long length = std::ftell(file);
-            uint8_t header[44] = {};
+            uint8_t bytes[kWavHeaderBytes] = {};
             std::fseek(file, 0, SEEK_SET);
-            if (std::fread(header, 1, 44, file) != 44) __builtin_trap();
+            if (std::fread(bytes, 1, kWavHeaderBytes, file) != kWavHeaderBytes) __builtin_trap();
             std::fclose(file);
-            const uint32_t dataSize = readLe32(header + 40);
-            if (!job.copyOnly && static_cast<long>(dataSize) + 44 != length) __builtin_trap();
+            WavHeader header;
+            decodeWavHeader(bytes, header);
+            if (!job.copyOnly && static_cast<long>(header.dataSize + kWavHeaderBytes) != length) __builtin_trap();
         }
     }
     std::remove(input.c_str());

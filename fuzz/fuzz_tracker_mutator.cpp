@@ -6,24 +6,34 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tracker/mod_format.h"
+
 extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
 
 namespace {
 
-constexpr size_t kPatternsStart = 1084;
-constexpr size_t kOrderList = 952;
+using namespace plinth;
+
+constexpr auto kPatternsStart = static_cast<size_t>(kTaggedLayout.patternsOffset);
 
 uint32_t nextRandom(uint32_t& state) {
     state = state * 1664525u + 1013904223u;
     return state >> 8;
 }
 
+// At least one line of one channel, and a printable tag.
 bool looksTagged(const uint8_t* data, size_t size) {
-    if (size < kPatternsStart + 256) return false;
-    for (int i = 0; i < 4; ++i) {
-        if (data[1080 + i] < 0x20 || data[1080 + i] > 0x7E) return false;
+    if (size < kPatternsStart + kPatternBytesPerChannel) return false;
+    for (int i = 0; i < kTagBytes; ++i) {
+        const uint8_t byte = data[kTaggedLayout.tagOffset + i];
+        if (byte < 0x20 || byte > 0x7E) return false;
     }
     return true;
+}
+
+uint8_t* randomCell(uint8_t* data, size_t size, uint32_t& state) {
+    const size_t cells = (size - kPatternsStart) / kCellBytes;
+    return data + kPatternsStart + kCellBytes * (nextRandom(state) % cells);
 }
 
 }  // namespace
@@ -35,33 +45,39 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max
     for (int e = 0; e < edits; ++e) {
         switch (nextRandom(state) % 4) {
             case 0: {  // a pattern cell: sample, period, effect and parameter
-                const size_t cells = (size - kPatternsStart) / 4;
-                uint8_t* cell = data + kPatternsStart + 4 * (nextRandom(state) % cells);
-                const uint32_t period = nextRandom(state) % 0x1000;
-                const uint32_t sample = nextRandom(state) % 32;
-                cell[0] = static_cast<uint8_t>((sample & 0xF0) | (period >> 8));
-                cell[1] = static_cast<uint8_t>(period);
-                cell[2] = static_cast<uint8_t>(((sample & 0x0F) << 4) | (nextRandom(state) % 16));
-                cell[3] = static_cast<uint8_t>(nextRandom(state));
+                uint8_t* cell = randomCell(data, size, state);
+                ModCell value;
+                value.period = static_cast<int>(nextRandom(state) % 0x1000);
+                value.sample = static_cast<int>(nextRandom(state) % (kMaxSamples + 1));
+                value.effect = static_cast<int>(nextRandom(state) % 16);
+                value.param = static_cast<int>(nextRandom(state) & 0xFF);
+                encodeCell(value, cell);
                 break;
             }
             case 1: {  // just the effect, extended effects as often as the rest
-                const size_t cells = (size - kPatternsStart) / 4;
-                uint8_t* cell = data + kPatternsStart + 4 * (nextRandom(state) % cells);
+                uint8_t* cell = randomCell(data, size, state);
+                ModCell value = decodeCell(cell);
                 const bool extended = nextRandom(state) % 2 == 0;
-                cell[2] = static_cast<uint8_t>((cell[2] & 0xF0) | (extended ? 0xE : nextRandom(state) % 16));
-                cell[3] = static_cast<uint8_t>(nextRandom(state));
+                value.effect = extended ? kExtendedEffectDigit : static_cast<int>(nextRandom(state) % 16);
+                value.param = static_cast<int>(nextRandom(state) & 0xFF);
+                encodeCell(value, cell);
                 break;
             }
             case 2: {  // a sample header field: length, finetune, volume, loop
-                uint8_t* header = data + 20 + 30 * (nextRandom(state) % 31);
-                const size_t field = 22 + nextRandom(state) % 8;
-                header[field] = static_cast<uint8_t>(nextRandom(state));
+                const int n = 1 + static_cast<int>(nextRandom(state) % kMaxSamples);
+                uint8_t* header = sampleHeader(data, n);
+                const int fields = kSampleHeaderBytes - kSampleNameBytes;
+                header[kSampleNameBytes + static_cast<int>(nextRandom(state) % fields)] =
+                    static_cast<uint8_t>(nextRandom(state));
                 break;
             }
             default: {  // the song length, restart position and order list
-                const size_t at = 950 + nextRandom(state) % 130;
-                data[at] = static_cast<uint8_t>(at < kOrderList ? 1 + nextRandom(state) % 128 : nextRandom(state) % 4);
+                const int songBytes = kTaggedLayout.orderListOffset - kTaggedLayout.songLengthOffset;
+                const int at = kTaggedLayout.songLengthOffset +
+                               static_cast<int>(nextRandom(state) % (songBytes + kOrderListLength));
+                data[at] = static_cast<uint8_t>(at < kTaggedLayout.orderListOffset
+                                                    ? 1 + nextRandom(state) % kOrderListLength
+                                                    : nextRandom(state) % 4);
                 break;
             }
         }

@@ -1,5 +1,6 @@
 #include "platform/wav_header.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace plinth {
@@ -18,7 +19,7 @@ void putLe32(uint8_t* at, uint32_t value) {
 }  // namespace
 
 int parseWavHeader(const WavHeader& header, WavInfo& info) {
-    if (std::memcmp(header.riffTag, "RIFF", 4) != 0) return 0;
+    if (!isTag(header.riffTag, kRiffTag)) return 0;
     info.riffSize = header.riffSize;
     info.fmtSize = header.fmtSize;
     info.dataSize = header.dataSize;
@@ -30,18 +31,21 @@ int parseWavHeader(const WavHeader& header, WavInfo& info) {
 }
 
 int buildWavHeader(WavHeader& header, const WavInfo& info) {
-    std::memcpy(header.riffTag, "RIFF", 4);
-    std::memcpy(header.waveTag, "WAVE", 4);
-    std::memcpy(header.fmtTag, "fmt ", 4);
-    std::memcpy(header.dataTag, "data", 4);
+    std::memcpy(header.riffTag, kRiffTag, 4);
+    std::memcpy(header.waveTag, kWaveTag, 4);
+    std::memcpy(header.fmtTag, kFormatChunkTag, 4);
+    std::memcpy(header.dataTag, kDataChunkTag, 4);
     header.riffSize = info.riffSize;
     header.fmtSize = info.fmtSize;
     header.audioFormat = info.audioFormat;
     header.channels = info.channels;
     header.sampleRate = info.sampleRate;
     header.bitsPerSample = info.bitsPerSample;
-    header.blockAlign = static_cast<uint16_t>((info.bitsPerSample * info.channels) / 8);
-    header.byteRate = (static_cast<uint32_t>(info.bitsPerSample) * info.channels * info.sampleRate) >> 3;
+    // Exact in 64 bits: even 65535 bits x 65535 channels x the highest rate
+    // stays below 2^64, so neither product wraps.
+    const uint64_t bitsPerFrame = uint64_t{info.bitsPerSample} * info.channels;
+    header.blockAlign = static_cast<uint16_t>(std::min<uint64_t>(bitsPerFrame / 8, UINT16_MAX));
+    header.byteRate = static_cast<uint32_t>(std::min<uint64_t>(bitsPerFrame * info.sampleRate / 8, kMaxWavField));
     header.dataSize = info.dataSize;
     return 1;
 }
@@ -78,15 +82,16 @@ void encodeWavHeader(const WavHeader& header, uint8_t* bytes) {
     putLe32(bytes + 40, header.dataSize);
 }
 
-WavHeader pcmWavHeader(uint16_t channels, uint32_t sampleRate, uint32_t dataBytes) {
+WavHeader pcm16WavHeader(uint16_t channels, uint32_t frameRate, uint64_t frames) {
+    const auto dataBytes = static_cast<uint32_t>(frames * kPcm16SampleBytes * channels);
     WavInfo info{};
-    info.riffSize = dataBytes + 36;
-    info.fmtSize = 16;
+    info.riffSize = dataBytes + kHeaderBytesInRiffSize;
+    info.fmtSize = kPcmFormatChunkBytes;
     info.dataSize = dataBytes;
-    info.sampleRate = sampleRate;
+    info.sampleRate = frameRate;
     info.channels = channels;
-    info.audioFormat = 1;
-    info.bitsPerSample = 16;
+    info.audioFormat = kWavFormatPcm;
+    info.bitsPerSample = 8 * kPcm16SampleBytes;
     WavHeader header;
     buildWavHeader(header, info);
     return header;
@@ -94,9 +99,9 @@ WavHeader pcmWavHeader(uint16_t channels, uint32_t sampleRate, uint32_t dataByte
 
 void samplesToLittleEndian(const int16_t* samples, std::size_t count, uint8_t* bytes) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    std::memcpy(bytes, samples, count * 2);
+    std::memcpy(bytes, samples, count * kPcm16SampleBytes);
 #else
-    for (std::size_t i = 0; i < count; ++i) putLe16(bytes + 2 * i, static_cast<uint16_t>(samples[i]));
+    for (std::size_t i = 0; i < count; ++i) putLe16(bytes + kPcm16SampleBytes * i, static_cast<uint16_t>(samples[i]));
 #endif
 }
 

@@ -1,18 +1,69 @@
 #pragma once
-// The canonical 44-byte WAV header, which both libraries write and the
-// resampler reads: "fmt " chunk at byte 12, "data" chunk header at byte 36,
-// samples from byte 44. Files hold it little-endian on every host.
+// The WAV format's numbers, each named once, and the canonical 44-byte header
+// that both libraries write and the resampler reads: "fmt " chunk at byte 12,
+// "data" chunk header at byte 36, samples from byte 44. Files hold it
+// little-endian on every host.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace plinth {
 
-constexpr std::size_t kWavHeaderBytes = 44;
+// A RIFF file opens with its tag, its size and its form ("WAVE"); chunks
+// follow, each behind a header of its tag and its size.
+constexpr std::size_t kRiffHeaderBytes = 12;
+constexpr std::size_t kChunkHeaderBytes = 8;
 
-// The most sample bytes a WAV file can hold: its 32-bit RIFF size counts them
-// plus the 36 header bytes after the size field.
-constexpr uint64_t kMaxWavDataBytes = 0xFFFFFFFFull - 36;
+// Container, form and chunk tags: four characters each.
+inline constexpr char kRiffTag[] = "RIFF";
+inline constexpr char kRf64Tag[] = "RF64";
+inline constexpr char kBw64Tag[] = "BW64";
+inline constexpr char kWaveTag[] = "WAVE";
+inline constexpr char kFormatChunkTag[] = "fmt ";
+inline constexpr char kDs64ChunkTag[] = "ds64";
+inline constexpr char kDataChunkTag[] = "data";
+
+// True when the four bytes at `bytes` are `tag`.
+inline bool isTag(const void* bytes, const char (&tag)[5]) { return std::memcmp(bytes, tag, 4) == 0; }
+
+// Format tags of the fmt chunk; an extensible format holds the real one in its sub-format.
+constexpr uint16_t kWavFormatPcm = 1;
+constexpr uint16_t kWavFormatIeeeFloat = 3;
+constexpr uint16_t kWavFormatAlaw = 6;
+constexpr uint16_t kWavFormatMulaw = 7;
+constexpr uint16_t kWavFormatExtensible = 0xFFFE;
+
+// The fmt chunk of plain PCM: the least a fmt chunk holds, and the canonical header's.
+constexpr uint32_t kPcmFormatChunkBytes = 16;
+
+// The canonical header: the RIFF header, the fmt chunk of plain PCM, the data chunk's header.
+constexpr std::size_t kWavHeaderBytes =
+    kRiffHeaderBytes + kChunkHeaderBytes + kPcmFormatChunkBytes + kChunkHeaderBytes;
+static_assert(kWavHeaderBytes == 44, "the canonical header is 44 bytes");
+
+// The canonical header's bytes that its RIFF size counts: all after the RIFF
+// chunk's own tag and size.
+constexpr uint32_t kHeaderBytesInRiffSize = static_cast<uint32_t>(kWavHeaderBytes - kChunkHeaderBytes);
+
+// The largest value of the header's 32-bit size and byte-rate fields.
+constexpr uint32_t kMaxWavField = 0xFFFFFFFF;
+
+// The most sample bytes a canonical file can hold: its RIFF size counts them
+// and the header bytes after the size field.
+constexpr uint64_t kMaxWavDataBytes = kMaxWavField - kHeaderBytesInRiffSize;
+
+// Bytes of one 16-bit sample, the one sample size both libraries write.
+constexpr uint32_t kPcm16SampleBytes = 2;
+
+// The most frames of 16-bit samples in `channels` channels whose sizes still fit the header.
+constexpr uint64_t maxPcm16Frames(uint32_t channels) {
+    return kMaxWavDataBytes / (uint64_t{kPcm16SampleBytes} * channels);
+}
+
+// The highest frame rate whose byte rate still fits the header, for 16-bit
+// samples in `channels` channels.
+constexpr uint32_t maxPcm16FrameRate(uint32_t channels) { return kMaxWavField / (kPcm16SampleBytes * channels); }
 
 // The header's fields, in file order.
 struct WavHeader {
@@ -31,7 +82,7 @@ struct WavHeader {
     uint32_t dataSize;
 };
 
-// The values the converters work with.
+// The values the header carries apart from its tags and derived fields.
 struct WavInfo {
     uint32_t riffSize;
     uint32_t fmtSize;
@@ -46,26 +97,30 @@ struct WavInfo {
 // 0 and info untouched. Nothing else is judged here.
 int parseWavHeader(const WavHeader& header, WavInfo& info);
 
-// Writes the tags and values, deriving blockAlign and byteRate. Always 1.
+// Writes the tags and values, deriving blockAlign (bits x channels / 8) and
+// byteRate (bits x channels x rate / 8) from the exact products; a value past
+// its field (16 and 32 bits) stands at the field's largest. Always 1.
 int buildWavHeader(WavHeader& header, const WavInfo& info);
 
 // The header to and from its 44 little-endian bytes.
 void decodeWavHeader(const uint8_t* bytes, WavHeader& header);
 void encodeWavHeader(const WavHeader& header, uint8_t* bytes);
 
-// A 16-bit integer PCM header with final sizes.
-WavHeader pcmWavHeader(uint16_t channels, uint32_t sampleRate, uint32_t dataBytes);
+// The header of `frames` frames of 16-bit integer PCM in `channels` channels
+// at `frameRate` frames per second; frames at most maxPcm16Frames(channels).
+WavHeader pcm16WavHeader(uint16_t channels, uint32_t frameRate, uint64_t frames);
 
 // 16-bit samples to little-endian bytes, whatever the host's byte order.
 void samplesToLittleEndian(const int16_t* samples, std::size_t count, uint8_t* bytes);
 
 // Where a RIFF file's "data" chunk really begins, found by walking the chunks
 // that follow "WAVE" (at most `fileSize` bytes; a stream passes the largest
-// value). readAt(offset, 8 bytes) reads a chunk header, at offsets that only
-// grow, so a stream can be walked too; false from it ends the walk, and so
-// does a chunk whose name is not four printable characters (the end of the
-// real chunks, say zeros). visit(chunk) sees each chunk before "data" and may
-// read its body, no further than the next chunk; false from it ends the walk.
+// value). readAt(offset, bytes) reads the 8 bytes of a chunk header, at
+// offsets that only grow, so a stream can be walked too; false from it ends
+// the walk, and so does a chunk whose name is not four printable characters
+// (the end of the real chunks, say zeros). visit(chunk) sees each chunk
+// before "data" and may read its body, no further than the next chunk; false
+// from it ends the walk.
 struct DataChunkPlace {
     bool found = false;
     uint64_t start = 0;  // the first sample byte
@@ -93,25 +148,25 @@ inline uint32_t readLe32(const uint8_t* bytes) {
 template <typename ReadAt, typename Visit>
 DataChunkPlace findDataChunk(uint64_t fileSize, ReadAt readAt, Visit visit) {
     DataChunkPlace place;
-    uint64_t position = 12;
-    uint8_t head[8];
-    while (position + 8 <= fileSize && readAt(position, head)) {
+    uint64_t position = kRiffHeaderBytes;
+    uint8_t head[kChunkHeaderBytes];
+    while (position + kChunkHeaderBytes <= fileSize && readAt(position, head)) {
         for (int i = 0; i < 4; ++i) {
             if (head[i] < 0x20 || head[i] > 0x7E) return place;
         }
         const uint32_t size = readLe32(head + 4);
-        if (head[0] == 'd' && head[1] == 'a' && head[2] == 't' && head[3] == 'a') {
+        if (isTag(head, kDataChunkTag)) {
             place.found = true;
-            place.start = position + 8;
+            place.start = position + kChunkHeaderBytes;
             place.size = size;
             break;
         }
         const ChunkHeader chunk{{static_cast<char>(head[0]), static_cast<char>(head[1]), static_cast<char>(head[2]),
                                  static_cast<char>(head[3])},
                                 size,
-                                position + 8};
+                                position + kChunkHeaderBytes};
         if (!visit(chunk)) break;
-        position += 8u + static_cast<uint64_t>(size) + (size & 1u);
+        position += kChunkHeaderBytes + static_cast<uint64_t>(size) + (size & 1u);
     }
     return place;
 }

@@ -1,5 +1,6 @@
 #include "platform/wav_reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -8,13 +9,13 @@
 namespace plinth {
 namespace {
 
-constexpr uint16_t kFormatPcm = 1;
-constexpr uint16_t kFormatFloat = 3;
-constexpr uint16_t kFormatExtensible = 0xFFFE;
-
 // The fmt bytes read: the extensible form is the longest one looked at.
-constexpr std::size_t kFormatBytesRead = 40;
+constexpr uint32_t kExtensibleFormatChunkBytes = 40;
+// The ds64 chunk's sizes: RIFF size, data size, sample count, 8 bytes each,
+// then the length of a table not read.
 constexpr uint32_t kDs64Bytes = 28;
+// The 32-bit data size of an RF64 file whose real size is in its ds64 chunk.
+constexpr uint32_t kSizeInDs64 = 0xFFFFFFFF;
 
 // Bytes 2..15 of every standard sub-format GUID; bytes 0..1 hold the format tag.
 constexpr uint8_t kSubFormatGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
@@ -25,14 +26,25 @@ constexpr uint32_t kSkippedTagsListed = 8;
 
 // Data sizes a writer that cannot seek back leaves in place of the real one.
 bool unknownSize(uint64_t size) {
-    return size == 0 || size == 0xFFFFFFFFull || size == std::numeric_limits<uint64_t>::max();
+    return size == 0 || size == kMaxWavField || size == std::numeric_limits<uint64_t>::max();
 }
 
 uint64_t readLe64(const uint8_t* bytes) {
     return static_cast<uint64_t>(readLe32(bytes)) | static_cast<uint64_t>(readLe32(bytes + 4)) << 32;
 }
 
-bool tagIs(const char* tag, const char* expected) { return std::memcmp(tag, expected, 4) == 0; }
+WavReadStatus failure(WavReadError error) {
+    WavReadStatus status;
+    status.error = error;
+    return status;
+}
+
+WavReadStatus readFailure(InputError error, int systemError) {
+    WavReadStatus status = failure(WavReadError::readFailed);
+    status.inputError = error;
+    status.systemError = systemError;
+    return status;
+}
 
 // The input read forward only, so that a stream is read as a file is.
 struct ForwardReader {
@@ -45,9 +57,7 @@ struct ForwardReader {
     WavReadStatus status;
 
     bool failed(InputError error, int systemError) {
-        status.error = WavReadError::readFailed;
-        status.inputError = error;
-        status.systemError = systemError;
+        status = readFailure(error, systemError);
         return false;
     }
 
@@ -90,22 +100,97 @@ void readFormat(const uint8_t* body, uint32_t size, WavLayout& layout) {
     layout.bitsPerSample = readLe16(body + 14);
     layout.validBits = layout.bitsPerSample;
     layout.subFormatTag = 0;
-    if (layout.formatTag == kFormatExtensible && size >= kFormatBytesRead &&
+    if (layout.formatTag == kWavFormatExtensible && size >= kExtensibleFormatChunkBytes &&
         std::memcmp(body + 26, kSubFormatGuidTail, sizeof kSubFormatGuidTail) == 0) {
         layout.subFormatTag = readLe16(body + 24);
         if (readLe16(body + 18) != 0) layout.validBits = readLe16(body + 18);
     }
-    const uint16_t effectiveTag = layout.formatTag == kFormatExtensible ? layout.subFormatTag : layout.formatTag;
+    const uint16_t effectiveTag = layout.formatTag == kWavFormatExtensible ? layout.subFormatTag : layout.formatTag;
     layout.sampleFormat = sampleFormatOf(effectiveTag, layout.bitsPerSample);
 }
 
-WavReadStatus failure(WavReadError error) {
-    WavReadStatus status;
-    status.error = error;
-    return status;
+// What the chunks before "data" say, gathered as the walk passes them.
+struct ChunksBeforeData {
+    ForwardReader& reader;
+    bool formatSeen = false;
+    bool sizesSeen = false;  // a ds64 chunk was read
+    uint64_t rf64DataBytes = 0;
+    WavReadError error = WavReadError::none;
+
+    // The chunk's first `count` bytes; false, and why, when they cannot be read.
+    bool readBody(const ChunkHeader& chunk, uint8_t* body, uint32_t count) {
+        if (reader.readAt(chunk.start, body, count)) return true;
+        if (reader.ended) error = WavReadError::cutShort;
+        return false;
+    }
+
+    // False ends the walk.
+    bool visit(const ChunkHeader& chunk) {
+        WavLayout& layout = reader.layout;
+        if (isTag(chunk.tag, kFormatChunkTag)) {
+            if (chunk.size < kPcmFormatChunkBytes) {
+                error = WavReadError::badFormatChunk;
+                return false;
+            }
+            uint8_t body[kExtensibleFormatChunkBytes] = {};
+            if (!readBody(chunk, body, std::min(chunk.size, kExtensibleFormatChunkBytes))) return false;
+            readFormat(body, chunk.size, layout);
+            formatSeen = true;
+        } else if (isTag(chunk.tag, kDs64ChunkTag) && chunk.size >= kDs64Bytes) {
+            uint8_t body[kDs64Bytes];
+            if (!readBody(chunk, body, kDs64Bytes)) return false;
+            rf64DataBytes = readLe64(body + 8);
+            sizesSeen = true;
+        } else {
+            if (layout.skippedChunks < kSkippedTagsListed) {
+                if (!layout.skippedTags.empty()) layout.skippedTags += ' ';
+                for (char c : chunk.tag) layout.skippedTags += c >= 0x20 && c < 0x7F ? c : '?';
+            } else if (layout.skippedChunks == kSkippedTagsListed) {
+                layout.skippedTags += " ...";
+            }
+            ++layout.skippedChunks;
+        }
+        return true;
+    }
+};
+
+// Where the samples are and how many bytes of them will be read: the size
+// the data chunk declares (an RF64 file's from ds64), clamped to a regular
+// file's end; a stream that does not tell its size is read to its end.
+WavReadError placeData(const DataChunkPlace& place, const ChunksBeforeData& chunks, const InputFile& input,
+                       WavLayout& layout) {
+    layout.dataStart = place.start;
+    layout.declaredDataBytes = place.size;
+    if (layout.rf64 && place.size == kSizeInDs64) {
+        if (!chunks.sizesSeen) return WavReadError::noSizes;
+        layout.declaredDataBytes = chunks.rf64DataBytes;
+    }
+    layout.dataBytes = layout.declaredDataBytes;
+    if (input.isRegular()) {
+        const uint64_t following = input.size() - layout.dataStart;
+        if (layout.declaredDataBytes > following) {
+            layout.dataBytes = following;
+            layout.dataClamped = true;
+        }
+    } else if (unknownSize(layout.declaredDataBytes)) {
+        layout.dataToEnd = true;
+    }
+    return WavReadError::none;
 }
 
-int16_t clampToSample(int64_t value) {
+const char* formatTagName(uint16_t formatTag) {
+    switch (formatTag) {
+        case kWavFormatPcm: return "PCM";
+        case kWavFormatIeeeFloat: return "IEEE float";
+        case kWavFormatAlaw: return "A-law";
+        case kWavFormatMulaw: return "mu-law";
+        case kWavFormatExtensible: return "extensible";
+        default: return "unknown";
+    }
+}
+
+// Out-of-range values saturate to the full 16-bit range, -32768..32767.
+int16_t saturateToInt16(int64_t value) {
     if (value > 32767) return 32767;
     if (value < -32768) return -32768;
     return static_cast<int16_t>(value);
@@ -177,8 +262,17 @@ std::string describeWavReadError(const WavReadStatus& status) {
     return "unknown error";
 }
 
+bool isWavContainerTag(const uint8_t* bytes) {
+    return isTag(bytes, kRiffTag) || isTag(bytes, kRf64Tag) || isTag(bytes, kBw64Tag);
+}
+
+std::string wavFormatName(uint16_t formatTag, uint16_t subFormatTag) {
+    if (formatTag != kWavFormatExtensible) return formatTagName(formatTag);
+    return std::string("extensible, ") + (subFormatTag != 0 ? formatTagName(subFormatTag) : "unknown sub-format");
+}
+
 WavSampleFormat sampleFormatOf(uint16_t formatTag, uint16_t bitsPerSample) {
-    if (formatTag == kFormatPcm) {
+    if (formatTag == kWavFormatPcm) {
         switch (bitsPerSample) {
             case 8: return WavSampleFormat::unsigned8;
             case 16: return WavSampleFormat::signed16;
@@ -187,7 +281,7 @@ WavSampleFormat sampleFormatOf(uint16_t formatTag, uint16_t bitsPerSample) {
             default: return WavSampleFormat::unsupported;
         }
     }
-    if (formatTag == kFormatFloat) {
+    if (formatTag == kWavFormatIeeeFloat) {
         if (bitsPerSample == 32) return WavSampleFormat::float32;
         if (bitsPerSample == 64) return WavSampleFormat::float64;
     }
@@ -223,89 +317,68 @@ std::string describeSampleFormat(WavSampleFormat format) {
 WavReadStatus readWavLayout(InputFile& input, WavLayout& layout) {
     layout = WavLayout{};
     ForwardReader reader(input, layout);
-    uint8_t head[12];
+    uint8_t head[kRiffHeaderBytes];
     if (!reader.readAt(0, head, sizeof head)) {
         if (reader.status.error != WavReadError::none) return reader.status;
-        const bool riffSoFar = reader.position >= 4 && std::memcmp(head, "RIFF", 4) == 0;
+        const bool riffSoFar = reader.position >= 4 && isTag(head, kRiffTag);
         return failure(riffSoFar ? WavReadError::cutShort : WavReadError::notWav);
     }
-    const char* container = reinterpret_cast<const char*>(head);
-    layout.rf64 = tagIs(container, "RF64") || tagIs(container, "BW64");
-    if ((!tagIs(container, "RIFF") && !layout.rf64) || !tagIs(container + 8, "WAVE")) return failure(WavReadError::notWav);
+    // The form follows the RIFF chunk's own tag and size.
+    if (!isWavContainerTag(head) || !isTag(head + kChunkHeaderBytes, kWaveTag)) return failure(WavReadError::notWav);
+    layout.rf64 = !isTag(head, kRiffTag);
 
-    bool formatSeen = false;
-    bool sizesSeen = false;
-    uint64_t rf64DataBytes = 0;
-    WavReadError chunkError = WavReadError::none;
+    ChunksBeforeData chunks{reader};
     const uint64_t walkLimit = input.isRegular() ? input.size() : std::numeric_limits<uint64_t>::max();
-    const auto readHead = [&](uint64_t offset, uint8_t* bytes) { return reader.readAt(offset, bytes, 8); };
-    const auto visit = [&](const ChunkHeader& chunk) {
-        if (tagIs(chunk.tag, "fmt ")) {
-            uint8_t body[kFormatBytesRead] = {};
-            if (chunk.size < 16) {
-                chunkError = WavReadError::badFormatChunk;
-                return false;
-            }
-            const uint32_t wanted = chunk.size < kFormatBytesRead ? chunk.size : kFormatBytesRead;
-            if (!reader.readAt(chunk.start, body, wanted)) {
-                if (reader.ended) chunkError = WavReadError::cutShort;
-                return false;
-            }
-            readFormat(body, chunk.size, layout);
-            formatSeen = true;
-        } else if (tagIs(chunk.tag, "ds64") && chunk.size >= kDs64Bytes) {
-            uint8_t body[kDs64Bytes];
-            if (!reader.readAt(chunk.start, body, sizeof body)) {
-                if (reader.ended) chunkError = WavReadError::cutShort;
-                return false;
-            }
-            rf64DataBytes = readLe64(body + 8);
-            sizesSeen = true;
-        } else {
-            if (layout.skippedChunks < kSkippedTagsListed) {
-                if (!layout.skippedTags.empty()) layout.skippedTags += ' ';
-                for (char c : chunk.tag) layout.skippedTags += c >= 0x20 && c < 0x7F ? c : '?';
-            } else if (layout.skippedChunks == kSkippedTagsListed) {
-                layout.skippedTags += " ...";
-            }
-            ++layout.skippedChunks;
-        }
-        return true;
-    };
-    const DataChunkPlace place = findDataChunk(walkLimit, readHead, visit);
+    const DataChunkPlace place = findDataChunk(
+        walkLimit, [&](uint64_t offset, uint8_t* bytes) { return reader.readAt(offset, bytes, kChunkHeaderBytes); },
+        [&](const ChunkHeader& chunk) { return chunks.visit(chunk); });
     if (reader.status.error != WavReadError::none) return reader.status;
-    if (chunkError != WavReadError::none) return failure(chunkError);
+    if (chunks.error != WavReadError::none) return failure(chunks.error);
     // Ended inside a chunk header: cut short; between chunks: no samples at all.
     if (!place.found) return failure(reader.cut ? WavReadError::cutShort : WavReadError::noDataChunk);
-    if (!formatSeen) return failure(WavReadError::noFormatChunk);
+    if (!chunks.formatSeen) return failure(WavReadError::noFormatChunk);
     if (layout.channels == 0) return failure(WavReadError::badFormatChunk);
     if (layout.sampleFormat != WavSampleFormat::unsupported &&
         layout.blockAlign != layout.channels * sampleBytes(layout.sampleFormat)) {
         return failure(WavReadError::badFormatChunk);
     }
+    return failure(placeData(place, chunks, input, layout));
+}
 
-    layout.dataStart = place.start;
-    layout.declaredDataBytes = place.size;
-    if (layout.rf64 && place.size == 0xFFFFFFFFu) {
-        if (!sizesSeen) return failure(WavReadError::noSizes);
-        layout.declaredDataBytes = rf64DataBytes;
-    }
-    layout.dataBytes = layout.declaredDataBytes;
+WavReadStatus readCanonicalWavLayout(InputFile& input, WavLayout& layout) {
+    layout = WavLayout{};
+    std::size_t got = 0;
+    int systemError = 0;
+    const InputError error = input.read(layout.leadingBytes, kWavHeaderBytes, got, systemError);
+    if (error != InputError::none) return readFailure(error, systemError);
+    if (got < kWavHeaderBytes) return failure(WavReadError::cutShort);
+    WavHeader header;
+    decodeWavHeader(layout.leadingBytes, header);
+    WavInfo info;
+    if (!parseWavHeader(header, info)) return failure(WavReadError::notWav);
+    layout.fmtSize = info.fmtSize;
+    layout.formatTag = info.audioFormat;
+    layout.channels = info.channels;
+    layout.sampleRate = info.sampleRate;
+    layout.blockAlign = header.blockAlign;
+    layout.bitsPerSample = info.bitsPerSample;
+    layout.validBits = info.bitsPerSample;
+    layout.sampleFormat = sampleFormatOf(info.audioFormat, info.bitsPerSample);
+    layout.dataStart = kWavHeaderBytes;
+    layout.declaredDataBytes = info.dataSize;
+    // Everything from byte 44 to the end is taken as samples; half a frame at the end is dropped.
     if (input.isRegular()) {
-        const uint64_t following = input.size() - layout.dataStart;
-        if (layout.declaredDataBytes > following) {
-            layout.dataBytes = following;
-            layout.dataClamped = true;
-        }
-    } else if (unknownSize(layout.declaredDataBytes)) {
+        layout.dataBytes = input.size() - kWavHeaderBytes;
+    } else {
         layout.dataToEnd = true;
     }
     return {};
 }
 
 bool isCanonicalLayout(const WavLayout& layout, bool regular, uint64_t fileSize) {
-    const bool fixedPlaces = !layout.rf64 && layout.fmtSize == 16 && layout.dataStart == kWavHeaderBytes;
-    const bool pcm16 = layout.formatTag == kFormatPcm && layout.bitsPerSample == 16 &&
+    const bool fixedPlaces =
+        !layout.rf64 && layout.fmtSize == kPcmFormatChunkBytes && layout.dataStart == kWavHeaderBytes;
+    const bool pcm16 = layout.formatTag == kWavFormatPcm && layout.bitsPerSample == 16 &&
                        (layout.channels == 1 || layout.channels == 2);
     const bool toTheEnd = regular ? layout.declaredDataBytes == fileSize - kWavHeaderBytes : layout.dataToEnd;
     return fixedPlaces && pcm16 && toTheEnd;
@@ -334,9 +407,7 @@ WavReadStatus readWavFrames(InputFile& input, WavSampleReader& reader, int16_t* 
         try {
             if (reader.raw.size() < wantBytes) reader.raw.resize(wantBytes);
         } catch (const std::bad_alloc&) {
-            WavReadStatus status = failure(WavReadError::readFailed);
-            status.inputError = InputError::outOfMemory;
-            return status;
+            return readFailure(InputError::outOfMemory, 0);
         }
     }
     std::size_t got = 0;
@@ -344,12 +415,7 @@ WavReadStatus readWavFrames(InputFile& input, WavSampleReader& reader, int16_t* 
     void* target = inPlace ? static_cast<void*>(items) : static_cast<void*>(reader.raw.data());
     const InputError error = input.read(target, wantBytes, got, systemError);
     reader.bytesRead += got;
-    if (error != InputError::none) {
-        WavReadStatus status = failure(WavReadError::readFailed);
-        status.inputError = error;
-        status.systemError = systemError;
-        return status;
-    }
+    if (error != InputError::none) return readFailure(error, systemError);
     frames = got / frameBytes;
     if (!inPlace) convertSamples(reader.raw.data(), frames * layout.channels, layout.sampleFormat, items);
     return {};
@@ -357,9 +423,9 @@ WavReadStatus readWavFrames(InputFile& input, WavSampleReader& reader, int16_t* 
 
 int16_t sampleFromUnsigned8(uint8_t value) { return static_cast<int16_t>((value - 128) * 256); }
 
-int16_t sampleFromSigned24(int32_t value) { return clampToSample(roundedShift(value, 8)); }
+int16_t sampleFromSigned24(int32_t value) { return saturateToInt16(roundedShift(value, 8)); }
 
-int16_t sampleFromSigned32(int32_t value) { return clampToSample(roundedShift(value, 16)); }
+int16_t sampleFromSigned32(int32_t value) { return saturateToInt16(roundedShift(value, 16)); }
 
 int16_t sampleFromFloat(double value) {
     if (std::isnan(value)) return 0;

@@ -44,11 +44,12 @@ struct WavReadStatus {
 // A few words, such as "no data chunk".
 std::string describeWavReadError(const WavReadStatus& status);
 
-// What the chunks before the samples say, and where the samples are.
+// What a WAV file holds: what the chunks before the samples say (or the
+// canonical header, read at its fixed places), and where the samples are.
 struct WavLayout {
     bool rf64 = false;              // RF64 or BW64: sizes in the ds64 chunk
     uint32_t fmtSize = 0;
-    uint16_t formatTag = 0;         // as written: 1 PCM, 3 float, 0xFFFE extensible, ...
+    uint16_t formatTag = 0;         // as written: kWavFormatPcm, kWavFormatIeeeFloat, kWavFormatExtensible, ...
     uint16_t subFormatTag = 0;      // of an extensible format with the standard GUID tail, else 0
     uint16_t channels = 0;
     uint32_t sampleRate = 0;
@@ -66,6 +67,14 @@ struct WavLayout {
     uint8_t leadingBytes[kWavHeaderBytes] = {};  // the file's first bytes, as read
 };
 
+// True when the four bytes are a container tag the reader takes: RIFF, RF64 or BW64.
+bool isWavContainerTag(const uint8_t* bytes);
+
+// The name of a format tag, such as "PCM", "IEEE float" or "unknown"; an
+// extensible one is named with its sub-format: "extensible, PCM" (a
+// sub-format tag of 0 is an unknown sub-format).
+std::string wavFormatName(uint16_t formatTag, uint16_t subFormatTag);
+
 // What a format tag (the sub-format's, for an extensible one) and a bit count read as.
 WavSampleFormat sampleFormatOf(uint16_t formatTag, uint16_t bitsPerSample);
 
@@ -80,6 +89,13 @@ std::string describeSampleFormat(WavSampleFormat format);
 // on failure. A sample format the conversion does not take is not an error
 // here: sampleFormat stays unsupported.
 WavReadStatus readWavLayout(InputFile& input, WavLayout& layout);
+
+// Reads the canonical 44-byte header at its fixed places, walking no chunk,
+// and leaves the input behind it: the values parseWavHeader takes, and the
+// samples from byte 44 to the end of the input whatever the header's sizes
+// say. Fewer than 44 bytes are cutShort, a first tag other than "RIFF" is
+// notWav; nothing else is judged here (the sample format may be unsupported).
+WavReadStatus readCanonicalWavLayout(InputFile& input, WavLayout& layout);
 
 // True when the samples sit where the canonical header says (byte 44, after a
 // 16-byte "fmt "), as 16-bit PCM in one or two channels, and run to the end of

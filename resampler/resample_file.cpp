@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "platform/output_file.h"
+#include "platform/wav_header.h"
 #include "resampler/stream_resampler.h"
 
 namespace plinth {
 namespace {
 
 // The most 16-bit mono samples whose size still fits the header.
-constexpr uint64_t kMaxOutputSamples = kMaxWavDataBytes / 2;
+constexpr uint64_t kMaxOutputSamples = maxPcm16Frames(1);
 
 ResampleStatus failure(ResampleError error, int systemError = 0, InputError inputError = InputError::none) {
     ResampleStatus status;
@@ -53,14 +54,15 @@ bool writeSamples(void* context, const int16_t* samples, std::size_t count) {
         }
         return true;
     }
-    sink.bytes.resize(count * 2);
+    sink.bytes.resize(count * kPcm16SampleBytes);
     samplesToLittleEndian(samples, count, sink.bytes.data());
     return sink.output->write(sink.bytes.data(), sink.bytes.size(), sink.systemError);
 }
 
 ResampleStatus copyInput(ResampleJob& job, OutputFile& output, const Progress* progress) {
     int systemError = 0;
-    if (!output.write(job.headerBytes, kWavHeaderBytes, systemError)) {
+    // The header bytes as read.
+    if (!output.write(job.samples.layout.leadingBytes, kWavHeaderBytes, systemError)) {
         return failure(ResampleError::writeFailed, systemError);
     }
     std::vector<uint8_t> buffer(1 << 16);
@@ -82,11 +84,12 @@ ResampleStatus copyInput(ResampleJob& job, OutputFile& output, const Progress* p
 }
 
 ResampleStatus resampleInput(ResampleJob& job, OutputFile& output, const Progress* progress) {
-    const int channels = job.info.channels;
+    const WavLayout& layout = job.samples.layout;
+    const int channels = layout.channels;
     // A chunk-aware copy hands the samples to the output unfiltered.
     const bool filtered = !job.copyOnly;
     StreamResampler resampler;
-    if (filtered && startResampler(resampler, job.targetRate, static_cast<int>(job.info.sampleRate), channels,
+    if (filtered && startResampler(resampler, job.targetRate, static_cast<int>(layout.sampleRate), channels,
                                    job.choice) != StreamError::none) {
         return failure(ResampleError::outOfMemory);
     }
@@ -99,9 +102,8 @@ ResampleStatus resampleInput(ResampleJob& job, OutputFile& output, const Progres
     int systemError = 0;
     if (sink.held == nullptr) {
         // With the length unknown, the header is written again at the end.
-        const uint64_t dataBytes = job.lengthKnown ? 2 * job.outputSamples : 0;
-        encodeWavHeader(pcmWavHeader(1, static_cast<uint32_t>(job.targetRate), static_cast<uint32_t>(dataBytes)),
-                        header);
+        const uint64_t samplesKnown = job.lengthKnown ? job.outputSamples : 0;
+        encodeWavHeader(pcm16WavHeader(1, static_cast<uint32_t>(job.targetRate), samplesKnown), header);
         if (!output.write(header, kWavHeaderBytes, systemError)) return failure(ResampleError::writeFailed, systemError);
     }
 
@@ -126,7 +128,7 @@ ResampleStatus resampleInput(ResampleJob& job, OutputFile& output, const Progres
         const bool fed = filtered ? feedResampler(resampler, items.data(), frames, samples) == StreamError::none
                                   : frames == 0 || writeSamples(&sink, items.data(), frames);
         if (!fed) return sinkFailure();
-        reportProgress(progress, job.samples.layout.dataStart + job.samples.bytesRead, job.input.size());
+        reportProgress(progress, layout.dataStart + job.samples.bytesRead, job.input.size());
         if (frames < blockFrames) break;
     }
     if (job.lengthKnown && framesRead != job.inputFrames) {
@@ -135,8 +137,7 @@ ResampleStatus resampleInput(ResampleJob& job, OutputFile& output, const Progres
     if (filtered && finishResampler(resampler, samples) != StreamError::none) return sinkFailure();
 
     const uint64_t samplesOut = filtered ? resampler.samplesOut : framesRead;
-    encodeWavHeader(pcmWavHeader(1, static_cast<uint32_t>(job.targetRate), static_cast<uint32_t>(2 * samplesOut)),
-                    header);
+    encodeWavHeader(pcm16WavHeader(1, static_cast<uint32_t>(job.targetRate), samplesOut), header);
     if (sink.held != nullptr) {
         sink.held = nullptr;
         sink.samples = 0;
@@ -154,13 +155,13 @@ ResampleStatus resampleInput(ResampleJob& job, OutputFile& output, const Progres
 
 // The rates and the output's size, once the input's format is known.
 ResampleStatus judgeRates(ResampleJob& job, int targetRate) {
+    const WavLayout& layout = job.samples.layout;
     // A rate above INT_MAX reads as negative and is refused as invalid.
-    const int sourceRate = static_cast<int>(job.info.sampleRate);
+    const int sourceRate = static_cast<int>(layout.sampleRate);
     if (targetRate <= 0 || sourceRate <= 0) return failure(ResampleError::invalidParameters);
     job.targetRate = targetRate;
-    job.copyOnly = targetRate == sourceRate && job.info.channels == 1;
+    job.copyOnly = targetRate == sourceRate && layout.channels == 1;
     job.lengthKnown = job.input.isRegular();
-    const WavLayout& layout = job.samples.layout;
     job.inputFrames = job.lengthKnown ? layout.dataBytes / (sampleBytes(layout.sampleFormat) * layout.channels) : 0;
     if (job.copyOnly) {
         job.outputSamples = job.inputFrames;
@@ -176,25 +177,15 @@ ResampleStatus judgeRates(ResampleJob& job, int targetRate) {
     return {};
 }
 
-// Judges the canonical header in job.headerBytes (`got` of them read) and
-// readies the samples from byte 44 to the end.
-ResampleStatus judgeCanonicalHeader(ResampleJob& job, std::size_t got, int targetRate) {
-    if (got < kWavHeaderBytes) return failure(ResampleError::shortHeader);
-    WavHeader header;
-    decodeWavHeader(job.headerBytes, header);
-    if (!parseWavHeader(header, job.info)) return failure(ResampleError::notRiff);
-    if (static_cast<int>(job.info.sampleRate) <= 0 || targetRate <= 0) return failure(ResampleError::invalidParameters);
-    if (job.info.bitsPerSample != 16 || job.info.audioFormat != 1 ||
-        (job.info.channels != 1 && job.info.channels != 2)) {
+// Judges what the canonical header says, read at its fixed places into the
+// job's layout: the rates first, then 16-bit PCM in one or two channels.
+ResampleStatus judgeCanonicalHeader(ResampleJob& job, int targetRate) {
+    const WavLayout& layout = job.samples.layout;
+    if (static_cast<int>(layout.sampleRate) <= 0 || targetRate <= 0) return failure(ResampleError::invalidParameters);
+    if (layout.bitsPerSample != 16 || layout.formatTag != kWavFormatPcm ||
+        (layout.channels != 1 && layout.channels != 2)) {
         return failure(ResampleError::unsupportedFormat);
     }
-    WavLayout& layout = job.samples.layout;
-    layout.sampleFormat = WavSampleFormat::signed16;
-    layout.channels = job.info.channels;
-    layout.dataStart = kWavHeaderBytes;
-    // Everything from byte 44 to the end is taken as samples; half a frame at the end is dropped.
-    layout.dataToEnd = !job.input.isRegular();
-    layout.dataBytes = job.input.isRegular() ? job.input.size() - kWavHeaderBytes : 0;
     return judgeRates(job, targetRate);
 }
 
@@ -268,10 +259,10 @@ ResampleStatus openResampleJob(const std::string& inPath, int targetRate, int ch
     const InputError opened = job.input.open(inPath, InputPolicy::regularOrStream, systemError);
     if (opened != InputError::none) return failure(ResampleError::cannotOpenInput, systemError, opened);
 
-    std::size_t got = 0;
-    const InputError readError = job.input.read(job.headerBytes, kWavHeaderBytes, got, systemError);
-    if (readError != InputError::none) return failure(ResampleError::readFailed, systemError, readError);
-    return judgeCanonicalHeader(job, got, targetRate);
+    const WavReadStatus read = readCanonicalWavLayout(job.input, job.samples.layout);
+    if (read.error == WavReadError::cutShort) return failure(ResampleError::shortHeader);
+    if (read.error != WavReadError::none) return wavReadFailure(read);
+    return judgeCanonicalHeader(job, targetRate);
 }
 
 ResampleStatus openWavResampleJob(const std::string& inPath, int targetRate, ChannelChoice choice, ResampleJob& job,
@@ -282,31 +273,24 @@ ResampleStatus openWavResampleJob(const std::string& inPath, int targetRate, Cha
     const InputError opened = job.input.open(inPath, InputPolicy::regularOrStream, systemError, progress);
     if (opened != InputError::none) return failure(ResampleError::cannotOpenInput, systemError, opened);
 
-    WavLayout layout;
+    WavLayout& layout = job.samples.layout;
     const WavReadStatus read = readWavLayout(job.input, layout);
     if (read.error != WavReadError::none) return wavReadFailure(read);
     if (layout.channels > 1 && !choice.mix && choice.channel >= layout.channels) {
-        job.samples.layout = layout;
         return failure(ResampleError::noSuchChannel);
     }
+    // The reader has read exactly the 44 header bytes, and the samples run
+    // from byte 44 to the end: what reading at the fixed places gives.
     if (isCanonicalLayout(layout, job.input.isRegular(), job.input.size())) {
-        // The reader has read exactly the 44 header bytes.
-        std::memcpy(job.headerBytes, layout.leadingBytes, kWavHeaderBytes);
-        return judgeCanonicalHeader(job, kWavHeaderBytes, targetRate);
+        return judgeCanonicalHeader(job, targetRate);
     }
 
     job.chunkAware = true;
-    job.samples.layout = layout;
     if (layout.sampleFormat == WavSampleFormat::unsupported) {
         ResampleStatus status = failure(ResampleError::unreadableWav);
         status.wavError = WavReadError::unsupportedFormat;
         return status;
     }
-    job.info.fmtSize = layout.fmtSize;
-    job.info.sampleRate = layout.sampleRate;
-    job.info.channels = layout.channels;
-    job.info.audioFormat = layout.formatTag;
-    job.info.bitsPerSample = layout.bitsPerSample;
     return judgeRates(job, targetRate);
 }
 

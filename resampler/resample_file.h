@@ -9,9 +9,8 @@
 
 #include "platform/conversion_control.h"
 #include "platform/input_file.h"
-#include "resampler/stream_resampler.h"
-#include "platform/wav_header.h"
 #include "platform/wav_reader.h"
+#include "resampler/stream_resampler.h"
 
 namespace plinth {
 
@@ -45,9 +44,8 @@ std::string describeResampleError(const ResampleStatus& status);
 // An input opened and judged, ready to be converted.
 struct ResampleJob {
     InputFile input;
-    uint8_t headerBytes[kWavHeaderBytes] = {};
-    WavInfo info{};
-    WavSampleReader samples;      // where the samples are and how they are read
+    WavSampleReader samples;      // what the input holds (samples.layout), where the samples are and how
+                                  // they are read
     bool chunkAware = false;      // laid out otherwise than the canonical header
     int targetRate = 0;
     ChannelChoice choice{};

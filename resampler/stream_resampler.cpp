@@ -1,7 +1,6 @@
 #include "resampler/stream_resampler.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <new>
 #include <numeric>
@@ -29,11 +28,6 @@ int workSamplesFor(const ResamplerPlan& plan) {
                              static_cast<uint64_t>(plan.upFactor);
     const uint64_t least = 4u * static_cast<uint64_t>(plan.phaseLength) + 64u;
     return static_cast<int>(std::min<uint64_t>(kWorkSamples, std::max(bounded, least)));
-}
-
-// Sizes derived from a ratio: the double ceiling of a single-precision quotient.
-int ceilOfFloatQuotient(float numerator, float denominator) {
-    return static_cast<int>(std::ceil(static_cast<double>(numerator / denominator)));
 }
 
 // a / b rounded toward minus infinity, b positive.
@@ -111,8 +105,6 @@ ResamplerPlan planResampling(int targetRate, int sourceRate) {
     plan.leadIn = ceilOfFloatQuotient(static_cast<float>(plan.halfFilterTaps - plan.upFactor),
                                       static_cast<float>(plan.upFactor));
     plan.startPhase = plan.upFactor * (plan.leadIn + 1) - plan.halfFilterTaps;
-    plan.outputBlockSize =
-        ((static_cast<uint32_t>(plan.upFactor) << 16) / static_cast<uint32_t>(plan.downFactor)) + 1;
     return plan;
 }
 
@@ -192,24 +184,22 @@ StreamError finishResampler(StreamResampler& resampler, const SampleSink& sink) 
     }
 
     // The flush writes the output instants still owed after the last block.
-    unsigned flushCount = 0;
+    int flushCount = 0;
     if (resampler.blockRan) {
         const int32_t owed = up * (u + 1) - resampler.phase - m;
-        flushCount = static_cast<unsigned>(
-            std::ceil(static_cast<double>(static_cast<float>(owed) / static_cast<float>(down))));
+        flushCount = ceilOfFloatQuotient(static_cast<float>(owed), static_cast<float>(down));
     } else if (resampler.filled > start) {
         // The whole input was too short for a block call.
         const uint32_t owed = static_cast<uint32_t>(resampler.filled - start) * static_cast<uint32_t>(up);
-        flushCount = static_cast<unsigned>(
-            std::ceil(static_cast<double>(static_cast<float>(owed) / static_cast<float>(down))));
+        flushCount = ceilOfFloatQuotient(static_cast<float>(owed), static_cast<float>(down));
     }
     std::memset(resampler.work.data() + resampler.filled, 0, sizeof(float) * static_cast<std::size_t>(u));
     const int computed = polyphaseFilterBlockFast(resampler.work.data(), resampler.outputBlock.data(),
                                                   resampler.filled + u, &resampler.phase, resampler.bank.data(), u,
                                                   up, down, resampler.kernel.get());
     // Within the supported ratios the last call always computes every owed sample.
-    if (static_cast<unsigned>(computed) < flushCount) flushCount = static_cast<unsigned>(computed);
-    if (!emit(resampler, sink, static_cast<int>(flushCount))) return StreamError::sinkFailed;
+    if (computed < flushCount) flushCount = computed;
+    if (!emit(resampler, sink, flushCount)) return StreamError::sinkFailed;
     resampler.filled = 0;
     return StreamError::none;
 }

@@ -23,14 +23,13 @@ uint64_t resampledLength(uint64_t frames, int upFactor, int downFactor);
 
 // Everything the filter needs for one rate pair.
 struct ResamplerPlan {
-    int upFactor;              // L, the reduced target term
-    int downFactor;            // M, the reduced source term
+    int upFactor;        // L, the reduced target term
+    int downFactor;      // M, the reduced source term
     float cutoff;
-    int halfFilterTaps;        // m
-    int phaseLength;           // u
-    int leadIn;                // G zeros in front of frame 0
-    int startPhase;            // L x (G + 1) - m
-    uint32_t outputBlockSize;  // samples one kernel call can produce from a full block
+    int halfFilterTaps;  // m
+    int phaseLength;     // u
+    int leadIn;          // G zeros in front of frame 0
+    int startPhase;      // L x (G + 1) - m
 };
 
 // targetRate and sourceRate positive.

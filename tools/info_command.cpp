@@ -7,6 +7,7 @@
 #include "app/describe_file.h"
 #include "platform/wav_header.h"
 #include "tools/cli.h"
+#include "tracker/mod_format.h"
 
 namespace plinth {
 namespace {
@@ -54,8 +55,11 @@ void printWav(const std::string& path, const WavDescription& wav) {
 
 void printModule(const std::string& path, const ModuleDescription& module) {
     std::printf("%s: module\n", path.c_str());
-    const bool tagged = module.sampleSlots == 31;
-    std::printf("  layout:            %d samples%s\n", module.sampleSlots, tagged ? ", tag at byte 1080" : ", no tag");
+    const bool tagged = module.sampleSlots == kTaggedLayout.sampleCount;
+    if (tagged)
+        std::printf("  layout:            %d samples, tag at byte %d\n", module.sampleSlots, kTaggedLayout.tagOffset);
+    else
+        std::printf("  layout:            %d samples, no tag\n", module.sampleSlots);
     std::printf("  tag:               %s\n", tagged ? module.tag.c_str() : "(none)");
     std::printf("  channels:          %u\n", module.channels);
     std::printf("  song length:       %u order%s\n", module.songLength, module.songLength == 1 ? "" : "s");

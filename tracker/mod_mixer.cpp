@@ -12,12 +12,6 @@ constexpr float kVolumeScale = 0x1p-15f;        // 1/32768
 constexpr float kPanScale = 0x1.010102p-8f;     // 1/255 in single precision
 constexpr int kNoLoopEnd = 0xFFFFFF;
 
-int bigEndianWord(const uint8_t* p) { return (p[0] << 8) | p[1]; }
-
-bool orderVisited(const ModPlayer& player) {
-    return (player.visitedOrders[player.orderIndex >> 3] & (1u << (player.orderIndex & 7))) != 0;
-}
-
 // Produces up to `frames` frames at `out`, or only advances time when `out` is
 // null. Returns the number of frames.
 uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames, ModMixer mixer) {
@@ -55,8 +49,8 @@ uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames, ModMixer m
             if (player.line == 0 && player.tick == 0) {
                 // Arriving at line 0 of an order played before counts a loop;
                 // a pattern-loop jump back to line 1 is no such arrival.
-                if (orderVisited(player) && player.lineFromLoopJump == 0) {
-                    modZero(player.visitedOrders, sizeof player.visitedOrders);
+                if (orderVisited(player, player.orderIndex) && player.lineFromLoopJump == 0) {
+                    forgetVisitedOrders(player);
                     ++player.loopCount;
                 }
                 early = true;
@@ -81,8 +75,10 @@ ChannelMix channelMix(const ModPlayer& player, const ModChannel& channel) {
     ChannelMix mix;
     mix.data = sample.data;
     mix.readable = static_cast<uint32_t>(player.source + player.sourceSize - reinterpret_cast<const uint8_t*>(sample.data));
-    mix.loopLength = 2 * bigEndianWord(header + kSampleLoopLengthField);
-    mix.loopEnd = mix.loopLength > 2 ? mix.loopLength + 2 * bigEndianWord(header + kSampleLoopStartField) : kNoLoopEnd;
+    mix.loopLength = kBytesPerWord * readWord(header + kSampleLoopLengthField);
+    mix.loopEnd = mix.loopLength > kSilentWords * kBytesPerWord
+                      ? mix.loopLength + kBytesPerWord * readWord(header + kSampleLoopStartField)
+                      : kNoLoopEnd;
     mix.sampleLength = static_cast<int>(sample.length);
     mix.endOfPlay = static_cast<float>(modMin(mix.loopEnd, mix.sampleLength) + 1);
     const float volumeFactor = static_cast<float>(channel.realVolume) * kVolumeScale;
@@ -143,20 +139,20 @@ void mixStretch(ModPlayer& player, float* out, int count) {
     }
 }
 
-uint32_t modRender(ModPlayer* player, float* buffer, uint32_t bytes) {
+uint32_t modRender(ModPlayer& player, float* buffer, uint32_t bytes) {
     return modRenderWith(player, buffer, bytes, modDefaultMixer());
 }
 
-uint32_t modRenderWith(ModPlayer* player, float* buffer, uint32_t bytes, ModMixer mixer) {
-    if (player == nullptr || buffer == nullptr || bytes < 8) return 0;
-    return 8u * renderFrames(*player, buffer, bytes / 8, mixer);
+uint32_t modRenderWith(ModPlayer& player, float* buffer, uint32_t bytes, ModMixer mixer) {
+    if (buffer == nullptr || bytes < 8) return 0;
+    return 8u * renderFrames(player, buffer, bytes / 8, mixer);
 }
 
-uint32_t modAdvance(ModPlayer* player, uint32_t frames) {
-    if (player == nullptr || frames == 0) return 0;
-    return renderFrames(*player, nullptr, frames, ModMixer::Reference);
+uint32_t modAdvance(ModPlayer& player, uint32_t frames) {
+    if (frames == 0) return 0;
+    return renderFrames(player, nullptr, frames, ModMixer::Reference);
 }
 
-int modLoopCount(const ModPlayer* player) { return player == nullptr ? 0 : player->loopCount; }
+int modLoopCount(const ModPlayer& player) { return player.loopCount; }
 
 }  // namespace plinth

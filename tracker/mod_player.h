@@ -7,74 +7,25 @@
 
 #include <cstdint>
 
+#include "tracker/mod_format.h"
+
 namespace plinth {
-
-// Effect numbers as a channel holds them: the cell's effect digit, or 0xE0 + x
-// for the extended effect Ex (whose parameter is then y alone).
-enum ModEffect : uint8_t {
-    kEffectArpeggio = 0x00,
-    kEffectSlideUp = 0x01,
-    kEffectSlideDown = 0x02,
-    kEffectTonePortamento = 0x03,
-    kEffectVibrato = 0x04,
-    kEffectPortamentoVolumeSlide = 0x05,
-    kEffectVibratoVolumeSlide = 0x06,
-    kEffectTremolo = 0x07,
-    kEffectPan = 0x08,
-    kEffectSampleOffset = 0x09,
-    kEffectVolumeSlide = 0x0A,
-    kEffectPositionJump = 0x0B,
-    kEffectSetVolume = 0x0C,
-    kEffectPatternBreak = 0x0D,
-    kEffectSpeed = 0x0F,
-    kEffectFineSlideUp = 0xE1,
-    kEffectFineSlideDown = 0xE2,
-    kEffectVibratoWaveform = 0xE4,
-    kEffectFinetune = 0xE5,
-    kEffectPatternLoop = 0xE6,
-    kEffectTremoloWaveform = 0xE7,
-    kEffectCoarsePan = 0xE8,
-    kEffectRetrigger = 0xE9,
-    kEffectFineVolumeUp = 0xEA,
-    kEffectFineVolumeDown = 0xEB,
-    kEffectNoteCut = 0xEC,
-    kEffectNoteDelay = 0xED,
-    kEffectPatternDelay = 0xEE,
-};
-
-// The cell digit that introduces the extended effects.
-constexpr int kExtendedEffectDigit = 0xE;
 
 // ModChannel::updateFlags: what must be recomputed at the end of the tick.
 constexpr uint8_t kPitchStale = 1;   // the increment
 constexpr uint8_t kVolumeStale = 2;  // realVolume
 
-// A sample's 30-byte header in the module image, and its fields.
-constexpr int kSampleHeadersStart = 20;
-constexpr int kSampleHeaderBytes = 30;
-constexpr int kSampleNameBytes = 22;
-constexpr int kSampleLengthField = 22;     // big-endian 16-bit words
-constexpr int kSampleFinetuneField = 24;
-constexpr int kSampleVolumeField = 25;
-constexpr int kSampleLoopStartField = 26;  // big-endian 16-bit words
-constexpr int kSampleLoopLengthField = 28; // big-endian 16-bit words
-
-// Header of sample number n (1..31).
-inline const uint8_t* sampleHeader(const uint8_t* image, int n) {
-    return image + kSampleHeadersStart + (n - 1) * kSampleHeaderBytes;
-}
-
 // Where one sample's signed 8-bit data lies in the module image. Finetune,
-// default volume and loop points stay in the sample's 30-byte header.
+// default volume and loop points stay in the sample's header.
 struct ModSample {
     const int8_t* data;  // null for sample numbers above sampleCount
-    uint32_t length;     // usable bytes, 0 for an empty sample, at most 131070
+    uint32_t length;     // usable bytes, 0 for an empty sample; at most what the 16-bit word count gives
 };
 
 struct ModChannel {
     uint8_t updateFlags;  // kPitchStale, kVolumeStale
-    uint8_t sample;       // 1..31, 0 = none (not mixed)
-    uint8_t volume;       // 0..64
+    uint8_t sample;       // 1..kMaxSamples, 0 = none (not mixed)
+    uint8_t volume;       // 0..kMaxVolume
     uint8_t pan;          // 0 = left only .. 255 = right only
     uint16_t period;      // larger = lower pitch; 0 = no note yet
     uint16_t delayedPeriod;
@@ -95,27 +46,27 @@ struct ModChannel {
     uint8_t fineSlideDownParam;
     uint8_t fineVolUpParam;
     uint8_t fineVolDownParam;
-    uint8_t realVolume;  // volume actually mixed, 0..64
+    uint8_t realVolume;  // volume actually mixed, 0..kMaxVolume
     float position;      // bytes from data; negative once the sample has ended
     float increment;     // sample bytes per output frame; 0 while silent in pitch
 };
 
 struct ModPlayer {
-    ModSample samples[31];
+    ModSample samples[kMaxSamples];
     const uint8_t* source;  // byte 0 of the module image
     const uint8_t* orderTable;
     const uint8_t* patternData;
-    uint8_t songLength;       // 1..128
+    uint8_t songLength;       // 1..kOrderListLength
     uint8_t restartPosition;  // below songLength
     uint8_t patternCount;
-    uint8_t sampleCount;   // 31 or 15
-    uint8_t channelCount;  // 1..32
+    uint8_t sampleCount;   // the layout's
+    uint8_t channelCount;  // 1..kMaxModuleChannels
     int32_t sampleRate;
-    int32_t ticksPerLine;  // 1..31
+    int32_t ticksPerLine;  // 1..kFirstTempo-1
     float samplesPerTick;
-    uint8_t visitedOrders[16];  // bit i%8 of byte i/8 per order index i
+    uint8_t visitedOrders[kOrderListLength / 8];  // bit i%8 of byte i/8 per order index i
     int32_t loopCount;
-    ModChannel channels[32];
+    ModChannel channels[kMaxModuleChannels];
     uint8_t patternDelay;
     uint32_t lfoRandom;
     uint8_t orderIndex;
@@ -133,13 +84,8 @@ struct ModPlayer {
     uint8_t lineFromLoopJump;
 };
 
-// Constant tables.
-extern const uint8_t formatSignatureTable[40][6];  // tag, 0, channel count
-extern const int8_t finetuneDeltaTable[16][36];
-extern const uint8_t quarterSineTable[16];
-extern const float arpeggioRatioTable[16];
-
-// The three helpers the player uses instead of the C runtime.
+// mod_player.h itself: the three helpers the player uses instead of the C
+// runtime, and the set of visited orders.
 inline int32_t modMin(int32_t a, int32_t b) { return a < b ? a : b; }
 inline int32_t modMax(int32_t a, int32_t b) { return a > b ? a : b; }
 inline void modZero(void* memory, int32_t bytes) {
@@ -147,45 +93,70 @@ inline void modZero(void* memory, int32_t bytes) {
     for (int32_t i = 0; i < bytes; ++i) p[i] = 0;
 }
 
-// Loading (mod_load.cpp). Both return 1 on success, 0 on failure.
-int modIdentify(ModPlayer* player, const uint8_t* image, int32_t size);
-int modInit(ModPlayer* player, const uint8_t* image, int32_t size, int32_t sampleRate);
+// visitedOrders: the orders played since the last loop was counted.
+inline void markOrderVisited(ModPlayer& player, int order) {
+    player.visitedOrders[order >> 3] = static_cast<uint8_t>(player.visitedOrders[order >> 3] | (1u << (order & 7)));
+}
+inline bool orderVisited(const ModPlayer& player, int order) {
+    return (player.visitedOrders[order >> 3] & (1u << (order & 7))) != 0;
+}
+inline void forgetVisitedOrders(ModPlayer& player) {
+    modZero(player.visitedOrders, static_cast<int32_t>(sizeof player.visitedOrders));
+}
 
-// Lines (mod_row.cpp).
-void processRow(ModPlayer& player);
+// Every function below takes the player and its channels by reference, and
+// answers yes or no with a bool.
+
+// mod_tables.cpp: constant tables.
+extern const int8_t finetuneDeltaTable[16][kNoteCount];
+extern const uint8_t quarterSineTable[16];
+extern const float arpeggioRatioTable[16];
+
+// mod_load.cpp: loading. modIdentify finds the layout and the song's place;
+// modInit checks the song against the size, builds the sample table, sets the
+// starting state and reads line 0. False when the image is no playable module.
+bool modIdentify(ModPlayer& player, const uint8_t* image, int32_t size);
+bool modInit(ModPlayer& player, const uint8_t* image, int32_t size, int32_t sampleRate);
+
+// mod_line.cpp: the line processor. Reads the next line of the song and
+// carries out its effects at line time.
+void processLine(ModPlayer& player);
+// The note index of a finetune-0 period, 0 for any other period.
 int periodIndex(int period);
 
-// Ticks (mod_tick.cpp).
+// mod_tick.cpp: the tick processor.
 void processTick(ModPlayer& player);
 // The part of processTick that moves the song on: the tick counter and, at
 // the end of a line, the next line read. The channels' effects are left out;
 // the lines read and the timing never depend on them.
 void advanceTick(ModPlayer& player);
-void updatePitch(ModPlayer& player, ModChannel& channel);
-void updateVolume(ModPlayer& player, ModChannel& channel);
+void updatePitch(const ModPlayer& player, ModChannel& channel);
+void updateVolume(const ModPlayer& player, ModChannel& channel);
 int lfoValue(const ModPlayer& player, const ModChannel& channel, unsigned phase);
 int lfoSine(int k);
 void slidePeriod(ModChannel& channel, int delta);
 void slideVolume(ModChannel& channel, int amount);
 int clampVolume(int x);
 
-// Mixing and rendering (mod_mixer.cpp).
 // Two mixers give the same frames to the bit: the vector one, run with the
 // best instruction set of the machine, and the plain reference.
 enum class ModMixer : uint8_t { Vector, Reference };
-// The vector mixer, or the reference when PLINTH_SCALAR=1 is set in the
-// environment (read once).
-ModMixer modDefaultMixer();
+
+// mod_mixer.cpp: mixing and rendering.
 // Writes whole stereo float frames (left, right) with the default mixer and
 // returns the bytes written.
-uint32_t modRender(ModPlayer* player, float* buffer, uint32_t bytes);
-uint32_t modRenderWith(ModPlayer* player, float* buffer, uint32_t bytes, ModMixer mixer);
+uint32_t modRender(ModPlayer& player, float* buffer, uint32_t bytes);
+uint32_t modRenderWith(ModPlayer& player, float* buffer, uint32_t bytes, ModMixer mixer);
 // The same timing as modRender without producing sound: advances the song by
 // up to `frames` frames and returns the number advanced, with the same early
 // returns. Only the song's position and timing move (advanceTick); the
 // channels are left behind. Used to measure a song before rendering it.
-uint32_t modAdvance(ModPlayer* player, uint32_t frames);
+uint32_t modAdvance(ModPlayer& player, uint32_t frames);
 void mixChannel(ModPlayer& player, ModChannel& channel, float* frames, int count);
-int modLoopCount(const ModPlayer* player);
+int modLoopCount(const ModPlayer& player);
+
+// mod_mix_simd.cpp: the vector mixer, or the reference when PLINTH_SCALAR=1
+// is set in the environment (read once).
+ModMixer modDefaultMixer();
 
 }  // namespace plinth

@@ -19,9 +19,100 @@ void tonePortamento(ModChannel& ch) {
     ch.updateFlags |= kPitchStale;
 }
 
+// The effects that act on every tick of a line, the first one included.
+void applyEveryTickEffect(ModChannel& ch, int tick) {
+    const int p = ch.param;
+    switch (ch.effect) {
+        case kEffectArpeggio:
+            ch.updateFlags |= kPitchStale;
+            break;
+        case kEffectRetrigger:
+            if (p == 0 || tick % p == 0) {
+                ch.position = 0.0f;
+                ch.lfoStep = 0;
+            }
+            break;
+        case kEffectNoteCut:
+            if (tick == p) {
+                ch.volume = 0;
+                ch.updateFlags |= kVolumeStale;
+            }
+            break;
+        case kEffectNoteDelay:
+            if (tick == p && ch.sample != 0) {
+                ch.updateFlags |= kPitchStale | kVolumeStale;
+                ch.period = ch.delayedPeriod;
+                ch.position = 0.0f;
+                ch.lfoStep = 0;
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+// The fine slides, which act on the first tick of a line alone.
+void applyFirstTickEffect(ModChannel& ch) {
+    switch (ch.effect) {
+        case kEffectFineSlideUp:
+            slidePeriod(ch, -ch.fineSlideUpParam);
+            break;
+        case kEffectFineSlideDown:
+            slidePeriod(ch, ch.fineSlideDownParam);
+            break;
+        case kEffectFineVolumeUp:
+            slideVolume(ch, ch.fineVolUpParam * 16);
+            break;
+        case kEffectFineVolumeDown:
+            slideVolume(ch, ch.fineVolDownParam & 15);
+            break;
+        default:
+            break;
+    }
+}
+
+// The slides, portamentos and oscillators, which act on every tick but the
+// first.
+void applyLaterTickEffect(ModChannel& ch) {
+    const int p = ch.param;
+    switch (ch.effect) {
+        case kEffectSlideUp:
+            slidePeriod(ch, -p);
+            break;
+        case kEffectSlideDown:
+            slidePeriod(ch, p);
+            break;
+        case kEffectTonePortamento:
+            tonePortamento(ch);
+            break;
+        case kEffectVibrato:
+            ch.lfoStep = static_cast<uint8_t>(ch.lfoStep + 1);
+            ch.updateFlags |= kPitchStale;
+            break;
+        case kEffectPortamentoVolumeSlide:
+            slideVolume(ch, p);
+            tonePortamento(ch);
+            break;
+        case kEffectVibratoVolumeSlide:
+            slideVolume(ch, p);
+            ch.lfoStep = static_cast<uint8_t>(ch.lfoStep + 1);
+            ch.updateFlags |= kPitchStale;
+            break;
+        case kEffectTremolo:
+            ch.lfoStep = static_cast<uint8_t>(ch.lfoStep + 1);
+            ch.updateFlags |= kVolumeStale;
+            break;
+        case kEffectVolumeSlide:
+            slideVolume(ch, p);
+            break;
+        default:
+            break;
+    }
+}
+
 }  // namespace
 
-int clampVolume(int x) { return modMin(modMax(x, 0), 64); }
+int clampVolume(int x) { return modMin(modMax(x, 0), kMaxVolume); }
 
 int lfoSine(int k) {
     int v = quarterSineTable[k & 15];
@@ -46,9 +137,10 @@ int lfoValue(const ModPlayer& player, const ModChannel& channel, unsigned phase)
 }
 
 void slidePeriod(ModChannel& channel, int delta) {
-    const int8_t* row = finetuneDeltaTable[channel.finetune & 15];
-    const int lower = 113 + row[35];
-    const int upper = 856 + row[0];
+    // From the highest note to the lowest at the channel's finetune.
+    const int8_t* deltas = finetuneDeltaTable[channel.finetune & 15];
+    const int lower = kNotePeriods[kHighestNote] + deltas[kHighestNote];
+    const int upper = kNotePeriods[kLowestNote] + deltas[kLowestNote];
     int next = channel.period + delta;
     next = modMax(next, lower);
     next = modMin(next, upper);
@@ -62,7 +154,7 @@ void slideVolume(ModChannel& channel, int amount) {
     channel.updateFlags |= kVolumeStale;
 }
 
-void updatePitch(ModPlayer& player, ModChannel& channel) {
+void updatePitch(const ModPlayer& player, ModChannel& channel) {
     channel.increment = 0.0f;
     if (channel.period == 0) {
         channel.updateFlags &= static_cast<uint8_t>(~kPitchStale);
@@ -84,12 +176,12 @@ void updatePitch(ModPlayer& player, ModChannel& channel) {
     // to zero or below. Such a pitch has no meaning: the channel keeps an
     // increment of 0 and so stays where it is and adds nothing.
     if (f > 0.0f) {
-        channel.increment = 3546894.5f / (static_cast<float>(player.sampleRate) * f);
+        channel.increment = kPeriodClock / (static_cast<float>(player.sampleRate) * f);
     }
     channel.updateFlags &= static_cast<uint8_t>(~kPitchStale);
 }
 
-void updateVolume(ModPlayer& player, ModChannel& channel) {
+void updateVolume(const ModPlayer& player, ModChannel& channel) {
     int v = channel.volume;
     if (channel.effect == kEffectTremolo) {
         const int speed = channel.tremoloParam >> 4;
@@ -109,7 +201,7 @@ void advanceTick(ModPlayer& player) {
             // The previous line is repeated: channels keep effect and param.
             player.patternDelay = static_cast<uint8_t>(player.patternDelay - 1);
         } else {
-            processRow(player);
+            processLine(player);
         }
         player.tick = 0;
     }
@@ -117,95 +209,15 @@ void advanceTick(ModPlayer& player) {
 
 void processTick(ModPlayer& player) {
     advanceTick(player);
-
-    const int t = player.tick;
     for (int c = 0; c < player.channelCount; ++c) {
         ModChannel& ch = player.channels[c];
         player.lfoRandom = player.lfoRandom * 1664525u + 1013904223u;
-        const int e = ch.effect;
-        const int p = ch.param;
-
-        switch (e) {
-            case kEffectArpeggio:
-                ch.updateFlags |= kPitchStale;
-                break;
-            case kEffectRetrigger:
-                if (p == 0 || t % p == 0) {
-                    ch.position = 0.0f;
-                    ch.lfoStep = 0;
-                }
-                break;
-            case kEffectNoteCut:
-                if (t == p) {
-                    ch.volume = 0;
-                    ch.updateFlags |= kVolumeStale;
-                }
-                break;
-            case kEffectNoteDelay:
-                if (t == p && ch.sample != 0) {
-                    ch.updateFlags |= kPitchStale | kVolumeStale;
-                    ch.period = ch.delayedPeriod;
-                    ch.position = 0.0f;
-                    ch.lfoStep = 0;
-                }
-                break;
-            default:
-                break;
-        }
-
-        if (t == 0) {
-            switch (e) {
-                case kEffectFineSlideUp:
-                    slidePeriod(ch, -ch.fineSlideUpParam);
-                    break;
-                case kEffectFineSlideDown:
-                    slidePeriod(ch, ch.fineSlideDownParam);
-                    break;
-                case kEffectFineVolumeUp:
-                    slideVolume(ch, ch.fineVolUpParam * 16);
-                    break;
-                case kEffectFineVolumeDown:
-                    slideVolume(ch, ch.fineVolDownParam & 15);
-                    break;
-                default:
-                    break;
-            }
+        applyEveryTickEffect(ch, player.tick);
+        if (player.tick == 0) {
+            applyFirstTickEffect(ch);
         } else {
-            switch (e) {
-                case kEffectSlideUp:
-                    slidePeriod(ch, -p);
-                    break;
-                case kEffectSlideDown:
-                    slidePeriod(ch, p);
-                    break;
-                case kEffectTonePortamento:
-                    tonePortamento(ch);
-                    break;
-                case kEffectVibrato:
-                    ch.lfoStep = static_cast<uint8_t>(ch.lfoStep + 1);
-                    ch.updateFlags |= kPitchStale;
-                    break;
-                case kEffectPortamentoVolumeSlide:
-                    slideVolume(ch, p);
-                    tonePortamento(ch);
-                    break;
-                case kEffectVibratoVolumeSlide:
-                    slideVolume(ch, p);
-                    ch.lfoStep = static_cast<uint8_t>(ch.lfoStep + 1);
-                    ch.updateFlags |= kPitchStale;
-                    break;
-                case kEffectTremolo:
-                    ch.lfoStep = static_cast<uint8_t>(ch.lfoStep + 1);
-                    ch.updateFlags |= kVolumeStale;
-                    break;
-                case kEffectVolumeSlide:
-                    slideVolume(ch, p);
-                    break;
-                default:
-                    break;
-            }
+            applyLaterTickEffect(ch);
         }
-
         if ((ch.updateFlags & kVolumeStale) != 0) updateVolume(player, ch);
         if ((ch.updateFlags & kPitchStale) != 0) updatePitch(player, ch);
     }

@@ -23,14 +23,14 @@ ModuleStatus failure(ModuleError error, int systemError = 0) {
 
 struct FileSink {
     OutputFile* output;
-    uint8_t bytes[kRenderBlockFrames * 4];
+    uint8_t bytes[kRenderBlockFrames * kModuleOutputChannels * kPcm16SampleBytes];
     int systemError = 0;
 };
 
 bool writeToFile(void* context, const int16_t* samples, std::size_t count) {
     FileSink& sink = *static_cast<FileSink*>(context);
     samplesToLittleEndian(samples, count, sink.bytes);
-    return sink.output->write(sink.bytes, count * 2, sink.systemError);
+    return sink.output->write(sink.bytes, count * kPcm16SampleBytes, sink.systemError);
 }
 
 }  // namespace
@@ -65,9 +65,9 @@ ModuleError renderSong(Song& song, const SampleSink& sink, const Progress* progr
     float floatBlock[kRenderBlockFrames * 2];
     int16_t samples[kRenderBlockFrames * 2];
     uint64_t written = 0;
-    while (modLoopCount(&player) == 0 && player.stopped == 0 && written < kMaxWavFrames) {
+    while (modLoopCount(player) == 0 && player.stopped == 0 && written < kMaxWavFrames) {
         if (stopRequested(progress)) return ModuleError::stopped;
-        uint64_t k = modRender(&player, floatBlock, sizeof floatBlock) >> 3;
+        uint64_t k = modRender(player, floatBlock, sizeof floatBlock) >> 3;
         if (k > kMaxWavFrames - written) k = kMaxWavFrames - written;
         floatsToSamples(floatBlock, static_cast<std::size_t>(k * 2), samples);
         if (k > 0 && !sink.write(sink.context, samples, static_cast<std::size_t>(k * 2))) {
@@ -126,10 +126,8 @@ ModuleStatus convertModule(const std::string& inPath, const std::string& outPath
     OutputFile output;
     int systemError = 0;
     if (!output.open(outPath, systemError)) return failure(ModuleError::cannotOpenOutput, systemError);
-    WavHeader fields = pcmWavHeader(2, static_cast<uint32_t>(sampleRate), static_cast<uint32_t>(song.frames * 4));
-    fields.byteRate = static_cast<uint32_t>(sampleRate) * 4u;  // 4 bytes a frame, up to the highest rate
     uint8_t header[kWavHeaderBytes];
-    encodeWavHeader(fields, header);
+    encodeWavHeader(pcm16WavHeader(kModuleOutputChannels, static_cast<uint32_t>(sampleRate), song.frames), header);
     if (!output.write(header, sizeof header, systemError)) return failure(ModuleError::writeFailed, systemError);
 
     FileSink fileSink;

@@ -23,8 +23,8 @@ struct PositionState {
     uint8_t patternDelay;
     int32_t ticksPerLine;
     float samplesPerTick;
-    uint8_t loopRemaining[32];
-    int8_t loopLine[32];
+    uint8_t loopRemaining[kMaxModuleChannels];
+    int8_t loopLine[kMaxModuleChannels];
 };
 
 PositionState capturePosition(const ModPlayer& player) {
@@ -46,7 +46,7 @@ bool samePosition(const PositionState& a, const PositionState& b) {
         a.ticksPerLine != b.ticksPerLine || !(a.samplesPerTick == b.samplesPerTick)) {
         return false;
     }
-    for (int c = 0; c < 32; ++c) {
+    for (int c = 0; c < kMaxModuleChannels; ++c) {
         if (a.loopRemaining[c] != b.loopRemaining[c] || a.loopLine[c] != b.loopLine[c]) return false;
     }
     return true;
@@ -56,22 +56,21 @@ bool samePosition(const PositionState& a, const PositionState& b) {
 // before the next line is read.
 void readNextLine(ModPlayer& player) {
     player.patternDelay = 0;
-    processRow(player);
+    processLine(player);
 }
 
 bool arrivalCountsLoop(const ModPlayer& player) {
-    return player.line == 0 && player.lineFromLoopJump == 0 &&
-           (player.visitedOrders[player.orderIndex >> 3] & (1u << (player.orderIndex & 7))) != 0;
+    return player.line == 0 && player.lineFromLoopJump == 0 && orderVisited(player, player.orderIndex);
 }
 
 // Frames of the whole conversion: the same render loop as the renderer's,
 // timing only. `player` is a prepared copy and is advanced.
 ModuleError countSongFrames(ModPlayer& player, const SongLimits& limits, uint64_t& frames) {
     frames = 0;
-    while (modLoopCount(&player) == 0 && player.stopped == 0 && frames < kMaxWavFrames) {
+    while (modLoopCount(player) == 0 && player.stopped == 0 && frames < kMaxWavFrames) {
         if (frames > limits.maxFrames) return ModuleError::tooLong;
         if (stopRequested(limits.progress)) return ModuleError::stopped;
-        uint64_t k = modAdvance(&player, kRenderBlockFrames);
+        uint64_t k = modAdvance(player, kRenderBlockFrames);
         if (k > kMaxWavFrames - frames) k = kMaxWavFrames - frames;
         frames += k;
     }
@@ -95,13 +94,13 @@ uint32_t modFindStopRead(const ModPlayer& initial) {
     start.orderIndex = 0;
     start.line = -1;
     start.patternDelay = 0;
-    start.ticksPerLine = 6;
-    start.samplesPerTick = static_cast<float>(start.sampleRate) * 0.02f;
+    start.ticksPerLine = kStartingSpeed;
+    start.samplesPerTick = startingSamplesPerTick(start.sampleRate);
     for (ModChannel& ch : start.channels) {
         ch.loopRemaining = 0;
         ch.loopLine = 0;
     }
-    modZero(start.visitedOrders, sizeof start.visitedOrders);
+    forgetVisitedOrders(start);
 
     ModPlayer hare = start;
     PositionState tortoise = capturePosition(start);
@@ -144,7 +143,7 @@ uint32_t modFindStopRead(const ModPlayer& initial) {
 ModuleError prepareSong(Song& song, const uint8_t* image, int32_t size, int32_t sampleRate,
                         const SongLimits& limits) {
     if (sampleRate <= 0 || sampleRate > kMaxWavRate) return ModuleError::invalidRate;
-    if (modInit(&song.player, image, size, sampleRate) == 0) return ModuleError::notPlayable;
+    if (!modInit(song.player, image, size, sampleRate)) return ModuleError::notPlayable;
     song.player.stopAtRead = modFindStopRead(song.player);
     ModPlayer measuring = song.player;
     return countSongFrames(measuring, limits, song.frames);

@@ -12,15 +12,18 @@
 
 namespace plinth {
 
+// The output's channels: stereo, 16-bit.
+constexpr uint16_t kModuleOutputChannels = 2;
+
 // Largest frame count whose sizes still fit the header's 32-bit fields.
-constexpr uint64_t kMaxWavFrames = kMaxWavDataBytes / 4;
+constexpr uint64_t kMaxWavFrames = maxPcm16Frames(kModuleOutputChannels);
 
 // Frames the renderer asks for at a time. Where a render call ends decides
 // where a channel's loop is wrapped, so this block size is part of the output.
 constexpr uint32_t kRenderBlockFrames = 512;
 
 // Highest rate whose byte rate (4 bytes a frame) fits the header's 32 bits.
-constexpr int kMaxWavRate = 0x3FFFFFFF;
+constexpr int kMaxWavRate = static_cast<int>(maxPcm16FrameRate(kModuleOutputChannels));
 
 // A player ready to render a whole song, and the frames the song lasts.
 struct Song {

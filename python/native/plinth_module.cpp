@@ -388,7 +388,8 @@ py::dict describeModule(const ModuleDescription& module) {
     py::dict fields;
     fields["kind"] = "module";
     fields["sample_slots"] = module.sampleSlots;
-    fields["tag"] = module.sampleSlots == 31 ? py::object(py::str(module.tag)) : py::object(py::none());
+    const bool tagged = module.sampleSlots == kTaggedLayout.sampleCount;
+    fields["tag"] = tagged ? py::object(py::str(module.tag)) : py::object(py::none());
     fields["channels"] = module.channels;
     fields["song_length"] = module.songLength;
     fields["restart_position"] = module.restartPosition;

@@ -1,12 +1,11 @@
 """Shared fixtures: the build's tool and shared libraries as independent
-references, inputs written with Python's own wave module, and a module
-builder."""
+references, inputs written with Python's own wave module, and modules
+composed by the build's module builder."""
 
 from __future__ import annotations
 
 import ctypes
 import os
-import struct
 import subprocess
 import sys
 import wave
@@ -22,6 +21,7 @@ if str(BUILD_DIR / "python") not in sys.path:
 TOOL = BUILD_DIR / "tools" / "plinth"
 RATECONV_LIBRARY = BUILD_DIR / "resampler" / "libPlinthRateConv.so"
 TRACKER_LIBRARY = BUILD_DIR / "tracker" / "libPlinthTracker.so"
+MODULE_COMPOSER = BUILD_DIR / "tests" / "compose_module"
 
 
 def write_wav(path: Path, frames: np.ndarray, rate: int, sample_width: int = 2) -> Path:
@@ -55,27 +55,27 @@ def noise(frames: int, channels: int, seed: int) -> np.ndarray:
     return data[:, 0].copy() if channels == 1 else data
 
 
+def compose_module(description: str) -> bytes:
+    """A module composed by the build's module builder from a description,
+    one command a line (tests/support/compose_module.cpp lists them)."""
+    result = subprocess.run([str(MODULE_COMPOSER)], input=description.encode(), capture_output=True, check=False)
+    assert result.returncode == 0, result.stderr.decode()
+    return result.stdout
+
+
 def build_module(notes: int = 4, sample_bytes: int = 2048, name: bytes = b"lead", orders: int = 1) -> bytes:
-    """A four-channel "M.K." module of one pattern, played `orders` times:
-    `notes` lines start a square-wave sample at different periods in turn
-    across the channels. Each order lasts 61440 frames at 8000 per second."""
-    header = bytearray(1084)
-    header[0:8] = b"testsong"
-    sample = bytearray(30)
-    sample[0:len(name)] = name
-    struct.pack_into(">HBBHH", sample, 22, sample_bytes // 2, 0, 64, 0, 1)
-    header[20:50] = sample
-    header[950] = orders  # song length; every order plays pattern 0
-    header[1080:1084] = b"M.K."
-    pattern = bytearray(64 * 4 * 4)
+    """A four-channel module of one pattern, played `orders` times: every
+    fourth line, up to `notes` (at most 16) of them, starts a square-wave
+    sample without a loop at different periods in turn across the channels.
+    Each order lasts 61440 frames at 8000 per second."""
+    words = sample_bytes // 2
+    lines = ["module 4 1", f"title {b'testsong'.hex()}", f"song {orders} 0",
+             f"sample 1 {words} 0 64 0 0", f"name 1 {name.hex()}"]
     periods = [428, 381, 339, 320, 285, 254]
     for k in range(notes):
-        line, channel = k * (64 // notes), k % 4
-        cell = (line * 4 + channel) * 4
-        period = periods[k % len(periods)]
-        pattern[cell:cell + 4] = bytes([period >> 8, period & 0xFF, 0x10, 0x00])  # sample 1, no effect
-    data = bytes(0xC0 if (i // 16) % 2 else 0x40 for i in range(sample_bytes))
-    return bytes(header) + bytes(pattern) + data
+        lines.append(f"cell 0 {4 * k} {k % 4} 1 {periods[k % len(periods)]} 0 0")  # sample 1, no effect
+    lines.append("data " + bytes(0xC0 if (i // 16) % 2 else 0x40 for i in range(sample_bytes)).hex())
+    return compose_module("\n".join(lines))
 
 
 def pytest_configure(config):

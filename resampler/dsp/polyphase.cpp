@@ -5,9 +5,12 @@
 
 namespace plinth {
 
+int ceilOfFloatQuotient(float numerator, float denominator) {
+    return static_cast<int>(std::ceil(static_cast<double>(numerator / denominator)));
+}
+
 int polyphaseLength(int m, int upFactor) {
-    const float quotient = static_cast<float>(2 * m - 1) / static_cast<float>(upFactor);
-    return static_cast<int>(std::ceil(static_cast<double>(quotient)));
+    return ceilOfFloatQuotient(static_cast<float>(2 * m - 1), static_cast<float>(upFactor));
 }
 
 int buildPolyphaseBank(const float* halfFilter, float* bank, int m, int upFactor) {
@@ -27,7 +30,9 @@ int buildPolyphaseBank(const float* halfFilter, float* bank, int m, int upFactor
 
 namespace {
 
-inline int16_t clampToSample(float acc) {
+// An accumulated output as a sample: clamped to -32767..32767, never -32768,
+// then truncated toward zero.
+inline int16_t filterOutputToSample(float acc) {
     if (static_cast<double>(acc) > 32767.0) {
         acc = 32767.0f;
     } else if (static_cast<double>(acc) < -32767.0) {
@@ -55,7 +60,7 @@ int polyphaseFilterBlock(const float* input, int16_t* output, int count, int* ph
         const float* window = input + q;
         float acc = 0.0f;
         for (int j = 0; j < phaseLength; ++j) acc = row[j] * window[j] + acc;
-        output[written++] = clampToSample(acc);
+        output[written++] = filterOutputToSample(acc);
 
         *phase += downFactor;
         while (*phase >= upFactor) {

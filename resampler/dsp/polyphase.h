@@ -9,7 +9,11 @@
 
 namespace plinth {
 
-// u = ceil((2m - 1) / L): the single-precision quotient, ceiled in double.
+// Sizes derived from a ratio (u, the lead-in, the flush count): the
+// single-precision quotient, widened to double, its ceiling truncated to int.
+int ceilOfFloatQuotient(float numerator, float denominator);
+
+// u = ceil((2m - 1) / L), as ceilOfFloatQuotient.
 int polyphaseLength(int m, int upFactor);
 
 // Fills upFactor x u entries; 0 (nothing written) when m < 1 or upFactor < 1.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <thread>
@@ -239,6 +240,90 @@ TEST(WavLayout, StreamsAreReadForwardOnly) {
     ASSERT_EQ(toEnd.status.error, WavReadError::none);
     EXPECT_TRUE(toEnd.layout.dataToEnd);
     EXPECT_EQ(readAllItems(toEnd), std::vector<int16_t>({100, -100, 200, -200, 300, -300}));
+    writer.join();
+}
+
+void openCanonical(const std::string& path, Opened& opened) {
+    int systemError = 0;
+    ASSERT_EQ(opened.input.open(path, InputPolicy::regularOrStream, systemError), InputError::none) << path;
+    opened.status = readCanonicalWavLayout(opened.input, opened.layout);
+}
+
+// Read at the fixed places, the header's values are whatever bytes 20..43
+// hold, and the samples run from byte 44 to the end of the input.
+TEST(CanonicalLayout, TakesTheFixedPlacesAndTheSamplesFromByte44) {
+    TempDir dir;
+    // With a fmt chunk of 18 bytes, "data" sits at 38 and its size (12) at
+    // 42: the header's data size (bytes 40..43) reads 't' 'a' 12 0, that is
+    // 0x000C6174, and the first item is the size's upper half, 0.
+    const Bytes file = chunkedWav({{"fmt ", fmtBody(1, 2, 44100, 16, 18)}, {"data", kStereo16}});
+    writeBytes(dir / "in.wav", file);
+    Opened opened;
+    openCanonical(dir / "in.wav", opened);
+    ASSERT_EQ(opened.status.error, WavReadError::none) << describeWavReadError(opened.status);
+    const WavLayout& layout = opened.layout;
+    EXPECT_EQ(layout.fmtSize, 18u);
+    EXPECT_EQ(layout.formatTag, 1);
+    EXPECT_EQ(layout.channels, 2);
+    EXPECT_EQ(layout.sampleRate, 44100u);
+    EXPECT_EQ(layout.blockAlign, 4);
+    EXPECT_EQ(layout.bitsPerSample, 16);
+    EXPECT_EQ(layout.sampleFormat, WavSampleFormat::signed16);
+    EXPECT_EQ(layout.dataStart, 44u);
+    EXPECT_EQ(layout.declaredDataBytes, 0x000C6174u);
+    EXPECT_EQ(layout.dataBytes, 14u);
+    EXPECT_FALSE(layout.dataToEnd);
+    EXPECT_TRUE(std::equal(file.begin(), file.begin() + 44, layout.leadingBytes));
+    // 14 bytes: three whole stereo frames; the half frame is dropped.
+    EXPECT_EQ(readAllItems(opened), std::vector<int16_t>({0, 100, -100, 200, -200, 300}));
+
+    // The format is described, not judged: 8-bit samples read as 8-bit.
+    writeBytes(dir / "eight.wav", chunkedWav({{"fmt ", fmtBody(1, 1, 8000, 8)}, {"data", Bytes{0, 128, 255, 64}}}));
+    Opened eight;
+    openCanonical(dir / "eight.wav", eight);
+    ASSERT_EQ(eight.status.error, WavReadError::none);
+    EXPECT_EQ(eight.layout.sampleFormat, WavSampleFormat::unsigned8);
+    EXPECT_EQ(readAllItems(eight), std::vector<int16_t>({-32768, 0, 32512, -16384}));
+}
+
+TEST(CanonicalLayout, RefusesShortAndUntaggedInputsAndReadsStreamsToTheirEnd) {
+    TempDir dir;
+    const Bytes canonical = chunkedWav({{"fmt ", fmtBody(1, 1, 8000, 16)}, {"data", kStereo16}});
+    const struct {
+        const char* name;
+        Bytes file;
+        WavReadError expected;
+    } cases[] = {
+        {"43 bytes", Bytes(canonical.begin(), canonical.begin() + 43), WavReadError::cutShort},
+        {"empty", Bytes(), WavReadError::cutShort},
+        {"RIFX", [&] {
+             Bytes b = canonical;
+             b[3] = 'X';
+             return b;
+         }(), WavReadError::notWav},
+        {"RF64", chunkedWav({{"fmt ", fmtBody(1, 1, 8000, 16)}, {"data", kStereo16}}, "RF64"), WavReadError::notWav},
+        {"exactly 44", Bytes(canonical.begin(), canonical.begin() + 44), WavReadError::none},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeBytes(dir / "in.wav", c.file);
+        Opened opened;
+        openCanonical(dir / "in.wav", opened);
+        EXPECT_EQ(opened.status.error, c.expected) << describeWavReadError(opened.status);
+    }
+
+    // A stream: no size to know, so the samples run to its end, whatever the
+    // header's data size (here 2 bytes) says.
+    Bytes understated = canonical;
+    setLe32(understated, 40, 2);
+    const std::string fifo = dir / "in.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([fifo, understated] { writeBytes(fifo, understated); });
+    Opened piped;
+    openCanonical(fifo, piped);
+    ASSERT_EQ(piped.status.error, WavReadError::none);
+    EXPECT_TRUE(piped.layout.dataToEnd);
+    EXPECT_EQ(readAllItems(piped), std::vector<int16_t>({100, -100, 200, -200, 300, -300}));
     writer.join();
 }
 

@@ -227,6 +227,27 @@ TEST(PolyphaseLength, EqualsTheExactCeilingUpToTheTapLimit) {
     }
 }
 
+// Worked by hand. 33554440 / 3 = 11184813.33...: in single precision (spacing
+// 1 at that size) the quotient rounds to 11184813, whose ceiling is itself; a
+// quotient taken in double would give 11184814.
+TEST(RatioSizes, CeilTheSinglePrecisionQuotient) {
+    const struct {
+        float numerator, denominator;
+        int expected;
+    } cases[] = {
+        {59.0f, 2.0f, 30},                // u for 16000 from 8000: (2 x 30 - 1) / 2
+        {6534.0f, 80.0f, 82},             // the lead-in for 8000 from 44100: (6614 - 80) / 80
+        {1.0f, 3.0f, 1},
+        {6.0f, 3.0f, 2},                  // a whole quotient is its own ceiling
+        {0.0f, 7.0f, 0},
+        {-5.0f, 2.0f, -2},                // toward plus infinity
+        {33554440.0f, 3.0f, 11184813},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ceilOfFloatQuotient(c.numerator, c.denominator), c.expected) << c.numerator << " / " << c.denominator;
+    }
+}
+
 TEST(PolyphaseKernel, ClampsAndTruncatesTowardZero) {
     const float unit = 1.0f;
     const float input[] = {40000.0f, -40000.0f, 12.9f, -12.9f, 32767.5f, -32767.9f, 0.0f};

@@ -252,6 +252,19 @@ TEST_F(Entry, FailingWritesLeaveNothingBehind) {
     expectOnly({"in.wav", "out.wav"});
 }
 
+// At 2^28 frames per second the byte rate is still twice the rate, though
+// 16 bits times the rate pass 32 bits. 2 frames at 8192:1 give 16384 samples.
+TEST_F(Entry, FarUpsamplingStatesTheWholeByteRate) {
+    writeMono(32768, 2);
+    EXPECT_EQ(run(in, out, 268435456, 0, 1), "");
+    const Bytes bytes = readBytes(out);
+    ASSERT_EQ(bytes.size(), 44u + 2u * 16384u);
+    EXPECT_EQ(le32At(bytes, 24), 268435456u);
+    EXPECT_EQ(le32At(bytes, 28), 536870912u);
+    EXPECT_EQ(bytes[32], 2);
+    EXPECT_EQ(le32At(bytes, 40), 2u * 16384u);
+}
+
 // A sparse input whose output would pass 4 GiB is refused before any output exists.
 TEST_F(Entry, RefusesOutputsTooLargeForTheHeader) {
     writeMono(8000, 0);

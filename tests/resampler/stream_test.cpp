@@ -22,12 +22,11 @@ namespace {
 TEST(ResamplerPlan, MatchesTheWorkedValues) {
     const struct {
         int target, source, up, down, m, u, leadIn, phase;
-        uint32_t outputBlock;
     } worked[] = {
-        {16000, 8000, 2, 1, 30, 30, 14, 0, 131073},    {8000, 16000, 1, 2, 30, 59, 29, 0, 32769},
-        {8000, 44100, 80, 441, 6614, 166, 82, 26, 11889}, {16000, 44100, 160, 441, 6614, 83, 41, 106, 23778},
-        {48000, 44100, 160, 147, 2399, 30, 14, 1, 71332}, {44100, 48000, 147, 160, 2399, 33, 16, 100, 60212},
-        {11025, 8000, 441, 320, 6614, 30, 14, 1, 90317},  {22050, 22050, 1, 1, 15, 29, 14, 0, 65537},
+        {16000, 8000, 2, 1, 30, 30, 14, 0},      {8000, 16000, 1, 2, 30, 59, 29, 0},
+        {8000, 44100, 80, 441, 6614, 166, 82, 26}, {16000, 44100, 160, 441, 6614, 83, 41, 106},
+        {48000, 44100, 160, 147, 2399, 30, 14, 1}, {44100, 48000, 147, 160, 2399, 33, 16, 100},
+        {11025, 8000, 441, 320, 6614, 30, 14, 1},  {22050, 22050, 1, 1, 15, 29, 14, 0},
     };
     for (const auto& w : worked) {
         const ResamplerPlan plan = planResampling(w.target, w.source);
@@ -38,7 +37,6 @@ TEST(ResamplerPlan, MatchesTheWorkedValues) {
         EXPECT_EQ(plan.phaseLength, w.u);
         EXPECT_EQ(plan.leadIn, w.leadIn);
         EXPECT_EQ(plan.startPhase, w.phase);
-        EXPECT_EQ(plan.outputBlockSize, w.outputBlock);
     }
 }
 

@@ -281,7 +281,7 @@ namespace {
 // shared library: mod2wav at 8000 and MODWAV share one path.
 TEST(Tool, HoldsOneCopyOfEachLibrary) {
     const std::string tool = PLINTH_TOOL;
-    for (const char* function : {"processRow(", "modRender(", "polyphaseFilterBlock(", "convertModuleFile("}) {
+    for (const char* function : {"processLine(", "modRender(", "polyphaseFilterBlock(", "convertModuleFile("}) {
         const Bytes count = pipedOutput("nm -C '" + tool + "' | grep -v '\\[clone' | grep -cF '" + function + "'");
         EXPECT_EQ(std::string(count.begin(), count.end()), "1\n") << function;
     }

@@ -31,13 +31,8 @@ int waitFor(pid_t pid, double seconds, int& wstatus) {
 // A module whose eight orders last 64 lines of 31 ticks each at the slowest
 // tempo: about 1240 s of sound, 1.9 GB at 384000 frames per second.
 Bytes longModule() {
-    Bytes bytes = makeModule();
-    bytes[950] = 8;  // eight orders, each playing pattern 0
-    bytes[1084 + 4 + 2] = 0x0F;  // channel 2, line 0: speed 31
-    bytes[1084 + 4 + 3] = 0x1F;
-    bytes[1084 + 8 + 2] = 0x0F;  // channel 3, line 0: tempo 32
-    bytes[1084 + 8 + 3] = 0x20;
-    return bytes;
+    // Eight orders, each playing pattern 0; line 0 sets speed 31 and tempo 32.
+    return moduleWithOneNote().song(8).effect(0, 1, 0xF, 0x1F).effect(0, 2, 0xF, 0x20).image();
 }
 
 int shell(const std::string& command) {

@@ -19,6 +19,7 @@
 
 #include "tests/support/temp_dir.h"
 #include "tests/support/wav_builder.h"
+#include "tracker/module_builder.h"
 
 extern char** environ;
 
@@ -26,25 +27,20 @@ namespace tooltest {
 
 using namespace testsupport;
 
-// A one-order "M.K." module: one pattern whose line 0 starts sample 1
-// ("lead", `sampleBytes` bytes of a square wave) at period 428 in channel 1.
-inline Bytes makeModule(uint32_t sampleBytes = 2048) {
-    Bytes bytes(1084 + 1024 + sampleBytes, 0);
-    const char name[] = "lead";
-    std::copy_n(name, 4, bytes.begin() + 20);
-    bytes[20 + 22] = static_cast<unsigned char>((sampleBytes / 2) >> 8);  // length in words, big-endian
-    bytes[20 + 23] = static_cast<unsigned char>(sampleBytes / 2);
-    bytes[20 + 25] = 64;  // volume
-    bytes[20 + 29] = 1;   // loop length of one word: no loop
-    bytes[950] = 1;       // song length
-    std::copy_n("M.K.", 4, bytes.begin() + 1080);
-    const int period = 428, sample = 1;
-    bytes[1084] = static_cast<unsigned char>((period >> 8) | (sample & 0xF0));
-    bytes[1085] = static_cast<unsigned char>(period & 0xFF);
-    bytes[1086] = static_cast<unsigned char>((sample & 0x0F) << 4);
-    for (uint32_t i = 0; i < sampleBytes; ++i) bytes[2108 + i] = (i / 16) % 2 != 0 ? 0x40 : 0xC0;
-    return bytes;
+// A one-order module of four channels: one pattern whose line 0 starts
+// sample 1 ("lead", `sampleBytes` bytes of a square wave, no loop) at period
+// 428 in channel 1.
+inline plinth::ModuleBuilder moduleWithOneNote(uint32_t sampleBytes = 2048) {
+    plinth::ModuleBuilder module(4, 1);
+    const auto words = static_cast<int>(sampleBytes) / plinth::kBytesPerWord;
+    module.sample(1, words, 0, 64, 0, plinth::kSilentWords).sampleName(1, "lead").cell(0, 0, 0, 1, 428, 0, 0);
+    std::vector<int8_t> square(sampleBytes);
+    for (uint32_t i = 0; i < sampleBytes; ++i) square[i] = (i / 16) % 2 != 0 ? 0x40 : -0x40;
+    module.data(square);
+    return module;
 }
+
+inline Bytes makeModule(uint32_t sampleBytes = 2048) { return moduleWithOneNote(sampleBytes).image(); }
 
 inline bool exists(const std::string& path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
 

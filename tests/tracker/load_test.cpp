@@ -4,16 +4,16 @@
 
 #include <tuple>
 
-#include "tests/support/module_builder.h"
+#include "tests/support/test_modules.h"
 
 using namespace plinth;
 using namespace testsupport;
 
 namespace {
 
-int identify(const std::vector<uint8_t>& image, ModPlayer& player) {
+bool identify(const std::vector<uint8_t>& image, ModPlayer& player) {
     player = ModPlayer{};
-    return modIdentify(&player, image.data(), static_cast<int32_t>(image.size()));
+    return modIdentify(player, image.data(), static_cast<int32_t>(image.size()));
 }
 
 TEST(ModIdentify, TagsAndTheFifteenSampleTest) {
@@ -25,19 +25,19 @@ TEST(ModIdentify, TagsAndTheFifteenSampleTest) {
     for (const auto& t : tags) {
         ModuleBuilder module(t.channels, 1, t.tag);
         module.song(7, 2);
-        ASSERT_EQ(identify(module.image(), player), 1) << t.tag;
+        ASSERT_TRUE(identify(module.image(), player)) << t.tag;
         EXPECT_EQ(player.channelCount, t.channels) << t.tag;
         EXPECT_EQ(player.sampleCount + player.songLength + player.restartPosition, 31 + 7 + 2);
         EXPECT_EQ(player.patternData, module.image().data() + 1084);
     }
     // The tag is compared in an image of exactly 1084 bytes; with one byte
     // less the image goes to the 15-sample test, which zero text passes.
-    std::vector<uint8_t> image(1084, 0);
-    std::memcpy(&image[1080], "6CHN", 4);
-    ASSERT_EQ(identify(image, player), 1);
+    std::vector<uint8_t> image = ModuleBuilder(6, 0, "6CHN").image();
+    ASSERT_EQ(image.size(), 1084u);
+    ASSERT_TRUE(identify(image, player));
     EXPECT_EQ(player.channelCount, 6);
     image.resize(1083);
-    ASSERT_EQ(identify(image, player), 1);
+    ASSERT_TRUE(identify(image, player));
     EXPECT_EQ(player.sampleCount, 15);
     EXPECT_EQ(player.channelCount, 4);
     EXPECT_EQ(player.orderTable, image.data() + 472);
@@ -46,23 +46,23 @@ TEST(ModIdentify, TagsAndTheFifteenSampleTest) {
     // A lower-case tag is no tag: printable text reads as the old layout.
     ModuleBuilder lower(4, 1, "m.k.");
     lower.at(470) = 9;
-    ASSERT_EQ(identify(lower.image(), player), 1);
+    ASSERT_TRUE(identify(lower.image(), player));
     EXPECT_EQ(player.songLength, 9);
     EXPECT_EQ(player.sampleCount, 15);
 
     const std::vector<uint8_t> text(600, ' ');
-    EXPECT_EQ(identify(std::vector<uint8_t>(599, ' '), player), 0);
+    EXPECT_FALSE(identify(std::vector<uint8_t>(599, ' '), player));
     for (uint8_t bad : {uint8_t{0x7F}, uint8_t{0x1F}, uint8_t{0xFF}}) {
         for (size_t at : {size_t{0}, size_t{19}, size_t{20 + 14 * 30 + 21}}) {  // title, last name byte
             std::vector<uint8_t> image2 = text;
             image2[at] = bad;
-            EXPECT_EQ(identify(image2, player), 0) << int(bad) << " at " << at;
+            EXPECT_FALSE(identify(image2, player)) << int(bad) << " at " << at;
         }
     }
     std::vector<uint8_t> fields = text;  // bytes outside the names are not judged
     fields[20 + 22] = 0xFF;
     fields[20 + 15 * 30] = 0xFF;
-    EXPECT_EQ(identify(fields, player), 1);
+    EXPECT_TRUE(identify(fields, player));
 }
 
 TEST(ModInit, SizeAndSongChecks) {
@@ -92,8 +92,8 @@ TEST(ModInit, SizeAndSongChecks) {
     EXPECT_EQ(player.restartPosition, 0);
     EXPECT_TRUE(initPlayer(player, ModuleBuilder().song(10, 3).image()));
     EXPECT_EQ(player.restartPosition, 3);
-    EXPECT_EQ(modInit(&player, module.image().data(), 2108, 0), 0);
-    EXPECT_EQ(modInit(&player, nullptr, 2108, 8000), 0);
+    EXPECT_FALSE(modInit(player, module.image().data(), 2108, 0));
+    EXPECT_FALSE(modInit(player, nullptr, 2108, 8000));
 }
 
 TEST(ModInit, PatternCountAndSampleTable) {
@@ -124,7 +124,7 @@ TEST(ModInit, PatternCountAndSampleTable) {
     ModuleBuilder nine(4, 9);
     EXPECT_FALSE(initPlayer(player, nine.song(2).order(1, 1).order(5, 9).image()));
 
-    ModuleBuilder old(4, 1, "", true);
+    ModuleBuilder old = ModuleBuilder::oldLayout();
     ASSERT_TRUE(initPlayer(player, old.sample(1, 2).data({1, 2, 3, 4}).image()));
     EXPECT_EQ(player.samples[0].length, 4u);
     for (int j = 15; j < 31; ++j) EXPECT_EQ(player.samples[j].data, nullptr);

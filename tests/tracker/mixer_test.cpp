@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "tests/support/module_builder.h"
+#include "tests/support/test_modules.h"
 
 using namespace plinth;
 using namespace testsupport;
@@ -133,7 +133,7 @@ TEST_F(Mix, PansVolumeAndNoPitch) {
 std::vector<uint32_t> renderCalls(ModPlayer& player, uint32_t bytes, int calls) {
     std::vector<float> buffer(bytes / 4 + 2);
     std::vector<uint32_t> frames;
-    for (int i = 0; i < calls && player.loopCount == 0; ++i) frames.push_back(modRender(&player, buffer.data(), bytes) / 8);
+    for (int i = 0; i < calls && player.loopCount == 0; ++i) frames.push_back(modRender(player, buffer.data(), bytes) / 8);
     return frames;
 }
 
@@ -148,12 +148,12 @@ TEST(Render, BufferSizesAndTickTiming) {
     ModPlayer player;
     ASSERT_TRUE(initPlayer(player, module.image()));
     std::vector<float> buffer(1024);
-    EXPECT_EQ(modRender(&player, buffer.data(), 7), 0u);
-    EXPECT_EQ(modRender(&player, nullptr, 4096), 0u);
-    EXPECT_EQ(modRender(&player, buffer.data(), 4096), 4096u);  // ticks after 160, 320, 480
+    EXPECT_EQ(modRender(player, buffer.data(), 7), 0u);
+    EXPECT_EQ(modRender(player, nullptr, 4096), 0u);
+    EXPECT_EQ(modRender(player, buffer.data(), 4096), 4096u);  // ticks after 160, 320, 480
     EXPECT_EQ(player.tick, 3);
     EXPECT_EQ(player.tickSamples, 32.0f);
-    EXPECT_EQ(modRender(&player, buffer.data(), 4095), 4088u);
+    EXPECT_EQ(modRender(player, buffer.data(), 4095), 4088u);
 
     // At 133.33333 frames per tick, ticks last 133 or 134 frames.
     ModuleBuilder tempo;
@@ -162,7 +162,7 @@ TEST(Render, BufferSizesAndTickTiming) {
     int sum = 0;
     for (int ticks = 0; ticks < 300;) {
         const int16_t before = player.tick;
-        ASSERT_EQ(modRender(&player, buffer.data(), 8), 8u);
+        ASSERT_EQ(modRender(player, buffer.data(), 8), 8u);
         ++length;
         if (player.tick != before) {
             ASSERT_TRUE(length == 133 || length == 134) << length;

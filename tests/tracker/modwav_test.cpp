@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "tests/support/exported_symbols.h"
-#include "tests/support/module_builder.h"
+#include "tests/support/test_modules.h"
 #include "tracker/module_render.h"
 #include "tests/support/collect_samples.h"
 #include "tests/support/temp_dir.h"
@@ -130,8 +130,8 @@ TEST(SongLength, MeasuredAsLongAsRendered) {
                       ModuleError::none);
             std::vector<float> block(1024);
             uint64_t rendered = 0;
-            while (modLoopCount(&song.player) == 0 && song.player.stopped == 0) {
-                rendered += modRender(&song.player, block.data(), 4096) / 8;
+            while (modLoopCount(song.player) == 0 && song.player.stopped == 0) {
+                rendered += modRender(song.player, block.data(), 4096) / 8;
             }
             EXPECT_EQ(song.frames, rendered) << channels << " channels at " << rate;
         }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/module_builder.h"
+#include "tests/support/test_modules.h"
 
 using namespace plinth;
 using namespace testsupport;

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tracker/mod_mix.h"
-#include "tests/support/module_builder.h"
+#include "tests/support/test_modules.h"
 #include "tracker/pcm_block.h"
 #include "tracker/vector_targets.h"
 
@@ -52,7 +52,7 @@ struct ExactImage {
         : bytes(new uint8_t[image.size()]), size(static_cast<int32_t>(image.size())) {
         std::memcpy(bytes.get(), image.data(), image.size());
     }
-    bool init(ModPlayer& player, int rate = 8000) const { return modInit(&player, bytes.get(), size, rate) == 1; }
+    bool init(ModPlayer& player, int rate = 8000) const { return modInit(player, bytes.get(), size, rate); }
     std::unique_ptr<uint8_t[]> bytes;
     int32_t size;
 };
@@ -66,7 +66,7 @@ std::vector<float> render(const std::vector<uint8_t>& image, int rate, uint32_t 
     std::vector<float> out;
     std::vector<float> buffer(bufferBytes / 4 + 1);
     while (out.size() < frames * 2 && player.loopCount == 0) {
-        const uint32_t bytes = modRenderWith(&player, buffer.data(), bufferBytes, mixer);
+        const uint32_t bytes = modRenderWith(player, buffer.data(), bufferBytes, mixer);
         out.insert(out.end(), buffer.begin(), buffer.begin() + bytes / 4);
     }
     return out;
@@ -106,7 +106,7 @@ TEST(VectorMixer, MixesRandomChannelStatesAsThePlainMixer) {
     const int counts[] = {1, 2, 3, 15, 16, 17, 63, 160, 511, 512, 513, 882, 1500};
     for (int round = 0; round < 300; ++round) {
         const int channels = 1 + random.below(32);
-        ModuleBuilder module(channels, 1, channelTag(channels).c_str());
+        ModuleBuilder module(channels, 1, numberedTag(channels).c_str());
         addRandomSamples(module, random);
         const ExactImage exact(module.image());
         ModPlayer player;
