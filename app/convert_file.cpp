@@ -21,6 +21,14 @@ std::string damageWarning(const std::string& input, const WavLayout& layout) {
            " bytes but only " + std::to_string(layout.dataBytes) + " follow; read to the end of the file";
 }
 
+// When verbose: a block-align field that disagrees with the channels and bits.
+std::string blockAlignWarning(const std::string& input, const WavLayout& layout) {
+    return input + ": warning: the fmt chunk's block align says " + std::to_string(layout.blockAlign) +
+           " bytes a frame, but " + std::to_string(layout.channels) + " channels of " +
+           std::to_string(layout.bitsPerSample) + " bits take " + std::to_string(wavFrameBytes(layout)) +
+           "; read as such";
+}
+
 // When verbose: how a file off the canonical layout was read.
 std::string readingNote(const std::string& input, const WavLayout& layout, uint64_t fileSize) {
     std::string note = input + ": note: read through its chunks: samples at byte " + std::to_string(layout.dataStart);
@@ -40,6 +48,8 @@ ConversionResult resample(const ConversionRequest& request, const std::string& i
     if (status.error == ResampleError::none) {
         const WavLayout& layout = job.samples.layout;
         if (job.chunkAware && layout.dataClamped) result.messages.push_back(damageWarning(input, layout));
+        if (request.verbose && layout.blockAlign != wavFrameBytes(layout))
+            result.messages.push_back(blockAlignWarning(input, layout));
         if (job.chunkAware && request.verbose) result.messages.push_back(readingNote(input, layout, job.input.size()));
         if (job.copyOnly) result.libraryLines = kCopyWarningLine;
         status = runResampleJob(job, output, progress);

@@ -32,6 +32,8 @@ WavDescription wavDescription(const WavLayout& layout, bool dataFound, bool regu
     wav.bitsPerSample = layout.bitsPerSample;
     wav.validBits = layout.validBits;
     wav.sampleRate = layout.sampleRate;
+    wav.blockAlign = layout.blockAlign;
+    wav.frameBytes = wavFrameBytes(layout);
     wav.sampleFormat = describeSampleFormat(layout.sampleFormat);
     wav.otherChunks = layout.skippedTags;
     wav.dataFound = dataFound;
@@ -42,9 +44,9 @@ WavDescription wavDescription(const WavLayout& layout, bool dataFound, bool regu
     // A stream tells neither what follows nor, when its size is left open, how many frames.
     wav.bytesFollowingKnown = regular;
     if (regular) wav.bytesFollowing = static_cast<int64_t>(fileSize - layout.dataStart);
-    wav.framesKnown = layout.blockAlign != 0 && !layout.dataToEnd;
+    wav.framesKnown = wav.frameBytes != 0 && !layout.dataToEnd;
     if (wav.framesKnown) {
-        wav.frames = layout.dataBytes / layout.blockAlign;
+        wav.frames = layout.dataBytes / wav.frameBytes;
         wav.durationKnown = layout.sampleRate != 0;
         if (wav.durationKnown) wav.seconds = static_cast<double>(wav.frames) / layout.sampleRate;
     }

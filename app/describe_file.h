@@ -21,6 +21,8 @@ struct WavDescription {
     unsigned bitsPerSample = 0;
     unsigned validBits = 0;       // an extensible format's valid bits, else bitsPerSample
     unsigned sampleRate = 0;
+    unsigned blockAlign = 0;      // the fmt chunk's block-align field, as written
+    uint64_t frameBytes = 0;      // what a frame really takes: channels x bytes a sample (see wavFrameBytes)
     std::string sampleFormat;     // such as "24-bit integer PCM", or why it cannot be converted
     std::string otherChunks;      // tags of the chunks before the samples other than fmt and ds64
     bool dataFound = false;       // a data chunk was found; the fields below need one

@@ -23,6 +23,11 @@ void printWav(const std::string& path, const WavDescription& wav) {
         std::printf("  bits per sample:   %u\n", wav.bitsPerSample);
     }
     std::printf("  sample rate:       %u Hz\n", wav.sampleRate);
+    if (wav.blockAlign != wav.frameBytes) {
+        std::printf("  block align:       %u (wrong: %u channel%s of %u bits take %llu bytes a frame, read as such)\n",
+                    wav.blockAlign, wav.channels, wav.channels == 1 ? "" : "s", wav.bitsPerSample,
+                    static_cast<unsigned long long>(wav.frameBytes));
+    }
     std::printf("  sample format:     %s\n", wav.sampleFormat.c_str());
     if (!wav.otherChunks.empty()) std::printf("  other chunks:      %s\n", wav.otherChunks.c_str());
     if (!wav.dataFound) {

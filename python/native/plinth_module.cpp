@@ -370,6 +370,8 @@ py::dict describeWav(const WavDescription& wav) {
     fields["bits_per_sample"] = wav.bitsPerSample;
     fields["valid_bits"] = wav.validBits;
     fields["sample_rate"] = wav.sampleRate;
+    fields["block_align"] = wav.blockAlign;
+    fields["frame_bytes"] = wav.frameBytes;
     fields["sample_format"] = wav.sampleFormat;
     py::object otherChunks = py::list();
     if (!wav.otherChunks.empty()) otherChunks = py::str(wav.otherChunks).attr("split")();

@@ -163,3 +163,18 @@ def test_arguments_are_checked_once_with_the_tools_meaning():
     assert plinth.Resampler(44100, 16000, channels=np.int64(2)).feed(np.zeros((10, 2), np.int16)).dtype == np.int16
     with pytest.raises(TypeError, match="rate must be an int, not float"):
         plinth.resample_file("in.wav", "out.wav", 16000.0)
+
+
+def test_a_wrong_block_align_is_read_by_channels_and_bits(reference, tmp_path):
+    frames = noise(3000, 2, seed=21)
+    good = write_wav(tmp_path / "good.wav", frames, 44100)
+    expected = reference.resample_wav(good, tmp_path / "expected.wav", 16000, 2).read_bytes()
+    for align in (2, 0):
+        data = bytearray(good.read_bytes())
+        data[32:34] = align.to_bytes(2, "little")
+        wrong = tmp_path / f"align{align}.wav"
+        wrong.write_bytes(bytes(data))
+        described = plinth.info(wrong)
+        assert (described["block_align"], described["frame_bytes"], described["frames"]) == (align, 4, 3000)
+        plinth.resample_file(wrong, tmp_path / "out.wav", 16000, channel="mix")
+        assert (tmp_path / "out.wav").read_bytes() == expected
