@@ -58,8 +58,12 @@ const char kResampleHelp[] =
     "  -h, --help            show this help and exit\n"
     "\n"
     "A data chunk that claims more bytes than the file holds is read to the end of\n"
-    "the file, with a warning. An output that is also an input of the same run is\n"
-    "refused, even with --force.\n"
+    "the file, with a warning; frames are as wide as the channels and bits make\n"
+    "them, whatever the block-align field says. An output that is also an input of\n"
+    "the same run is refused, even with --force.\n"
+    "IN.wav may be - (or /dev/stdin) for standard input, a pipe too, and OUT.wav -\n"
+    "(or /dev/stdout) for standard output, written as it is. A signal stops a\n"
+    "conversion also while it waits on a pipe.\n"
     "Exit status: 0 when every conversion succeeded, 1 when any failed,\n"
     "2 for a usage error, 128 + the signal's number when interrupted.\n";
 
@@ -81,7 +85,8 @@ const char kMod2WavHelp[] =
     "  -h, --help            show this help and exit\n"
     "\n"
     "An output that is also an input of the same run is refused, even with --force.\n"
-    "IN.mod may be - for standard input, OUT.wav - for standard output.\n"
+    "IN.mod may be - (or /dev/stdin) for standard input, a pipe too, read whole;\n"
+    "OUT.wav - (or /dev/stdout) for standard output, written as it is.\n"
     "Exit status: 0 when every conversion succeeded, 1 when any failed,\n"
     "2 for a usage error, 128 + the signal's number when interrupted.\n";
 
@@ -91,7 +96,8 @@ const char kInfoHelp[] =
     "chunk's size, and whether the samples really start at byte 44, where\n"
     "ResampleWav reads them) and tracker modules (layout, tag, channels, song length,\n"
     "samples, and the duration until the song first loops at 8000 frames per\n"
-    "second).\n"
+    "second). FILE may be - (or /dev/stdin) for standard input, a pipe too: it is\n"
+    "read forward only.\n"
     "\n"
     "  -h, --help  show this help and exit\n"
     "\n"
