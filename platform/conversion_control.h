@@ -1,7 +1,7 @@
 #pragma once
 // What a caller hands to a conversion besides its input: which channel it
-// takes, where the samples go, how far it has come, and a way to stop it
-// between blocks and while it waits for its input.
+// takes, where the samples go, and a way to stop it between blocks and while
+// it waits for its input.
 
 #include <atomic>
 #include <cstddef>
@@ -31,8 +31,6 @@ struct Progress {
     // caller that notices a stop only by looking (Python runs its signal
     // handlers there); true stops the conversion as the flag does.
     bool (*check)(void* context) = nullptr;
-    // Called after each block with the work done and the whole (0 when unknown).
-    void (*report)(void* context, uint64_t done, uint64_t total) = nullptr;
     void* context = nullptr;
 };
 
@@ -40,10 +38,6 @@ inline bool stopRequested(const Progress* progress) {
     if (progress == nullptr) return false;
     if (progress->stop != nullptr && progress->stop->load(std::memory_order_relaxed) != 0) return true;
     return progress->check != nullptr && progress->check(progress->context);
-}
-
-inline void reportProgress(const Progress* progress, uint64_t done, uint64_t total) {
-    if (progress != nullptr && progress->report != nullptr) progress->report(progress->context, done, total);
 }
 
 }  // namespace plinth

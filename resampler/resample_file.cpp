@@ -74,7 +74,6 @@ ResampleStatus copyInput(ResampleJob& job, OutputFile& output, const Progress* p
         if (error != InputError::none) return failure(ResampleError::readFailed, systemError, error);
         if (!output.write(buffer.data(), got, systemError)) return failure(ResampleError::writeFailed, systemError);
         copied += got;
-        reportProgress(progress, copied, job.input.size());
         if (got < buffer.size()) break;
     }
     if (job.input.isRegular() && copied != job.input.size()) {
@@ -128,7 +127,6 @@ ResampleStatus resampleInput(ResampleJob& job, OutputFile& output, const Progres
         const bool fed = filtered ? feedResampler(resampler, items.data(), frames, samples) == StreamError::none
                                   : frames == 0 || writeSamples(&sink, items.data(), frames);
         if (!fed) return sinkFailure();
-        reportProgress(progress, layout.dataStart + job.samples.bytesRead, job.input.size());
         if (frames < blockFrames) break;
     }
     if (job.lengthKnown && framesRead != job.inputFrames) {

@@ -74,7 +74,6 @@ ModuleError renderSong(Song& song, const SampleSink& sink, const Progress* progr
             return ModuleError::writeFailed;
         }
         written += k;
-        reportProgress(progress, written, song.frames);
     }
     // The measuring pass and this one follow the same timing.
     return written == song.frames ? ModuleError::none : ModuleError::writeFailed;
