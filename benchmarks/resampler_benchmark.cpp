@@ -34,10 +34,13 @@
 #include <samplerate.h>
 #endif
 
-using plinth::createPolyphaseWorkspaceFor;
-using plinth::polyphaseKernelName;
+using plinth::createPolyphaseWorkspaceOn;
+using plinth::kReferenceTarget;
 
 namespace {
+
+// The target new conversions run: "reference" with PLINTH_SCALAR=1.
+const char* chosenKernelName() { return plinth::targetName(plinth::polyphaseFilterBlockTargets().chosenTarget()); }
 
 struct Pair {
     int source;
@@ -89,7 +92,8 @@ std::size_t plinthInMemory(const std::vector<int16_t>& items, int source, int ta
     if (plinth::startResampler(resampler, target, source, 2, 2) != plinth::StreamError::none) return 0;
     if (!dispatched) {
         const plinth::ResamplerPlan& plan = resampler.plan;
-        resampler.kernel = createPolyphaseWorkspaceFor(-1, plan.phaseLength, plan.upFactor, plan.downFactor);
+        resampler.kernel =
+            createPolyphaseWorkspaceOn(kReferenceTarget, plan.phaseLength, plan.upFactor, plan.downFactor);
     }
     out.clear();
     const plinth::SampleSink sink{[](void* context, const int16_t* samples, std::size_t count) {
@@ -117,7 +121,7 @@ void plinthDispatched(benchmark::State& state, Pair pair) {
     const auto& items = stereoInput(pair.source);
     std::vector<int16_t> out;
     for (auto _ : state) benchmark::DoNotOptimize(plinthInMemory(items, pair.source, pair.target, true, out));
-    state.SetLabel(polyphaseKernelName());
+    state.SetLabel(chosenKernelName());
     setLabel(state, items.size() / 2);
 }
 
@@ -237,7 +241,7 @@ void resampleWavFileToFile(benchmark::State& state, Pair pair) {
         }
     }
     std::remove(output.c_str());
-    state.SetLabel(polyphaseKernelName());
+    state.SetLabel(chosenKernelName());
     setLabel(state, stereoInput(pair.source).size() / 2);
 }
 
@@ -292,7 +296,7 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
 
     std::printf("\nSeconds for %d s of stereo input mixed to mono (time / soxr HQ's in brackets); kernel: %s\n",
-                inputSeconds(), polyphaseKernelName());
+                inputSeconds(), chosenKernelName());
     std::printf("%-14s", "pair");
     for (const auto& engine : reporter.engines) std::printf(" %22s", engine.c_str());
     std::printf("\n");

@@ -69,9 +69,9 @@ bool emit(StreamResampler& resampler, const SampleSink& sink, int count) {
 bool filterBlock(StreamResampler& resampler, const SampleSink& sink) {
     const ResamplerPlan& plan = resampler.plan;
     const int u = plan.phaseLength;
-    const int produced = polyphaseFilterBlockFast(resampler.work.data(), resampler.outputBlock.data(),
-                                                  resampler.filled, &resampler.phase, resampler.bank.data(), u,
-                                                  plan.upFactor, plan.downFactor, resampler.kernel.get());
+    const int produced = polyphaseFilterBlockDispatched(resampler.work.data(), resampler.outputBlock.data(),
+                                                        resampler.filled, &resampler.phase, resampler.bank.data(), u,
+                                                        plan.upFactor, plan.downFactor, resampler.kernel.get());
     std::memmove(resampler.work.data(), resampler.work.data() + resampler.filled - u,
                  sizeof(float) * static_cast<std::size_t>(u));
     resampler.filled = u;
@@ -194,9 +194,9 @@ StreamError finishResampler(StreamResampler& resampler, const SampleSink& sink) 
         flushCount = ceilOfFloatQuotient(static_cast<float>(owed), static_cast<float>(down));
     }
     std::memset(resampler.work.data() + resampler.filled, 0, sizeof(float) * static_cast<std::size_t>(u));
-    const int computed = polyphaseFilterBlockFast(resampler.work.data(), resampler.outputBlock.data(),
-                                                  resampler.filled + u, &resampler.phase, resampler.bank.data(), u,
-                                                  up, down, resampler.kernel.get());
+    const int computed = polyphaseFilterBlockDispatched(resampler.work.data(), resampler.outputBlock.data(),
+                                                        resampler.filled + u, &resampler.phase, resampler.bank.data(),
+                                                        u, up, down, resampler.kernel.get());
     // Within the supported ratios the last call always computes every owed sample.
     if (computed < flushCount) flushCount = computed;
     if (!emit(resampler, sink, flushCount)) return StreamError::sinkFailed;

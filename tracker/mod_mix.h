@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "platform/kernel_dispatch.h"
 #include "tracker/mod_player.h"
 
 namespace plinth {
@@ -65,11 +66,14 @@ inline float sampleByte(const int8_t* data, uint32_t readable, int index) {
 
 // One stretch of the render loop: zeroes `count` stereo frames at `out` and
 // adds every sounding channel into them, in channel order. mixStretch is the
-// plain loop over mixChannel; mixStretchVectors (mod_mix_simd.cpp) gives the
-// same frames and positions to the bit.
+// plain loop over mixChannel; mixStretchDispatched runs the vector mixer
+// (mod_mix_simd.cpp) on the chosen target, the same frames and positions to
+// the bit, or mixStretch with PLINTH_SCALAR=1.
 void mixStretch(ModPlayer& player, float* out, int count);
-void mixStretchVectors(ModPlayer& player, float* out, int count);
-// The vector mixer with one of the machine's targets (see vectorTargetCount).
-void mixStretchWithTarget(int target, ModPlayer& player, float* out, int count);
+void mixStretchDispatched(ModPlayer& player, float* out, int count);
+
+// The vector mixer's targets compiled in and run here, best first.
+using MixStretchFunction = void (*)(ModPlayer& player, float* out, int count);
+const KernelTargets<MixStretchFunction>& mixStretchTargets();
 
 }  // namespace plinth

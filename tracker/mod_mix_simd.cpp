@@ -5,15 +5,15 @@
 // channels in order. Every value is computed by the same operations in the
 // same order as in the plain mixChannel, so the frames equal it to the bit.
 
+#include "tracker/vector_targets.h"  // first: it sets the targets
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <iterator>
+#include <vector>
 
-#include "platform/cpu_targets.h"
+#include "platform/kernel_dispatch.h"
 #include "tracker/mod_mix.h"
-#include "platform/scalar_switch.h"
-#include "tracker/vector_targets.h"
 
 // Built once, not per instruction set: the position chains are scalar.
 #ifndef PLINTH_MOD_MIX_SIMD_ONCE
@@ -240,7 +240,6 @@ void mixPositions(const ChannelMix& mix, float* positions, int frames, float* le
         loopWindowInside ? hn::BitCast(di, hn::LoadDup128(d8, mix.data + loopStart)) : hn::Zero(di);
     const auto loopStartInt = hn::Set(di, loopStart);
     const auto emptyBytes = hn::Set(di, 0x00808080);  // table indices that give 0
-    const auto nextByte = hn::Set(di, 1 << 24);
     // The byte at `offset` in each lane's window, sign-extended.
     const auto lookUp = [&](hn::Vec<IntTag> window, hn::Vec<IntTag> offset) {
         const auto index = hn::Or(hn::ShiftLeft<24>(offset), emptyBytes);  // lands in the top byte
@@ -322,8 +321,8 @@ void interleaveFrames(const float* left, const float* right, int frames, float* 
     }
 }
 
-void MixStretch(ModPlayer& player, float* out, int count) {
-    PositionWalker walkers[32];
+void mixStretchVectors(ModPlayer& player, float* out, int count) {
+    PositionWalker walkers[kMaxModuleChannels];
     int sounding = 0;
     for (int c = 0; c < player.channelCount; ++c) {
         ModChannel& channel = player.channels[c];
@@ -360,39 +359,32 @@ void MixStretch(ModPlayer& player, float* out, int count) {
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
-namespace plinth::mix {
-namespace {
-
-using MixFunction = void (*)(ModPlayer&, float*, int);
-
-constexpr TargetEntry<MixFunction> kCompiledTargets[] = {
-#define PLINTH_TARGET_FUNCTION MixStretch
-#include "platform/vector_target_table.inc"
-#undef PLINTH_TARGET_FUNCTION
-};
-
-// The compiled targets this machine runs, best first; computed once.
-const RunnableEntries<MixFunction, std::size(kCompiledTargets)>& runnable() {
-    static const auto result = runnableEntries(kCompiledTargets);
-    return result;
-}
-
-}  // namespace
-}  // namespace plinth::mix
-
 namespace plinth {
 
-void mixStretchVectors(ModPlayer& player, float* out, int count) { mixStretchWithTarget(0, player, out, count); }
+PLINTH_KERNEL_TARGETS(mixStretchTargets, mix, mixStretchVectors)
 
-void mixStretchWithTarget(int target, ModPlayer& player, float* out, int count) {
-    mix::runnable().entries[target]->function(player, out, count);
+void mixStretchDispatched(ModPlayer& player, float* out, int count) {
+    const KernelTargets<MixStretchFunction>& targets = mixStretchTargets();
+    if (targets.chosen() == nullptr) return mixStretch(player, out, count);
+    if constexpr (!kCheckKernels) {
+        targets.chosen()(player, out, count);
+    } else {
+        ModPlayer referencePlayer = player;
+        std::vector<float> reference(2 * static_cast<size_t>(count));
+        mixStretch(referencePlayer, reference.data(), count);
+        targets.chosen()(player, out, count);
+        const int64_t target = targets.chosenTarget();
+        checkSameBits("mixStretch", target, "frame values", out, reference.data(), reference.size());
+        for (int c = 0; c < player.channelCount; ++c) {
+            checkSameValue("mixStretch", target, "channel position", player.channels[c].position,
+                           referencePlayer.channels[c].position);
+        }
+    }
 }
 
-int vectorTargetCount() { return mix::runnable().count; }
-
-const char* vectorTargetName(int target) { return hwy::TargetName(mix::runnable().entries[target]->bits); }
-
-ModMixer modDefaultMixer() { return scalarKernelsForced() ? ModMixer::Reference : ModMixer::Vector; }
+ModMixer modDefaultMixer() {
+    return mixStretchTargets().chosen() != nullptr ? ModMixer::Vector : ModMixer::Reference;
+}
 
 }  // namespace plinth
 #endif  // HWY_ONCE

@@ -27,7 +27,7 @@ uint32_t renderFrames(ModPlayer& player, float* out, uint32_t frames, ModMixer m
 
         if (out != nullptr) {
             if (mixer == ModMixer::Vector) {
-                mixStretchVectors(player, out, static_cast<int>(count));
+                mixStretchDispatched(player, out, static_cast<int>(count));
             } else {
                 mixStretch(player, out, static_cast<int>(count));
             }
@@ -89,7 +89,8 @@ ChannelMix channelMix(const ModPlayer& player, const ModChannel& channel) {
 }
 
 bool channelSounds(const ModPlayer& player, const ModChannel& channel) {
-    return channel.sample != 0 && player.samples[channel.sample - 1].data != nullptr && channel.position >= 0.0f;
+    return channel.muted == 0 && channel.sample != 0 && player.samples[channel.sample - 1].data != nullptr &&
+           channel.position >= 0.0f;
 }
 
 // The plain mixer, one frame after another: the reference the vector mixer

@@ -5,14 +5,18 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/kernel_dispatch.h"
+
 namespace plinth {
 
-// With the vector code, or the plain loop when PLINTH_SCALAR=1 is set.
+// The plain loop over floatToSample.
 void floatsToSamples(const float* values, size_t count, int16_t* samples);
-// The plain loop over floatToSample, and the vector code that equals it.
-void floatsToSamplesReference(const float* values, size_t count, int16_t* samples);
-void floatsToSamplesVectors(const float* values, size_t count, int16_t* samples);
-// The vector code with one of the machine's targets (see vectorTargetCount).
-void floatsToSamplesWithTarget(int target, const float* values, size_t count, int16_t* samples);
+// The vector code on the chosen target, equal to it bit for bit; the plain
+// loop with PLINTH_SCALAR=1.
+void floatsToSamplesDispatched(const float* values, size_t count, int16_t* samples);
+
+// The vector code's targets compiled in and run here, best first.
+using FloatsToSamplesFunction = void (*)(const float* values, size_t count, int16_t* samples);
+const KernelTargets<FloatsToSamplesFunction>& floatsToSamplesTargets();
 
 }  // namespace plinth

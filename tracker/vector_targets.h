@@ -1,17 +1,11 @@
 #pragma once
-// Shared by the files of vector code, each of which includes this before
-// Highway: on ARM64 the vector code is NEON, without the scalable extensions.
+// The targets of the tracker's vector kernels: on ARM64 NEON, not the scalable
+// extensions (the mixer's byte windows take the lane count as known when it is
+// compiled). Included by each of their files before anything that includes
+// Highway.
 
-
-#ifndef HWY_DISABLED_TARGETS
-#define HWY_DISABLED_TARGETS (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128)
+#ifdef HIGHWAY_HWY_DETECT_TARGETS_H_
+#error "tracker/vector_targets.h must come before Highway's headers"
 #endif
 
-namespace plinth {
-
-// The instruction sets the vector code is built for that this machine runs,
-// best first (index 0 is the one used), and their names; the tests run each.
-int vectorTargetCount();
-const char* vectorTargetName(int target);
-
-}  // namespace plinth
+#define HWY_DISABLED_TARGETS (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128)

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/kernel_dispatch.h"
+
 namespace plinth {
 
 // Sizes derived from a ratio (u, the lead-in, the flush count): the
@@ -24,8 +26,8 @@ int buildPolyphaseBank(const float* halfFilter, float* bank, int m, int upFactor
 int polyphaseFilterBlock(const float* input, int16_t* output, int count, int* phase,
                          const float* bank, int phaseLength, int upFactor, int downFactor);
 
-// Scratch memory of the vectorised kernel for one conversion (one bank, one
-// ratio), made once before the block loop and used by every call of that
+// Scratch memory of the vector kernel for one conversion (one bank, one ratio,
+// one target), made once before the block loop and used by every call of that
 // conversion. Opaque; owned through PolyphaseWorkspacePtr.
 struct PolyphaseWorkspace;
 struct PolyphaseWorkspaceDeleter {
@@ -33,40 +35,29 @@ struct PolyphaseWorkspaceDeleter {
 };
 using PolyphaseWorkspacePtr = std::unique_ptr<PolyphaseWorkspace, PolyphaseWorkspaceDeleter>;
 
-// Null only when the memory cannot be had. A workspace for a ratio the vector
-// path does not take (or with PLINTH_SCALAR=1) is still made and simply sends
-// every call to the reference kernel.
-PolyphaseWorkspacePtr createPolyphaseWorkspace(int phaseLength, int upFactor, int downFactor);
-
 // The same contract and the same output bits as polyphaseFilterBlock (every
 // output's sum in tap order, product and sum each rounded to single precision),
-// computed many outputs at a time with the best instruction set of the machine.
-int polyphaseFilterBlockFast(const float* input, int16_t* output, int count, int* phase,
-                             const float* bank, int phaseLength, int upFactor, int downFactor,
-                             PolyphaseWorkspace* workspace);
+// computed many outputs at a time on the workspace's target; a workspace made
+// for the reference, or for another ratio, sends the call to the reference.
+int polyphaseFilterBlockDispatched(const float* input, int16_t* output, int count, int* phase,
+                                   const float* bank, int phaseLength, int upFactor, int downFactor,
+                                   PolyphaseWorkspace* workspace);
 
-// True when PLINTH_SCALAR=1 is in the environment: every conversion then uses
-// the reference kernel. Read once per process (a function-local constant, so
-// safe across threads); the same rule as the platform's PLINTH_SCALAR switch.
-bool polyphaseScalarForced();
+// Null only when the memory cannot be had. Made for the target that
+// polyphaseFilterBlockTargets() chose (the reference with PLINTH_SCALAR=1), or,
+// with the second form, for the given target (tests and benchmarks:
+// kReferenceTarget or any target not listed gives the reference). A ratio the
+// vector code does not take gets a workspace for the reference too.
+PolyphaseWorkspacePtr createPolyphaseWorkspace(int phaseLength, int upFactor, int downFactor);
+PolyphaseWorkspacePtr createPolyphaseWorkspaceOn(int64_t target, int phaseLength, int upFactor, int downFactor);
 
-// The kernel new workspaces use: "reference" when forced, otherwise the name of
-// Highway's dispatched target ("AVX3", "AVX2", "SSE4", "SSSE3", "NEON", "SVE",
-// ..., or "SCALAR", its one-lane target, which still runs the grouped kernel
-// with several independent sums in flight).
-const char* polyphaseKernelName();
+// The target a workspace runs: kReferenceTarget when it sends every call to
+// the reference.
+int64_t polyphaseWorkspaceTarget(const PolyphaseWorkspace* workspace);
 
-// The instruction-set targets compiled in that this machine runs, best first
-// (index 0 is the one createPolyphaseWorkspace picks), and their names.
-int polyphaseTargetCount();
-const char* polyphaseTargetName(int index);  // "reference" outside 0 .. count-1
-
-// A workspace for one given target (for tests and benchmarks); an index
-// outside 0 .. count-1 gives one that runs the reference kernel.
-PolyphaseWorkspacePtr createPolyphaseWorkspaceFor(int targetIndex, int phaseLength, int upFactor, int downFactor);
-
-// The name of the kernel a given workspace runs: "reference" when it sends every
-// call to the reference (forced, or a ratio the vector path does not take).
-const char* polyphaseKernelName(const PolyphaseWorkspace* workspace);
+// The targets of the vector kernel compiled in and run here, best first; each
+// one's code sets a workspace up for its vectors (false when out of memory).
+using PolyphaseSetUpFunction = bool (*)(PolyphaseWorkspace*);
+const KernelTargets<PolyphaseSetUpFunction>& polyphaseFilterBlockTargets();
 
 }  // namespace plinth

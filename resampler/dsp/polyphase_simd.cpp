@@ -1,6 +1,7 @@
 // The vectorised polyphase kernel: the same outputs as polyphaseFilterBlock, to
 // the bit, computed many outputs per instruction. Compiled once per instruction
-// set by Highway (foreach_target) and chosen at run time.
+// set by Highway (foreach_target) and chosen at run time
+// (platform/kernel_dispatch.h).
 //
 // Why the bits cannot change: each output is still its own chain
 //   acc = bank[row][j] * x[q + j] + acc,  j = 0 .. u-1,
@@ -22,17 +23,16 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <new>
+#include <vector>
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "resampler/dsp/polyphase_simd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include "platform/cpu_targets.h"
+#include "platform/kernel_dispatch.h"
 #include "resampler/dsp/polyphase.h"
-#include "platform/scalar_switch.h"
 
 #ifndef PLINTH_POLYPHASE_SIMD_ONCE
 #define PLINTH_POLYPHASE_SIMD_ONCE
@@ -42,9 +42,8 @@ namespace plinth {
 using PolyphaseKernelFn = int (*)(const float*, int16_t*, int, int*, const float*, int, int, int,
                                   PolyphaseWorkspace*);
 
-// Only Highway's headers are used: its library (libhwy.so) is not linked, since
-// loading it costs every process a few milliseconds of start-up. Hence our own
-// aligned buffers and our own choice of target (below).
+// Only Highway's headers are used (its library is not linked): hence our own
+// aligned buffers.
 struct AlignedFree {
     void operator()(void* p) const { std::free(p); }
 };
@@ -65,7 +64,7 @@ struct PolyphaseWorkspace {
     int lanes = 0;      // 0: every call goes to the reference kernel
     int runFactor = 0;  // t
     int run = 0;        // R = t x L outputs per lane
-    int64_t target = 0;
+    int64_t target = kReferenceTarget;
     PolyphaseKernelFn kernel = nullptr;
     AlignedArray<float> transposed;                 // lanes x (t M + u)
     AlignedArray<int32_t> results;                  // R x lanes
@@ -201,7 +200,7 @@ HWY_ATTR void filterGroup(const float* HWY_RESTRICT input, int count, int16_t* H
     }
 }
 
-HWY_ATTR int filterBlock(const float* input, int16_t* output, int count, int* phase, const float* bank,
+HWY_ATTR int polyphaseFilterBlockVectors(const float* input, int16_t* output, int count, int* phase, const float* bank,
                          int phaseLength, int upFactor, int downFactor, PolyphaseWorkspace* ws) {
     const int u = phaseLength;
     if (count <= u) return 0;
@@ -272,7 +271,7 @@ HWY_ATTR bool setUpWorkspace(PolyphaseWorkspace* ws) {
     ws->lanes = lanes;
     ws->runFactor = runFactor;
     ws->run = static_cast<int>(run);
-    ws->kernel = &filterBlock;
+    ws->kernel = &polyphaseFilterBlockVectors;
     return true;
 }
 
@@ -282,71 +281,69 @@ HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 
-namespace plinth::polyphase {
-
-using SetUpFn = bool (*)(PolyphaseWorkspace*);
-
-// Every target compiled here, best first.
-constexpr TargetEntry<SetUpFn> kCompiledTargets[] = {
-#define PLINTH_TARGET_FUNCTION setUpWorkspace
-#include "platform/vector_target_table.inc"
-#undef PLINTH_TARGET_FUNCTION
-};
-
-// The compiled targets this machine runs, best first; computed once.
-const RunnableEntries<SetUpFn, std::size(kCompiledTargets)>& runnable() {
-    static const auto result = runnableEntries(kCompiledTargets);
-    return result;
-}
-
-}  // namespace plinth::polyphase
-
 namespace plinth {
+
+PLINTH_KERNEL_TARGETS(polyphaseFilterBlockTargets, polyphase, setUpWorkspace)
 
 void PolyphaseWorkspaceDeleter::operator()(PolyphaseWorkspace* workspace) const { delete workspace; }
 
-bool polyphaseScalarForced() { return scalarKernelsForced(); }
-
-int polyphaseTargetCount() { return polyphase::runnable().count; }
-
-const char* polyphaseTargetName(int index) {
-    const auto& r = polyphase::runnable();
-    return index >= 0 && index < r.count ? hwy::TargetName(r.entries[index]->bits) : "reference";
-}
-
-PolyphaseWorkspacePtr createPolyphaseWorkspaceFor(int targetIndex, int phaseLength, int upFactor, int downFactor) {
+PolyphaseWorkspacePtr createPolyphaseWorkspaceOn(int64_t target, int phaseLength, int upFactor, int downFactor) {
     PolyphaseWorkspacePtr workspace(new (std::nothrow) PolyphaseWorkspace);
     if (!workspace) return nullptr;
     workspace->upFactor = upFactor;
     workspace->downFactor = downFactor;
     workspace->phaseLength = phaseLength;
-    const auto& r = polyphase::runnable();
-    if (targetIndex < 0 || targetIndex >= r.count || phaseLength < 1 || upFactor < 1 || downFactor < 1) {
-        return workspace;
-    }
-    if (!r.entries[targetIndex]->function(workspace.get())) return nullptr;
-    workspace->target = r.entries[targetIndex]->bits;
+    const PolyphaseSetUpFunction setUp = polyphaseFilterBlockTargets().find(target);
+    if (setUp == nullptr || phaseLength < 1 || upFactor < 1 || downFactor < 1) return workspace;
+    if (!setUp(workspace.get())) return nullptr;
+    if (workspace->kernel != nullptr) workspace->target = target;
     return workspace;
 }
 
 PolyphaseWorkspacePtr createPolyphaseWorkspace(int phaseLength, int upFactor, int downFactor) {
-    return createPolyphaseWorkspaceFor(polyphaseScalarForced() ? -1 : 0, phaseLength, upFactor, downFactor);
+    return createPolyphaseWorkspaceOn(polyphaseFilterBlockTargets().chosenTarget(), phaseLength, upFactor,
+                                      downFactor);
 }
 
-int polyphaseFilterBlockFast(const float* input, int16_t* output, int count, int* phase, const float* bank,
-                             int phaseLength, int upFactor, int downFactor, PolyphaseWorkspace* workspace) {
+int64_t polyphaseWorkspaceTarget(const PolyphaseWorkspace* workspace) {
+    return workspace == nullptr ? kReferenceTarget : workspace->target;
+}
+
+namespace {
+
+// The check build's comparison: the reference on the same input and phase.
+void checkAgainstReference(const float* input, const int16_t* output, int count, int phaseBefore, int phaseAfter,
+                           int written, const float* bank, int phaseLength, int upFactor, int downFactor,
+                           int64_t target) {
+    // Every output stands before input position count - u: at most
+    // count x L / M + 1 of them.
+    const int64_t room = static_cast<int64_t>(count > 0 ? count : 0) * upFactor / downFactor + 2;
+    std::vector<int16_t> reference(static_cast<std::size_t>(room));
+    int referencePhase = phaseBefore;
+    const int expected = polyphaseFilterBlock(input, reference.data(), count, &referencePhase, bank, phaseLength,
+                                              upFactor, downFactor);
+    checkSameValue("polyphaseFilterBlock", target, "samples written", written, expected);
+    checkSameValue("polyphaseFilterBlock", target, "phase after", phaseAfter, referencePhase);
+    checkSameBits("polyphaseFilterBlock", target, "output", output, reference.data(),
+                  static_cast<std::size_t>(written));
+}
+
+}  // namespace
+
+int polyphaseFilterBlockDispatched(const float* input, int16_t* output, int count, int* phase, const float* bank,
+                                   int phaseLength, int upFactor, int downFactor, PolyphaseWorkspace* workspace) {
     if (workspace == nullptr || workspace->kernel == nullptr || workspace->upFactor != upFactor ||
         workspace->downFactor != downFactor || workspace->phaseLength != phaseLength) {
         return polyphaseFilterBlock(input, output, count, phase, bank, phaseLength, upFactor, downFactor);
     }
-    return workspace->kernel(input, output, count, phase, bank, phaseLength, upFactor, downFactor, workspace);
-}
-
-const char* polyphaseKernelName() { return polyphaseTargetName(polyphaseScalarForced() ? -1 : 0); }
-
-const char* polyphaseKernelName(const PolyphaseWorkspace* workspace) {
-    if (workspace == nullptr || workspace->kernel == nullptr) return "reference";
-    return hwy::TargetName(workspace->target);
+    const int phaseBefore = *phase;
+    const int written =
+        workspace->kernel(input, output, count, phase, bank, phaseLength, upFactor, downFactor, workspace);
+    if constexpr (kCheckKernels) {
+        checkAgainstReference(input, output, count, phaseBefore, *phase, written, bank, phaseLength, upFactor,
+                              downFactor, workspace->target);
+    }
+    return written;
 }
 
 }  // namespace plinth

@@ -17,6 +17,7 @@
 #include "resampler/dsp/lowpass_design.h"
 #include "resampler/dsp/polyphase.h"
 #include "resampler/stream_resampler.h"
+#include "tests/support/kernel_targets.h"
 
 using namespace plinth;
 
@@ -43,15 +44,15 @@ Filter makeFilter(int up, int down) {
 }
 
 // Runs f once per target this machine runs, with workspaces made for it.
-int gTarget = 0;
+int64_t gTarget = kReferenceTarget;
 template <class F>
 void forEachTarget(F&& f) {
-    for (gTarget = 0; gTarget < polyphaseTargetCount(); ++gTarget) {
-        SCOPED_TRACE(polyphaseTargetName(gTarget));
-        f(gTarget);
-    }
+    testsupport::forEachTarget(polyphaseFilterBlockTargets(), [&](const KernelTarget<PolyphaseSetUpFunction>& target) {
+        gTarget = target.target;
+        f(target.target);
+    });
 }
-PolyphaseWorkspacePtr workspaceFor(int u, int up, int down) { return createPolyphaseWorkspaceFor(gTarget, u, up, down); }
+PolyphaseWorkspacePtr workspaceFor(int u, int up, int down) { return createPolyphaseWorkspaceOn(gTarget, u, up, down); }
 
 // Streams `signal` through both kernels in blocks of the given lengths (cycled),
 // each block after the first starting on the u-sample overlap of the one
@@ -73,8 +74,8 @@ std::size_t expectSameStream(const Filter& filter, const std::vector<float>& sig
         std::vector<int16_t> fast(room, int16_t{0x5a5a});
         const int expected = polyphaseFilterBlock(signal.data() + start, reference.data(), count, &referencePhase,
                                                   filter.bank.data(), u, filter.up, filter.down);
-        const int got = polyphaseFilterBlockFast(signal.data() + start, fast.data(), count, &fastPhase,
-                                                 filter.bank.data(), u, filter.up, filter.down, space);
+        const int got = polyphaseFilterBlockDispatched(signal.data() + start, fast.data(), count, &fastPhase,
+                                                       filter.bank.data(), u, filter.up, filter.down, space);
         const std::string where = std::to_string(filter.up) + ":" + std::to_string(filter.down) + " phase " +
                                   std::to_string(startPhase) + " call " + std::to_string(call) + " count " +
                                   std::to_string(count);
@@ -118,25 +119,22 @@ std::size_t lengthFor(const Filter& filter) {
 const int kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 88200, 96000};
 
 TEST(PolyphaseKernelSimd, EveryTargetRunsItsOwnVectors) {
-    ASSERT_GT(polyphaseTargetCount(), 0);
     std::string list;
-    forEachTarget([&](int target) {
+    forEachTarget([&](int64_t target) {
         const PolyphaseWorkspacePtr space = workspaceFor(30, 160, 147);
         ASSERT_TRUE(space);
-        EXPECT_STREQ(polyphaseKernelName(space.get()), polyphaseTargetName(target));
-        EXPECT_STRNE(polyphaseTargetName(target), "reference");
-        list += std::string(polyphaseTargetName(target)) + " ";
+        EXPECT_EQ(polyphaseWorkspaceTarget(space.get()), target);
+        list += std::string(targetName(target)) + " ";
     });
-    if (!polyphaseScalarForced()) {
-        EXPECT_STREQ(polyphaseKernelName(), polyphaseTargetName(0));
-        const PolyphaseWorkspacePtr best = createPolyphaseWorkspace(30, 160, 147);
-        EXPECT_STREQ(polyphaseKernelName(best.get()), polyphaseTargetName(0));
-    }
+    const PolyphaseWorkspacePtr best = createPolyphaseWorkspace(30, 160, 147);
+    EXPECT_EQ(polyphaseWorkspaceTarget(best.get()), polyphaseFilterBlockTargets().chosenTarget());
+    EXPECT_EQ(polyphaseWorkspaceTarget(createPolyphaseWorkspaceOn(kReferenceTarget, 30, 160, 147).get()),
+              kReferenceTarget);
     std::printf("kernel targets tested: %s\n", list.c_str());
 }
 
 TEST(PolyphaseKernelSimd, EqualsTheReferenceForEveryStandardRatePair) {
-    forEachTarget([&](int) {
+    forEachTarget([&](int64_t) {
         for (const int source : kRates) {
             for (const int target : kRates) {
                 int up = target, down = source;
@@ -159,7 +157,7 @@ TEST(PolyphaseKernelSimd, EqualsTheReferenceNearTheLargestTermsAndForUnreducedPa
                                           {3, 9},       {14, 7},      {4, 6},      {1, 2},     {2, 1},
                                           {1, 3},       {3, 1},       {7, 3},      {1, 441},   {441, 1},
                                           {1000, 999},  {1280, 147},  {147, 1280}, {127, 129}, {129, 127}};
-    forEachTarget([&](int) {
+    forEachTarget([&](int64_t) {
         for (const auto& [up, down] : ratios) {
             const Filter filter = makeFilter(up, down);
             const PolyphaseWorkspacePtr space = workspaceFor(filter.u, up, down);
@@ -174,7 +172,7 @@ TEST(PolyphaseKernelSimd, EqualsTheReferenceNearTheLargestTermsAndForUnreducedPa
 
 TEST(PolyphaseKernelSimd, EqualsTheReferenceFromEveryStartPhaseAndPendingAdvance) {
     const std::pair<int, int> ratios[] = {{160, 147}, {147, 160}, {160, 441}, {80, 441}, {2, 1}, {1, 2}, {3, 2}, {12, 1}};
-    forEachTarget([&](int) {
+    forEachTarget([&](int64_t) {
         for (const auto& [up, down] : ratios) {
             const Filter filter = makeFilter(up, down);
             const PolyphaseWorkspacePtr space = workspaceFor(filter.u, up, down);
@@ -193,7 +191,7 @@ TEST(PolyphaseKernelSimd, EqualsTheReferenceAcrossBlockSeamsOfTheStream) {
     // The file reads of a conversion: a lead-in block, then blocks of 65536 (mono) or
     // 32768 (stereo) frames of which u are the overlap, and every odd length.
     const std::pair<int, int> ratios[] = {{160, 147}, {147, 160}, {160, 441}, {80, 441}, {2, 1}, {1, 2}, {1, 1}};
-    forEachTarget([&](int) {
+    forEachTarget([&](int64_t) {
         for (const auto& [up, down] : ratios) {
             const Filter filter = makeFilter(up, down);
             const PolyphaseWorkspacePtr space = workspaceFor(filter.u, up, down);
@@ -223,7 +221,7 @@ TEST(PolyphaseKernelSimd, EqualsTheReferenceOnSilenceAndFullScaleClippingBothWay
     std::vector<float> steps(length);
     for (std::size_t i = 0; i < length; ++i) steps[i] = (i / 1500) % 2 ? 32767.0f : -32768.0f;
     signals.push_back(steps);
-    forEachTarget([&](int) {
+    forEachTarget([&](int64_t) {
         for (const auto& [up, down] : ratios) {
             const Filter filter = makeFilter(up, down);
             const PolyphaseWorkspacePtr space = workspaceFor(filter.u, up, down);
@@ -235,7 +233,7 @@ TEST(PolyphaseKernelSimd, EqualsTheReferenceOnSilenceAndFullScaleClippingBothWay
 
 TEST(PolyphaseKernelSimd, EqualsTheReferenceForCountsAroundTheOverlap) {
     const std::pair<int, int> ratios[] = {{160, 147}, {147, 160}, {80, 441}, {2, 1}, {1, 2}, {8192, 1}};
-    forEachTarget([&](int) {
+    forEachTarget([&](int64_t) {
         for (const auto& [up, down] : ratios) {
             const Filter filter = makeFilter(up, down);
             const PolyphaseWorkspacePtr space = workspaceFor(filter.u, up, down);
@@ -247,8 +245,8 @@ TEST(PolyphaseKernelSimd, EqualsTheReferenceForCountsAroundTheOverlap) {
                         std::vector<float> none;
                         int a = phase, b = phase;
                         int16_t o1[1], o2[1];
-                        EXPECT_EQ(polyphaseFilterBlockFast(nullptr, o1, 0, &a, filter.bank.data(), filter.u, up, down,
-                                                           space.get()),
+                        EXPECT_EQ(polyphaseFilterBlockDispatched(nullptr, o1, 0, &a, filter.bank.data(), filter.u, up,
+                                                                 down, space.get()),
                                   polyphaseFilterBlock(nullptr, o2, 0, &b, filter.bank.data(), filter.u, up, down));
                         EXPECT_EQ(a, b);
                         continue;
@@ -277,11 +275,11 @@ TEST(PolyphaseKernelSimd, WorkspaceIsReusableAcrossConversionsOfItsRatio) {
 TEST(PolyphaseKernelSelection, ChildReportsTheKernelItWasToldOf) {
     const char* expected = std::getenv("PLINTH_TEST_EXPECT_KERNEL");
     if (expected == nullptr) return;  // run only as the child of the test below
-    EXPECT_TRUE(polyphaseScalarForced());
-    EXPECT_STREQ(polyphaseKernelName(), expected);
+    EXPECT_TRUE(scalarKernelsForced());
+    EXPECT_STREQ(targetName(polyphaseFilterBlockTargets().chosenTarget()), expected);
     const PolyphaseWorkspacePtr space = createPolyphaseWorkspace(30, 160, 147);
     ASSERT_TRUE(space);
-    EXPECT_STREQ(polyphaseKernelName(space.get()), expected);
+    EXPECT_STREQ(targetName(polyphaseWorkspaceTarget(space.get())), expected);
 }
 
 TEST(PolyphaseKernelSelection, ScalarEnvironmentVariableSelectsTheReference) {
@@ -298,8 +296,8 @@ TEST(PolyphaseKernelSelection, ScalarEnvironmentVariableSelectsTheReference) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    if (!polyphaseScalarForced()) {
-        EXPECT_STRNE(polyphaseKernelName(), "reference");
+    if (!scalarKernelsForced()) {
+        EXPECT_NE(polyphaseFilterBlockTargets().chosenTarget(), kReferenceTarget);
     }
 }
 

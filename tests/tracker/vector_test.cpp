@@ -14,26 +14,15 @@
 #include <string>
 #include <vector>
 
-#include "tracker/mod_mix.h"
+#include "tests/support/kernel_targets.h"
 #include "tests/support/test_modules.h"
+#include "tracker/mod_mix.h"
 #include "tracker/pcm_block.h"
-#include "tracker/vector_targets.h"
 
 using namespace plinth;
 using namespace testsupport;
 
 namespace {
-
-// Runs `check` once with each instruction set that the vector code was built
-// for and the machine has, the last one being the plain fallback.
-template <class Check>
-void forEachTarget(Check check) {
-    ASSERT_GT(vectorTargetCount(), 0);
-    for (int target = 0; target < vectorTargetCount(); ++target) {
-        SCOPED_TRACE(vectorTargetName(target));
-        check(target);
-    }
-}
 
 // Index of the first value whose bits differ, or -1.
 template <class T>
@@ -134,10 +123,10 @@ TEST(VectorMixer, MixesRandomChannelStatesAsThePlainMixer) {
         std::vector<float> plainPositions;
         for (int c = 0; c < channels; ++c) plainPositions.push_back(plainPlayer.channels[c].position);
 
-        forEachTarget([&](int target) {
+        forEachTarget(mixStretchTargets(), [&](const KernelTarget<MixStretchFunction>& target) {
             ModPlayer vectorPlayer = player;
             std::vector<float> vector(static_cast<size_t>(count) * 2, 123.0f);
-            mixStretchWithTarget(target, vectorPlayer, vector.data(), count);
+            target.function(vectorPlayer, vector.data(), count);
             std::vector<float> vectorPositions;
             for (int c = 0; c < channels; ++c) vectorPositions.push_back(vectorPlayer.channels[c].position);
             EXPECT_EQ(firstDifference(plain, vector), -1);
@@ -151,6 +140,7 @@ TEST(MixerSwitch, PlinthScalarSelectsTheReference) {
     const char* value = std::getenv("PLINTH_SCALAR");
     const bool forced = value != nullptr && std::string(value) == "1";
     EXPECT_EQ(modDefaultMixer(), forced ? ModMixer::Reference : ModMixer::Vector);
+    EXPECT_EQ(floatsToSamplesTargets().chosen() == nullptr, forced);
 }
 
 TEST(VectorConversion, ConvertsAsThePlainLoop) {
@@ -160,7 +150,7 @@ TEST(VectorConversion, ConvertsAsThePlainLoop) {
                                  -3e38f, inf, -inf, 1.0f / 32767.0f, -1.0f / 32767.0f};
     // Worked values: clamped, scaled and truncated toward zero.
     std::vector<int16_t> samples(values.size());
-    floatsToSamplesReference(values.data(), 4, samples.data());
+    floatsToSamples(values.data(), 4, samples.data());
     EXPECT_EQ(samples[0], 32767);
     EXPECT_EQ(samples[1], -32767);
     EXPECT_EQ(samples[2], 32766);
@@ -177,10 +167,10 @@ TEST(VectorConversion, ConvertsAsThePlainLoop) {
     // Every length up to a few vectors, so that each tail is met.
     for (size_t count : {size_t{0}, size_t{1}, size_t{7}, size_t{15}, size_t{16}, size_t{17}, size_t{33}, values.size()}) {
         std::vector<int16_t> plain(count, 0x2AAA);
-        floatsToSamplesReference(values.data(), count, plain.data());
-        forEachTarget([&](int target) {
+        floatsToSamples(values.data(), count, plain.data());
+        forEachTarget(floatsToSamplesTargets(), [&](const KernelTarget<FloatsToSamplesFunction>& target) {
             std::vector<int16_t> vector(count, 0x5555);
-            floatsToSamplesWithTarget(target, values.data(), count, vector.data());
+            target.function(values.data(), count, vector.data());
             EXPECT_EQ(firstDifference(plain, vector), -1) << count;
         });
     }

@@ -26,6 +26,11 @@ filesystem mounted at the same place. Paths are made absolute by the caller.
     >>> print(report.summary())
     2 converted, 0 skipped, 0 failed, 1.52 s
 
+Modules take the tool's loops, fade, loop points and stems:
+
+    >>> convert(["a.mod", "b.mod"], "out", kind="module", rate=44100, loops=2, fade=10,
+    ...         loop_points=True, stems="out/parts")
+
 From a shell, ``python3 -m plinth.cluster --help``.
 """
 
@@ -39,7 +44,7 @@ from dataclasses import asdict, dataclass
 from typing import IO, Iterable, Literal, Optional, Union
 
 from .. import _plinth
-from .._conversions import MODULE_RATE, Channel, StrPath, channel_mode, fspath, integer
+from .._conversions import MODULE_RATE, Channel, StrPath, _render_request, channel_mode, fspath, integer
 from .._errors import FileError
 from . import _tasks
 
@@ -93,7 +98,8 @@ class ClusterReport:
 def convert(inputs: Union[StrPath, Iterable[StrPath]], out_dir: StrPath, rate: Optional[int] = None,
             kind: Kind = "resample", channel: Channel = "first", client=None, force: bool = False, *,
             manifest: Optional[StrPath] = None, retries: int = DEFAULT_RETRIES,
-            progress: Optional[bool] = None) -> ClusterReport:
+            progress: Optional[bool] = None, loops: int = 1, fade: float = 0.0, loop_points: bool = False,
+            stems: Optional[StrPath] = None) -> ClusterReport:
     """Convert every input on a Dask cluster, one task a file.
 
     ``inputs`` is one path or an iterable of paths (str, bytes or
@@ -101,6 +107,11 @@ def convert(inputs: Union[StrPath, Iterable[StrPath]], out_dir: StrPath, rate: O
     (an int, required), taking ``channel`` of an input of several channels;
     "module" renders modules to stereo WAV files at ``rate`` (8000 when not
     given). ``rate`` is held to what the plinth tool accepts (1000 to 384000).
+    A module is rendered with ``loops``, ``fade`` and ``loop_points`` as
+    plinth.mod_to_wav renders it, and with ``stems`` each of its channels
+    alone goes into that folder as ``<name>-01.wav``, ... (planned and
+    refused as the outputs are; a module is skipped when its song's file
+    exists, which is written after its stems).
 
     ``client`` is a ``distributed.Client``; without one a local cluster of
     one single-threaded worker process per core, listening on this machine's
@@ -135,22 +146,31 @@ def convert(inputs: Union[StrPath, Iterable[StrPath]], out_dir: StrPath, rate: O
     retries = integer(retries, "retries")
     if retries < 0:
         raise ValueError(f"retries must be 0 or more, not {retries}")
+    _render_request(loops, fade)
+    module_options = (loops, round(fade * 1000), bool(loop_points))
+    stem_folder = os.fsdecode(fspath(stems)) if stems is not None else ""
+    if stems is not None and (kind != "module" or not stem_folder):
+        raise ValueError("stems are a module's and need a folder")
     manifest_path = os.fsdecode(fspath(manifest)) if manifest is not None else os.path.join(folder, MANIFEST_NAME)
 
     start = time.monotonic()
     _plinth.make_folders(os.fsencode(folder))
+    if stem_folder:
+        _plinth.make_folders(os.fsencode(stem_folder))
     # The tool's own plan: an output that is an input of the run (by any name,
     # link or hard link) or that an earlier input already writes is refused,
     # even with force. Whether an output exists is judged by its task when it
     # runs, so that a rerun skips what an earlier run wrote. The manifest is
     # judged by the same rules, the default one as always replaceable.
     plan = _plinth.plan_batch([os.fsencode(source) for source in sources], os.fsencode(folder), True,
-                              extra=os.fsencode(manifest_path), extra_force=bool(force) or manifest is None)
-    _, manifest_refusal = plan.pop()
+                              os.fsencode(stem_folder), extra=os.fsencode(manifest_path),
+                              extra_force=bool(force) or manifest is None)
+    _, _, manifest_refusal = plan.pop()
     if manifest_refusal:
         raise FileError(None, manifest_refusal[len(manifest_path) + 2:], manifest_path)
-    targets = [os.fsdecode(output) for output, _ in plan]
-    refusals = {index: refusal for index, (_, refusal) in enumerate(plan) if refusal}
+    targets = [os.fsdecode(output) for output, _, _ in plan]
+    stem_targets = [[os.path.abspath(os.fsdecode(stem)) for stem in job_stems] for _, job_stems, _ in plan]
+    refusals = {index: refusal for index, (_, _, refusal) in enumerate(plan) if refusal}
     before = {index: _file_key(target) for index, target in enumerate(targets)}
 
     results: dict[int, dict] = {}
@@ -163,8 +183,8 @@ def convert(inputs: Union[StrPath, Iterable[StrPath]], out_dir: StrPath, rate: O
         for index, (source, target) in enumerate(zip(sources, targets)):
             if index not in refusals:
                 submitted[index] = client.submit(_tasks.convert_file, kind, os.path.abspath(source),
-                                                 os.path.abspath(target), rate, mode, force,
-                                                 retries=retries, pure=False)
+                                                 os.path.abspath(target), rate, mode, force, module_options,
+                                                 stem_targets[index], retries=retries, pure=False)
         try:
             _gather(submitted, results, sys.stderr.isatty() if progress is None else progress)
         except BaseException as error:  # Ctrl-C, a stop signal, a client that failed
