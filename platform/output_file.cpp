@@ -75,29 +75,6 @@ bool nameUnnamedFile(int fd, const std::string& folder, std::string& name) {
     return false;
 }
 
-// "-", /dev/stdout, /dev/stderr, /dev/fd/N and /proc/self/fd/N name a
-// descriptor this process already holds: it is written as it is, appending
-// where it appends, never replaced.
-bool namesOwnDescriptor(const std::string& path, int& fd) {
-    if (path == "-" || path == "/dev/stdout") {
-        fd = 1;
-        return true;
-    }
-    if (path == "/dev/stderr") {
-        fd = 2;
-        return true;
-    }
-    for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
-        const std::string start = prefix;
-        if (path.compare(0, start.size(), start) != 0 || path.size() == start.size()) continue;
-        const std::string number = path.substr(start.size());
-        if (number.find_first_not_of("0123456789") != std::string::npos || number.size() > 9) return false;
-        fd = std::atoi(number.c_str());
-        return true;
-    }
-    return false;
-}
-
 // Large writes: a system call per default-sized buffer costs more than
 // producing the samples.
 constexpr std::size_t kBufferBytes = std::size_t{1} << 17;
@@ -143,7 +120,7 @@ bool OutputFile::open(const std::string& path, int& systemError) {
     abandon();
     systemError = 0;
     int ownDescriptor = -1;
-    if (namesOwnDescriptor(path, ownDescriptor)) {
+    if (namesHeldDescriptor(path, StreamDirection::output, ownDescriptor)) {
         const int fd = fcntl(ownDescriptor, F_DUPFD_CLOEXEC, 3);
         stream_ = fd >= 0 ? fdopen(fd, "wb") : nullptr;
         if (stream_ == nullptr) {

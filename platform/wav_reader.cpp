@@ -327,9 +327,7 @@ std::string describeWavReadError(const WavReadStatus& status) {
         case WavReadError::notWav: return "not a WAV file (no RIFF, RF64 or BW64 tag followed by WAVE)";
         case WavReadError::cutShort: return "WAV header cut short (the file ends before its samples)";
         case WavReadError::noFormatChunk: return "no fmt chunk before the data chunk";
-        case WavReadError::badFormatChunk:
-            return "damaged fmt chunk (shorter than 16 bytes, no channels, or a frame size that does not match "
-                   "its channels and bits)";
+        case WavReadError::badFormatChunk: return "damaged fmt chunk (shorter than 16 bytes, or no channels)";
         case WavReadError::noDataChunk: return "no data chunk";
         case WavReadError::noSizes: return "RF64 file without the ds64 chunk that holds its sizes";
         case WavReadError::unsupportedFormat:
@@ -363,6 +361,12 @@ WavSampleFormat sampleFormatOf(uint16_t formatTag, uint16_t bitsPerSample) {
         if (bitsPerSample == 64) return WavSampleFormat::float64;
     }
     return WavSampleFormat::unsupported;
+}
+
+uint64_t wavFrameBytes(const WavLayout& layout) {
+    const uint64_t sample = layout.sampleFormat != WavSampleFormat::unsupported ? sampleBytes(layout.sampleFormat)
+                                                                                 : (layout.bitsPerSample + 7u) / 8u;
+    return sample * layout.channels;
 }
 
 std::string describeSampleFormat(WavSampleFormat format) {
@@ -401,11 +405,9 @@ WavReadStatus readWavLayout(InputFile& input, WavLayout& layout) {
     // Ended inside a chunk header: cut short; between chunks: no samples at all.
     if (!place.found) return failure(reader.cut ? WavReadError::cutShort : WavReadError::noDataChunk);
     if (!chunks.formatSeen) return failure(WavReadError::noFormatChunk);
+    // A block-align field that disagrees with the channels and bits is no
+    // reason to refuse: frames are as wide as these make them (wavFrameBytes).
     if (layout.channels == 0) return failure(WavReadError::badFormatChunk);
-    if (layout.sampleFormat != WavSampleFormat::unsupported &&
-        layout.blockAlign != layout.channels * sampleBytes(layout.sampleFormat)) {
-        return failure(WavReadError::badFormatChunk);
-    }
     return failure(placeData(place, chunks, input, layout));
 }
 

@@ -52,7 +52,7 @@ struct WavLayout {
     uint16_t subFormatTag = 0;      // of an extensible format with the standard GUID tail, else 0
     uint16_t channels = 0;
     uint32_t sampleRate = 0;
-    uint16_t blockAlign = 0;
+    uint16_t blockAlign = 0;        // as written; frames are wavFrameBytes wide whatever it says
     uint16_t bitsPerSample = 0;
     uint16_t validBits = 0;         // an extensible format's valid bits, else bitsPerSample
     uint32_t channelMask = 0;       // an extensible format's speaker positions, else 0
@@ -81,6 +81,12 @@ std::string wavFormatName(uint16_t formatTag, uint16_t subFormatTag);
 // What a format tag (the sub-format's, for an extensible one) and a bit count read as.
 WavSampleFormat sampleFormatOf(uint16_t formatTag, uint16_t bitsPerSample);
 
+
+// Bytes of one frame: the channels times the bytes of one sample of the
+// format (of bitsPerSample bits rounded up to bytes, for a format not read),
+// as every reader takes it; the block-align field of real files is sometimes
+// wrong (0, or a mono frame's size in a stereo file) and is not believed.
+uint64_t wavFrameBytes(const WavLayout& layout);
 
 // A name such as "24-bit integer PCM".
 std::string describeSampleFormat(WavSampleFormat format);

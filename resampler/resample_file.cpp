@@ -17,7 +17,8 @@ namespace {
 
 ResampleStatus failure(ResampleError error, int systemError = 0, InputError inputError = InputError::none) {
     ResampleStatus status;
-    status.error = error;
+    // A stop while the input was awaited is a stop, whatever was under way.
+    status.error = inputError == InputError::stopped ? ResampleError::stopped : error;
     status.systemError = systemError;
     status.inputError = inputError;
     return status;
@@ -112,7 +113,6 @@ ResampleStatus copyInput(ResampleJob& job, OutputFile& output, const Progress* p
         if (error != InputError::none) return failure(ResampleError::readFailed, systemError, error);
         if (!output.write(buffer.data(), got, systemError)) return failure(ResampleError::writeFailed, systemError);
         copied += got;
-        reportProgress(progress, copied, job.input.size());
         if (got < buffer.size()) break;
     }
     if (job.input.isRegular() && copied != job.input.size()) {
@@ -145,7 +145,6 @@ ResampleStatus readFrames(ResampleJob& job, const Progress* progress, Feed feed,
         if (read.error != WavReadError::none) return failure(ResampleError::readFailed, read.systemError, read.inputError);
         framesRead += frames;
         if (frames > 0 && (fed = feed(items.data(), frames)) != StreamError::none) return {};
-        reportProgress(progress, layout.dataStart + job.samples.bytesRead, job.input.size());
         if (frames < blockFrames) break;
     }
     if (job.lengthKnown && framesRead != job.inputFrames) {
@@ -365,13 +364,14 @@ ResampleStatus openResampleJob(const std::string& inPath, int targetRate, int ch
 namespace {
 
 // Opens the input and takes the settings into the job.
-ResampleStatus openJob(const std::string& inPath, const ResampleSettings& settings, ResampleJob& job) {
+ResampleStatus openJob(const std::string& inPath, const ResampleSettings& settings, ResampleJob& job,
+                       const Progress* progress) {
     job = ResampleJob{};
     job.choice = settings.choice;
     job.quality = settings.quality;
     job.output.format = settings.outputFormat;
     int systemError = 0;
-    const InputError opened = job.input.open(inPath, InputPolicy::regularOrStream, systemError);
+    const InputError opened = job.input.open(inPath, InputPolicy::regularOrStream, systemError, progress);
     if (opened != InputError::none) return failure(ResampleError::cannotOpenInput, systemError, opened);
     return {};
 }
@@ -380,7 +380,7 @@ ResampleStatus openJob(const std::string& inPath, const ResampleSettings& settin
 
 ResampleStatus openResampleJob(const std::string& inPath, int targetRate, const ResampleSettings& settings,
                                ResampleJob& job) {
-    const ResampleStatus opened = openJob(inPath, settings, job);
+    const ResampleStatus opened = openJob(inPath, settings, job, nullptr);
     if (opened.error != ResampleError::none) return opened;
     const WavReadStatus read = readCanonicalWavLayout(job.input, job.samples.layout);
     if (read.error == WavReadError::cutShort) return failure(ResampleError::shortHeader);
@@ -389,8 +389,8 @@ ResampleStatus openResampleJob(const std::string& inPath, int targetRate, const 
 }
 
 ResampleStatus openWavResampleJob(const std::string& inPath, int targetRate, const ResampleSettings& settings,
-                                  ResampleJob& job) {
-    const ResampleStatus opened = openJob(inPath, settings, job);
+                                  ResampleJob& job, const Progress* progress) {
+    const ResampleStatus opened = openJob(inPath, settings, job, progress);
     if (opened.error != ResampleError::none) return opened;
     WavLayout& layout = job.samples.layout;
     const WavReadStatus read = readWavLayout(job.input, layout);

@@ -81,8 +81,10 @@ ResampleStatus openResampleJob(const std::string& inPath, int targetRate, const 
 // through its chunks, the data chunk's size honoured. Its samples go to the
 // default filter made 16-bit by the reader's rule, to the high one as floats
 // (readWavFramesAsFloat). A mono file takes its one channel whatever the choice.
+// A stop request of `progress` ends a wait for the input, here and in
+// runResampleJob.
 ResampleStatus openWavResampleJob(const std::string& inPath, int targetRate, const ResampleSettings& settings,
-                                  ResampleJob& job);
+                                  ResampleJob& job, const Progress* progress = nullptr);
 
 // Converts (or copies) the job's input into outPath. On failure the output
 // path is left as it was.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/path_names.h"
 #include "tracker/song_length.h"
 
 #ifndef PLINTH_VERSION
@@ -77,8 +78,12 @@ const char kResampleHelp[] =
     "unfiltered when it is mono, or with the high filter; with the standard filter\n"
     "the channels of a file of several are filtered as ResampleWav filters them.\n"
     "A data chunk that claims more bytes than the file holds is read to the end of\n"
-    "the file, with a warning. An output that is also an input of the same run is\n"
-    "refused, even with --force.\n"
+    "the file, with a warning; frames are as wide as the channels and bits make\n"
+    "them, whatever the block-align field says. An output that is also an input of\n"
+    "the same run is refused, even with --force.\n"
+    "IN.wav may be - (or /dev/stdin) for standard input, a pipe too, and OUT.wav -\n"
+    "(or /dev/stdout) for standard output, written as it is. A signal stops a\n"
+    "conversion also while it waits on a pipe.\n"
     "Exit status: 0 when every conversion succeeded, 1 when any failed,\n"
     "2 for a usage error, 128 + the signal's number when interrupted.\n";
 
@@ -118,8 +123,9 @@ const char kMod2WavHelp[] =
     "\n"
     "An output that is also an input of the same run is refused, even with --force;\n"
     "so are stems, which follow the same rules as the outputs.\n"
-    "IN.mod may be - for standard input (not with --stems), OUT.wav - for\n"
-    "standard output.\n"
+    "IN.mod may be - (or /dev/stdin) for standard input, a pipe too, read whole\n"
+    "(not with --stems); OUT.wav - (or /dev/stdout) for standard output, written\n"
+    "as it is.\n"
     "Exit status: 0 when every conversion succeeded, 1 when any failed,\n"
     "2 for a usage error, 128 + the signal's number when interrupted.\n";
 
@@ -130,6 +136,8 @@ const char kInfoHelp[] =
     "ResampleWav reads them) and tracker modules (layout, tag, channels, song length,\n"
     "samples, the duration until the song first loops at 8000 frames per\n"
     "second, and its loop). A WAV file's loop is that of its smpl chunk.\n"
+    "FILE may be - (or /dev/stdin) for standard input, a pipe too: it is read\n"
+    "forward only.\n"
     "Example: plinth info song.mod song.wav\n"
     "\n"
     "  -h, --help  show this help and exit\n"
@@ -190,6 +198,14 @@ bool parseCount(const char* text, int& value) {
 }
 
 }  // namespace
+
+std::string closedDescriptorRefusal(const std::string& path, bool isInput, unsigned closedDescriptors) {
+    int fd = -1;
+    if (!namesHeldDescriptor(path, isInput ? StreamDirection::input : StreamDirection::output, fd)) return {};
+    if (fd < 0 || fd > 2 || (closedDescriptors & (1u << fd)) == 0) return {};
+    static const char* const kNames[] = {"standard input", "standard output", "standard error"};
+    return path + ": " + kNames[fd] + " is closed";
+}
 
 ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
     options = Options{};

@@ -21,6 +21,7 @@ struct Options {
     std::string stemsDir;          // --stems: each module channel alone into this folder
     int jobs = 1;
     bool force = false;
+    unsigned closedDescriptors = 0;  // bit n: standard descriptor n was closed when the tool started
 };
 
 enum class ParseOutcome {
@@ -31,6 +32,10 @@ enum class ParseOutcome {
 
 // Reads argv (program name first). Prints help, version and usage errors itself.
 ParseOutcome parseCommandLine(int argc, char** argv, Options& options);
+
+// Why a file named for a standard descriptor that was closed when the tool
+// started cannot be used ("PATH: standard output is closed"), or "".
+std::string closedDescriptorRefusal(const std::string& path, bool isInput, unsigned closedDescriptors);
 
 // Exit statuses.
 constexpr int kExitSuccess = 0;

@@ -82,6 +82,7 @@ Failure infoFailure(const FileDescription& description, const std::string& path)
                                inputErrno(description.wavStatus.inputError, description.wavStatus.systemError), path);
             }
             break;
+        case InfoError::stopped: return failure(FailureKind::other, describeInfoError(description), 0, path);
         case InfoError::none:
         case InfoError::unrecognised: break;
     }

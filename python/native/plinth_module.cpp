@@ -43,10 +43,18 @@ constexpr std::size_t kMaxModuleBytes = 0x7FFFFFFF;
 
 [[noreturn]] void raiseOutOfMemory() { raiseFailure(Failure{FailureKind::other, "not enough memory", 0, {}}); }
 
-// A stopped conversion raises the interrupt that stopped it.
-[[noreturn]] void raiseStopped(InterruptWatch& watch, const Failure& failure) {
+// A failed conversion raises the interrupt that stopped it, or one that cut a
+// system call short, before its own failure.
+[[noreturn]] void raiseConversionFailure(InterruptWatch& watch, const Failure& failure) {
     watch.raisePending();
     raiseFailure(failure);
+}
+
+// A path as Python's own open() takes it: a name with a zero byte in it would
+// be cut short there, and another file used.
+const std::string& checkedPath(const std::string& path) {
+    if (path.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
+    return path;
 }
 
 // Samples handed over to numpy without a copy; the array owns them.
@@ -192,7 +200,7 @@ py::array resample(const py::array& samples, long long inRate, long long outRate
         if (error == StreamError::none) error = feedInBlocks(resampler, frames, out, watch, stopped);
         if (error == StreamError::none && !stopped) error = finishInMemoryResampler(resampler, out);
     }
-    if (stopped) raiseStopped(watch, stoppedFailure());
+    if (stopped) raiseConversionFailure(watch, stoppedFailure());
     if (error != StreamError::none) raiseOutOfMemory();
     return bufferToArray(std::move(out), resampler.outputChannels, choice.all);
 }
@@ -238,7 +246,7 @@ public:
         }
         // A stop part-way leaves the stream in an unknown place.
         if (stopped || error != StreamError::none) finished_ = true;
-        if (stopped) raiseStopped(watch, stoppedFailure());
+        if (stopped) raiseConversionFailure(watch, stoppedFailure());
         if (error != StreamError::none) raiseOutOfMemory();
         return bufferToArray(std::move(out), resampler_.outputChannels, choice_.all);
     }
@@ -286,19 +294,30 @@ ResampleSettings resampleSettings(int channelMode, int quality, const std::strin
     return settings;
 }
 
+// A WAV file resampled into a WAV file, read as the tool reads it: a
+// canonical file as ResampleWav reads it, any other through its chunks.
 void resampleFile(const std::string& source, const std::string& target, long long rate, int channelMode, int quality,
                   const std::string& format) {
-    ResampleStatus status;
-    InterruptWatch watch;
     const ResampleSettings settings = resampleSettings(channelMode, quality, format);
+    ConversionRequest request;
+    request.kind = ConversionKind::resample;
+    request.rate = rateArgument(rate);
+    request.channel = settings.choice;
+    request.quality = settings.quality;
+    request.format = settings.outputFormat;
+    checkedPath(source);
+    checkedPath(target);
+    InterruptWatch watch;
+    ConversionResult result;
     {
         py::gil_scoped_release release;
-        ResampleJob job;
-        status = openResampleJob(source, rateArgument(rate), settings, job);
-        if (status.error == ResampleError::none) status = runResampleJob(job, target, watch.progress());
+        result = convertFile(request, source, target, watch.progress());
     }
-    if (status.error == ResampleError::stopped) raiseStopped(watch, resampleFailure(status, source, target));
-    if (status.error != ResampleError::none) raiseFailure(resampleFailure(status, source, target));
+    if (result.ok) return;
+    if (result.resampleStatus.error == ResampleError::none) {
+        raiseConversionFailure(watch, Failure{FailureKind::other, "not enough memory", 0, source});
+    }
+    raiseConversionFailure(watch, resampleFailure(result.resampleStatus, source, target));
 }
 
 bool writeFrames(void* context, const int16_t* samples, std::size_t count) {
@@ -384,8 +403,7 @@ py::tuple renderImage(const std::vector<uint8_t>& image, long long rate, double 
             }
         }
     }
-    if (status.error == ModuleError::stopped) raiseStopped(watch, moduleFailure(status, path, {}));
-    if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, path, {}));
+    if (status.error != ModuleError::none) raiseConversionFailure(watch, moduleFailure(status, path, {}));
     if (loopFound) loop = py::make_tuple(loopStart, loopEnd);
     std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(frames), py::ssize_t{2}};
     if (request.stems) shape.insert(shape.begin(), static_cast<py::ssize_t>(renders));
@@ -410,13 +428,17 @@ py::tuple renderModuleBytes(const py::buffer& data, long long rate, double maxSe
 }
 
 py::tuple renderModuleFile(const std::string& path, long long rate, double maxSeconds, const RenderRequest& request) {
+    checkedPath(path);
     std::vector<uint8_t> image;
     ModuleStatus status;
     {
-        py::gil_scoped_release release;
-        status = readModuleFile(path, image);
+        InterruptWatch watch;
+        {
+            py::gil_scoped_release release;
+            status = readModuleFile(path, image, watch.progress());
+        }
+        if (status.error != ModuleError::none) raiseConversionFailure(watch, moduleFailure(status, path, {}));
     }
-    if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, path, {}));
     return renderImage(image, rate, maxSeconds, request, path);
 }
 
@@ -425,6 +447,9 @@ py::tuple renderModuleFile(const std::string& path, long long rate, double maxSe
 
 void moduleToWav(const std::string& source, const std::string& target, long long rate, double maxSeconds,
                  const RenderRequest& request, bool loopPoints, const std::string& stemFolder) {
+    checkedPath(source);
+    checkedPath(target);
+    checkedPath(stemFolder);
     checkRenderRequest(request);
     ModuleRenderOptions options;
     options.loops = request.loops;
@@ -451,8 +476,7 @@ void moduleToWav(const std::string& source, const std::string& target, long long
     }
     const std::string& failedOutput =
         status.failedStem >= 0 ? options.stems[static_cast<std::size_t>(status.failedStem)] : target;
-    if (status.error == ModuleError::stopped) raiseStopped(watch, moduleFailure(status, source, failedOutput));
-    if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, source, failedOutput));
+    if (status.error != ModuleError::none) raiseConversionFailure(watch, moduleFailure(status, source, failedOutput));
 }
 
 py::object optionalNumber(bool known, py::object value) { return known ? value : py::none(); }
@@ -467,13 +491,15 @@ py::dict describeWav(const WavDescription& wav) {
     fields["bits_per_sample"] = wav.bitsPerSample;
     fields["valid_bits"] = wav.validBits;
     fields["sample_rate"] = wav.sampleRate;
+    fields["block_align"] = wav.blockAlign;
+    fields["frame_bytes"] = wav.frameBytes;
     fields["sample_format"] = wav.sampleFormat;
     py::object otherChunks = py::list();
     if (!wav.otherChunks.empty()) otherChunks = py::str(wav.otherChunks).attr("split")();
     fields["other_chunks"] = otherChunks;
     fields["data_size"] = optionalNumber(wav.dataFound, py::int_(wav.dataSize));
     fields["data_clamped"] = wav.dataClamped;
-    fields["bytes_following"] = optionalNumber(wav.dataFound, py::int_(wav.bytesFollowing));
+    fields["bytes_following"] = optionalNumber(wav.dataFound && wav.bytesFollowingKnown, py::int_(wav.bytesFollowing));
     fields["frames"] = optionalNumber(wav.framesKnown, py::int_(wav.frames));
     fields["duration"] = optionalNumber(wav.durationKnown, py::float_(wav.seconds));
     fields["data_start"] = optionalNumber(wav.dataStart >= 0, py::int_(wav.dataStart));
@@ -515,22 +541,27 @@ py::dict describeModule(const ModuleDescription& module) {
 }
 
 py::dict info(const std::string& path) {
+    checkedPath(path);
+    InterruptWatch watch;
     FileDescription description;
     {
         py::gil_scoped_release release;
-        description = describeFile(path);
+        description = describeFile(path, watch.progress());
     }
-    if (description.error != InfoError::none) raiseFailure(infoFailure(description, path));
+    if (description.error != InfoError::none) raiseConversionFailure(watch, infoFailure(description, path));
     py::dict fields = description.kind == FileKind::wav ? describeWav(description.wav) : describeModule(description.module);
     fields["path"] = pathText(path);
     return fields;
 }
 
 // One file converted exactly as the plinth tool converts it; never raises for
-// a failed conversion. Returns (converted, "PATH: reason").
+// a failed conversion. Returns (converted, "PATH: reason"). `stop`, when not
+// None, is asked now and then (between blocks, while the input is awaited);
+// true stops the conversion, which then fails as stopped.
 py::tuple convertAsTool(const std::string& kind, const std::string& source, const std::string& target, int rate,
                         int channelMode, int loops, uint32_t fadeMilliseconds, bool loopPoints,
-                        const std::vector<std::string>& stems, int quality, const std::string& format) {
+                        const std::vector<std::string>& stems, int quality, const std::string& format,
+                        const py::object& stop) {
     ConversionRequest request;
     if (kind == "resample") {
         request.kind = ConversionKind::resample;
@@ -547,24 +578,37 @@ py::tuple convertAsTool(const std::string& kind, const std::string& source, cons
     request.loops = loops;
     request.fadeMilliseconds = fadeMilliseconds;
     request.loopPoints = loopPoints;
+    checkedPath(source);
+    checkedPath(target);
+    for (const std::string& stem : stems) checkedPath(stem);
+    InterruptWatch watch(stop);
     ConversionResult result;
     {
         py::gil_scoped_release release;
-        result = convertFile(request, source, target, nullptr, stems);
+        result = convertFile(request, source, target, watch.progress(), stems);
     }
+    watch.raisePending();
     return py::make_tuple(result.ok, pathText(result.error));
 }
 
 // The plan of a batch into a folder, as the plinth tool plans it: for each
 // input, its output, its stems (with a stem folder) and the reason it is
-// refused ("" when it is not).
-py::list planBatchJobs(const py::list& inputNames, const std::string& folder, bool force, const std::string& stemFolder) {
+// refused ("" when it is not). With `extra` (a file the run writes besides,
+// such as its manifest) not None, one more entry tells why it may not be
+// written, judged with `extra_force` by the same rules.
+py::list planBatchJobs(const py::list& inputNames, const std::string& folder, bool force, const std::string& stemFolder,
+                       const py::object& extra, bool extraForce) {
     std::vector<std::string> inputs;
-    for (const py::handle name : inputNames) inputs.push_back(name.cast<std::string>());
+    for (const py::handle name : inputNames) inputs.push_back(checkedPath(name.cast<std::string>()));
+    checkedPath(folder);
+    const bool hasExtra = !extra.is_none();
+    const std::string extraPath = hasExtra ? checkedPath(extra.cast<std::string>()) : std::string();
     std::vector<Job> jobs;
+    std::string extraRefusal;
     {
         py::gil_scoped_release release;
         jobs = planBatch(inputs, folder, force, stemFolder);
+        if (hasExtra) extraRefusal = refuseRunOutput(jobs, extraPath, extraForce);
     }
     py::list planned;
     for (const Job& job : jobs) {
@@ -572,10 +616,12 @@ py::list planBatchJobs(const py::list& inputNames, const std::string& folder, bo
         for (const std::string& stem : job.stems) stems.append(py::bytes(stem));
         planned.append(py::make_tuple(py::bytes(job.output), stems, pathText(job.refusal)));
     }
+    if (hasExtra) planned.append(py::make_tuple(py::bytes(extraPath), py::list(), pathText(extraRefusal)));
     return planned;
 }
 
 void makeFolderPath(const std::string& path) {
+    checkedPath(path);
     std::string error;
     bool made;
     {
@@ -586,6 +632,7 @@ void makeFolderPath(const std::string& path) {
 }
 
 void writeWhole(const std::string& path, const py::bytes& data) {
+    checkedPath(path);
     const std::string bytes = data;
     int systemError = 0;
     bool written;
@@ -615,7 +662,7 @@ PYBIND11_MODULE(_plinth, module) {
         .def("finish", &BlockResampler::finish, "The samples still owed at the end of the signal.");
     module.def("resample_file", &resampleFile, py::arg("source"), py::arg("target"), py::arg("rate"),
                py::arg("channel_mode"), py::arg("quality"), py::arg("format"),
-               "A WAV file resampled into a WAV file; with the defaults as ResampleWav writes it.");
+               "A WAV file resampled into a WAV file, read and written as the plinth tool does.");
     py::class_<RenderRequest>(module, "RenderRequest", "Loops, fade and stems of a module render.")
         .def(py::init([](int loops, uint32_t fadeMilliseconds, bool stems) {
                  return RenderRequest{loops, fadeMilliseconds, stems};
@@ -637,11 +684,12 @@ PYBIND11_MODULE(_plinth, module) {
     module.def("convert_as_tool", &convertAsTool, py::arg("kind"), py::arg("source"), py::arg("target"),
                py::arg("rate"), py::arg("channel_mode"), py::arg("loops") = 1, py::arg("fade_ms") = 0,
                py::arg("loop_points") = false, py::arg("stems") = std::vector<std::string>(), py::arg("quality") = 0,
-               py::arg("format") = std::string("s16"),
+               py::arg("format") = std::string("s16"), py::arg("stop") = py::none(),
                "One file converted as the plinth tool converts it: (converted, \"PATH: reason\").");
     module.def("plan_batch", &planBatchJobs, py::arg("inputs"), py::arg("folder"), py::arg("force"),
-               py::arg("stem_folder") = std::string(),
-               "A batch planned as the plinth tool plans it: (output, stems, refusal) for each input.");
+               py::arg("stem_folder") = std::string(), py::arg("extra") = py::none(), py::arg("extra_force") = false,
+               "A batch planned as the plinth tool plans it: (output, stems, refusal) for each input, then for "
+               "extra.");
     module.def("make_folders", &makeFolderPath, py::arg("path"), "Creates a folder and its missing parents.");
     module.def("write_whole", &writeWhole, py::arg("path"), py::arg("data"),
                "Writes a file that appears whole or not at all.");

@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import math
+import numbers
 import operator
 import os
 from typing import Any, Literal, NamedTuple, Optional, Union
@@ -48,7 +50,9 @@ class Loop(NamedTuple):
 
 
 def _render_request(loops: int, fade: float, stems: bool = False) -> Any:
-    count = operator.index(loops)
+    count = integer(loops, "loops")
+    if isinstance(fade, bool) or not isinstance(fade, numbers.Real):
+        raise TypeError(f"fade must be a number of seconds, not {type(fade).__name__}")
     if not 1 <= count <= MAX_LOOPS:
         raise ValueError(f"loops must be 1 to {MAX_LOOPS}, not {loops!r}")
     if not 0 <= fade <= MAX_FADE:  # also refuses NaN
@@ -57,11 +61,31 @@ def _render_request(loops: int, fade: float, stems: bool = False) -> Any:
 
 
 def _seconds(max_duration: Optional[float]) -> float:
+    """A song's limit for the libraries: -1 for none (None or 0, as the tool's 0)."""
     if max_duration is None:
         return -1.0
-    if max_duration < 0:
-        raise ValueError("max_duration must be 0 or more seconds, or None for no limit")
-    return float(max_duration)
+    if isinstance(max_duration, bool) or not isinstance(max_duration, numbers.Real):
+        raise TypeError(f"max_duration must be a number of seconds or None, not {type(max_duration).__name__}")
+    seconds = float(max_duration)
+    if math.isnan(seconds) or seconds < 0:
+        raise ValueError(f"max_duration must be 0 or more seconds (0 or None for no limit), not {max_duration!r}")
+    return -1.0 if seconds == 0 or math.isinf(seconds) else seconds
+
+
+def fspath(path: StrPath) -> bytes:
+    """A path as the libraries take it, checked as Python's own open() checks it."""
+    encoded = os.fsencode(path)
+    if b"\0" in encoded:
+        raise ValueError("embedded null byte")
+    return encoded
+
+
+def integer(value: Any, name: str) -> int:
+    """An int argument (any integer type), or a TypeError that names it."""
+    try:
+        return operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an int, not {type(value).__name__}") from None
 
 
 def channel_mode(channel: str) -> int:
@@ -160,7 +184,10 @@ class Resampler:
 
     def __init__(self, in_rate: int, out_rate: int, channels: int = 1, channel: Channel = "first",
                  quality: Quality = "standard") -> None:
-        self._stream = _plinth.BlockResampler(_rate(in_rate), _rate(out_rate), channels, channel_mode(channel),
+        count = integer(channels, "channels")
+        if not 1 <= count <= 65535:
+            raise ValueError(f"channels must be 1 to 65535, not {count}")
+        self._stream = _plinth.BlockResampler(_rate(in_rate), _rate(out_rate), count, channel_mode(channel),
                                               quality_number(quality))
 
     def feed(self, block: npt.ArrayLike) -> SampleArray:
@@ -174,25 +201,29 @@ class Resampler:
 
 def resample_file(src: StrPath, dst: StrPath, rate: int, channel: Channel = "first",
                   quality: Quality = "standard", format: Format = "s16") -> None:
-    """Resample a WAV file into a WAV file at ``rate``; with the defaults, as ResampleWav does.
+    """Resample a WAV file into a WAV file at ``rate``, as the plinth tool does.
 
-    The input is what ResampleWav reads: a 16-bit PCM WAV file with 1 or 2
-    channels and the canonical 44-byte header (the samples are taken from
-    byte 44 to the end). With the defaults the output is byte for byte what
-    ResampleWav writes, a mono 16-bit file. ``channel`` "all" keeps both
-    channels of a stereo file; ``quality`` is the filter, as for
-    ``resample``; ``format`` "f32" writes 32-bit float samples (the standard
-    filter's 16-bit results divided by 32768, the high filter's own sums)
-    instead of 16-bit ones ("s16"). The output appears whole or not at all:
-    on any failure ``dst`` is left as it was. Nothing is printed.
+    The input is read as ``plinth resample`` reads it, so both give the same
+    bytes: a canonical file (16-bit PCM, 1 or 2 channels, the 44-byte header,
+    samples to the end of the file) as ResampleWav reads it, and with the
+    defaults byte for byte what ResampleWav writes, a mono 16-bit file; any
+    other WAV file through its chunks (RIFF, RF64 or BW64, chunks in any
+    order, the data chunk's own size; 8-bit, 16-, 24- and 32-bit integer or
+    32- and 64-bit float samples, any number of channels). ``channel`` "mix"
+    averages all channels, "all" keeps every one; ``quality`` is the filter,
+    as for ``resample``; ``format`` "f32" writes 32-bit float samples (the
+    standard filter's 16-bit results divided by 32768, the high filter's own
+    sums) instead of 16-bit ones ("s16"). The output appears whole or not at
+    all: on any failure ``dst`` is left as it was. Nothing is printed.
 
     Raises ValueError for an unknown channel, quality or format,
-    UnsupportedInputError (not such a WAV file, an unsupported rate pair, an
-    output past 4 GiB) or FileError (a file that cannot be opened, read or
-    written).
+    UnsupportedInputError (not a WAV file it reads, an unsupported rate pair,
+    an output past 4 GiB) or FileError (a file that cannot be opened, read
+    or written). The GIL is released while it works; Ctrl-C stops it, also
+    while it waits on a pipe.
     """
-    _plinth.resample_file(os.fsencode(src), os.fsencode(dst), _rate(rate), channel_mode(channel),
-                          quality_number(quality), checked_format(format))
+    _plinth.resample_file(fspath(src), fspath(dst), _rate(rate), channel_mode(channel), quality_number(quality),
+                          checked_format(format))
 
 
 ModuleData = Union[bytes, bytearray, memoryview, str, "os.PathLike[str]"]
@@ -201,7 +232,7 @@ ModuleData = Union[bytes, bytearray, memoryview, str, "os.PathLike[str]"]
 def _render(data: ModuleData, rate: int, max_duration: Optional[float], request: Any) -> tuple[Int16Array, Any]:
     if isinstance(data, (bytes, bytearray, memoryview)):
         return _plinth.render_module_bytes(data, _rate(rate), _seconds(max_duration), request)
-    return _plinth.render_module_file(os.fsencode(data), _rate(rate), _seconds(max_duration), request)
+    return _plinth.render_module_file(fspath(data), _rate(rate), _seconds(max_duration), request)
 
 
 def render_module(data: ModuleData, rate: int = MODULE_RATE, max_duration: Optional[float] = MAX_DURATION, *,
@@ -213,7 +244,8 @@ def render_module(data: ModuleData, rate: int = MODULE_RATE, max_duration: Optio
     data here). At the default rate of 8000 frames per second the frames are
     those MODWAV writes; ``rate`` may be anything from 1 up. A render that
     lasts longer than ``max_duration`` seconds (with its loops and fade) is
-    refused (None sets no limit but the 4 GiB size of a WAV file).
+    refused (None sets no limit but the 4 GiB size of a WAV file, and so does
+    0, as the tool's ``--max-duration 0``).
 
     ``loops`` plays on until the song has looped that many times (1, the
     default, is MODWAV's render; a song that never loops goes round the
@@ -274,10 +306,10 @@ def mod_to_wav(src: StrPath, dst: StrPath, rate: int = MODULE_RATE,
     >>> plinth.mod_to_wav("song.mod", "song.wav", rate=44100, loops=2, fade=10, loop_points=True, stems="parts")
     """
     request = _render_request(loops, fade)
-    stem_folder = os.fsencode(stems) if stems is not None else b""
+    stem_folder = fspath(stems) if stems is not None else b""
     if stems is not None and not stem_folder:
         raise ValueError("stems must name a folder")
-    _plinth.mod_to_wav(os.fsencode(src), os.fsencode(dst), _rate(rate), _seconds(max_duration), request,
+    _plinth.mod_to_wav(fspath(src), fspath(dst), _rate(rate), _seconds(max_duration), request,
                        bool(loop_points), stem_folder)
 
 
@@ -302,12 +334,12 @@ def info(path: StrPath) -> dict[str, Any]:
     Both carry ``path``. Raises FileError for a file that cannot be read and
     UnsupportedInputError for one that is neither.
     """
-    return _plinth.info(os.fsencode(path))
+    return _plinth.info(fspath(path))
 
 
 def _rate(rate: int) -> int:
     # Any int reaches the library, which judges it; past 32 bits it is out of range anyway.
-    return max(-1, min(operator.index(rate), 2**31))
+    return max(-1, min(integer(rate, "rate"), 2**31))
 
 
 def _as_samples(samples: npt.ArrayLike) -> np.ndarray:
