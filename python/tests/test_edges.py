@@ -154,7 +154,7 @@ def test_arguments_are_checked_once_with_the_tools_meaning():
         with pytest.raises(error, match="max_duration"):
             plinth.render_module(song, max_duration=bad)
 
-    for channels, error, words in ((2**40, ValueError, "channels must be 1 or 2, not 1099511627776"),
+    for channels, error, words in ((2**40, ValueError, "channels must be 1 to 65535, not 1099511627776"),
                                    (2.0, TypeError, "channels must be an int, not float"),
                                    ("2", TypeError, "channels must be an int, not str")):
         with pytest.raises(error, match=words) as caught:
