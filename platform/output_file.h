@@ -48,17 +48,14 @@ public:
     void abandon();
 
 private:
-    // Gives the new stream a large buffer of its own, where memory allows:
-    // a system call per default-sized buffer costs more than producing the
-    // samples. (Without a buffer given, the C library keeps its own size.)
-    void useLargeBuffer();
-
-    std::unique_ptr<char[]> buffer_;  // the stream's; outlives it
     std::FILE* stream_ = nullptr;
     bool building_ = false;  // a file built beside its path, not written directly
     std::string path_;       // where the finished file goes
     std::string folder_;
     std::string tempPath_;   // the file's name while it is built; empty while it has none
+    std::unique_ptr<char[]> buffer_;  // the stream's buffer, freed after the stream is closed
+
+    void useLargeBuffer();
 };
 
 }  // namespace plinth
