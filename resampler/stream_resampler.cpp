@@ -64,17 +64,20 @@ bool emit(StreamResampler& resampler, const SampleSink& sink, int count) {
     return sink.write(sink.context, resampler.outputBlock.data(), static_cast<std::size_t>(count));
 }
 
-// Filters everything in the work buffer, then keeps its last u samples as the
-// overlap the next block starts on.
-bool filterBlock(StreamResampler& resampler, const SampleSink& sink) {
+// Filters the work buffer, all of it or (with `whole`, while more input
+// follows) as much as fills the vector kernel's groups, then keeps what is not
+// yet filtered behind the u-sample overlap the next block starts on.
+bool filterBlock(StreamResampler& resampler, const SampleSink& sink, bool whole) {
     const ResamplerPlan& plan = resampler.plan;
     const int u = plan.phaseLength;
-    const int produced = polyphaseFilterBlockDispatched(resampler.work.data(), resampler.outputBlock.data(),
-                                                        resampler.filled, &resampler.phase, resampler.bank.data(), u,
-                                                        plan.upFactor, plan.downFactor, resampler.kernel.get());
-    std::memmove(resampler.work.data(), resampler.work.data() + resampler.filled - u,
-                 sizeof(float) * static_cast<std::size_t>(u));
-    resampler.filled = u;
+    const int count =
+        whole ? resampler.filled : polyphaseWholeGroupCount(resampler.kernel.get(), resampler.filled, resampler.phase);
+    const int produced = polyphaseFilterBlockDispatched(resampler.work.data(), resampler.outputBlock.data(), count,
+                                                        &resampler.phase, resampler.bank.data(), u, plan.upFactor,
+                                                        plan.downFactor, resampler.kernel.get());
+    const int kept = resampler.filled - (count - u);
+    std::memmove(resampler.work.data(), resampler.work.data() + count - u, sizeof(float) * static_cast<std::size_t>(kept));
+    resampler.filled = kept;
     resampler.blockRan = true;
     return emit(resampler, sink, produced);
 }
@@ -158,7 +161,7 @@ StreamError startResampler(StreamResampler& resampler, int targetRate, int sourc
 StreamError feedResampler(StreamResampler& resampler, const int16_t* items, uint64_t frames, const SampleSink& sink) {
     while (frames > 0) {
         const int capacity = static_cast<int>(resampler.work.size());
-        if (resampler.filled == capacity && !filterBlock(resampler, sink)) return StreamError::sinkFailed;
+        if (resampler.filled == capacity && !filterBlock(resampler, sink, false)) return StreamError::sinkFailed;
         const uint64_t room = static_cast<uint64_t>(capacity - resampler.filled);
         const int take = static_cast<int>(frames < room ? frames : room);
         convertFrames(items, take, resampler.channels, resampler.choice,
@@ -180,7 +183,7 @@ StreamError finishResampler(StreamResampler& resampler, const SampleSink& sink) 
     // more block call, as long as there are more than u samples in all.
     const int start = resampler.blockRan ? u : plan.leadIn;
     if (resampler.filled > start && (resampler.blockRan || resampler.filled > u)) {
-        if (!filterBlock(resampler, sink)) return StreamError::sinkFailed;
+        if (!filterBlock(resampler, sink, true)) return StreamError::sinkFailed;
     }
 
     // The flush writes the output instants still owed after the last block.
