@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -53,9 +54,14 @@ bool writeSamples(void* context, const int16_t* samples, std::size_t count) {
         }
         return true;
     }
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Already the file's byte order: written as they are.
+    return sink.output->write(samples, count * kPcm16SampleBytes, sink.systemError);
+#else
     sink.bytes.resize(count * kPcm16SampleBytes);
     samplesToLittleEndian(samples, count, sink.bytes.data());
     return sink.output->write(sink.bytes.data(), sink.bytes.size(), sink.systemError);
+#endif
 }
 
 ResampleStatus copyInput(ResampleJob& job, OutputFile& output, const Progress* progress) {
@@ -115,17 +121,17 @@ ResampleStatus resampleInput(ResampleJob& job, OutputFile& output, const Progres
 
     // A regular input is read up to the size it had when judged; a stream to
     // its end or the end of its data chunk.
-    std::vector<int16_t> items(kInputBlockItems);
-    const std::size_t blockFrames = items.size() / static_cast<std::size_t>(channels);
+    const std::unique_ptr<int16_t[]> items(new int16_t[kInputBlockItems]);
+    const std::size_t blockFrames = kInputBlockItems / static_cast<std::size_t>(channels);
     uint64_t framesRead = 0;
     for (;;) {
         if (stopRequested(progress)) return failure(ResampleError::stopped);
         std::size_t frames = 0;
-        const WavReadStatus read = readWavFrames(job.input, job.samples, items.data(), blockFrames, frames);
+        const WavReadStatus read = readWavFrames(job.input, job.samples, items.get(), blockFrames, frames);
         if (read.error != WavReadError::none) return failure(ResampleError::readFailed, read.systemError, read.inputError);
         framesRead += frames;
-        const bool fed = filtered ? feedResampler(resampler, items.data(), frames, samples) == StreamError::none
-                                  : frames == 0 || writeSamples(&sink, items.data(), frames);
+        const bool fed = filtered ? feedResampler(resampler, items.get(), frames, samples) == StreamError::none
+                                  : frames == 0 || writeSamples(&sink, items.get(), frames);
         if (!fed) return sinkFailure();
         reportProgress(progress, layout.dataStart + job.samples.bytesRead, job.input.size());
         if (frames < blockFrames) break;

@@ -126,28 +126,44 @@ namespace hn = hwy::HWY_NAMESPACE;
 #endif
 
 #if PLINTH_POLYPHASE_REGISTER_TRANSPOSE
-// Transposes an n x n block, n the vector's lanes (a power of two): vector j
-// is read from from + j x fromStride, and lane j of the vector stored at
-// to + i x toStride is element i of vector j. Each round of even/odd
-// concatenation over the whole block rotates an element's index bits (row,
-// lane) by one; log2(n) rounds swap row and lane.
+// Transposes an n x n block of 32-bit values, n the vector's lanes (a multiple
+// of 4): vector j is read from from + j x fromStride, and lane j of the vector
+// stored at to + i x toStride is element i of vector j. Four elements at a time
+// of four vectors are loaded into each 128-bit block (loads and blends, no
+// shuffles across blocks), then each block's 4 x 4 is turned by two rounds of
+// interleaving.
 template <class D, typename T = hn::TFromD<D>>
 HWY_INLINE void transposeSquare(D d, const T* HWY_RESTRICT from, std::ptrdiff_t fromStride, T* HWY_RESTRICT to,
                                 std::ptrdiff_t toStride) {
     constexpr std::size_t n = hn::MaxLanes(D());
-    static_assert((n & (n - 1)) == 0, "lanes a power of two");
+    constexpr std::size_t blocks = n / 4;
+    static_assert(n % 4 == 0 && sizeof(T) == 4, "whole 128-bit blocks of 32-bit lanes");
+    const hn::Repartition<uint64_t, D> d64;
     using V = hn::Vec<D>;
-    V v[n];
-    for (std::size_t j = 0; j < n; ++j) v[j] = hn::LoadU(d, from + static_cast<std::ptrdiff_t>(j) * fromStride);
-    for (std::size_t round = 1; round < n; round *= 2) {
-        V w[n];
-        for (std::size_t k = 0; k < n / 2; ++k) {
-            w[k] = hn::ConcatEven(d, v[2 * k + 1], v[2 * k]);
-            w[n / 2 + k] = hn::ConcatOdd(d, v[2 * k + 1], v[2 * k]);
+    for (std::size_t quad = 0; quad < n; quad += 4) {
+        // v[k], block b: elements quad .. quad + 3 of vector 4 b + k.
+        V v[4];
+        for (std::size_t k = 0; k < 4; ++k) {
+            V gathered = hn::LoadDup128(d, from + static_cast<std::ptrdiff_t>(n - 4 + k) * fromStride + quad);
+            for (std::size_t b = blocks - 1; b-- > 0;) {
+                const auto loaded = hn::LoadDup128(d, from + static_cast<std::ptrdiff_t>(4 * b + k) * fromStride + quad);
+                gathered = hn::IfThenElse(hn::FirstN(d, 4 * (b + 1)), loaded, gathered);
+            }
+            v[k] = gathered;
         }
-        for (std::size_t j = 0; j < n; ++j) v[j] = w[j];
+        const V low01 = hn::InterleaveLower(d, v[0], v[1]);
+        const V high01 = hn::InterleaveUpper(d, v[0], v[1]);
+        const V low23 = hn::InterleaveLower(d, v[2], v[3]);
+        const V high23 = hn::InterleaveUpper(d, v[2], v[3]);
+        T* HWY_RESTRICT row = to + static_cast<std::ptrdiff_t>(quad) * toStride;
+        hn::Store(hn::BitCast(d, hn::InterleaveLower(d64, hn::BitCast(d64, low01), hn::BitCast(d64, low23))), d, row);
+        hn::Store(hn::BitCast(d, hn::InterleaveUpper(d64, hn::BitCast(d64, low01), hn::BitCast(d64, low23))), d,
+                  row + toStride);
+        hn::Store(hn::BitCast(d, hn::InterleaveLower(d64, hn::BitCast(d64, high01), hn::BitCast(d64, high23))), d,
+                  row + 2 * toStride);
+        hn::Store(hn::BitCast(d, hn::InterleaveUpper(d64, hn::BitCast(d64, high01), hn::BitCast(d64, high23))), d,
+                  row + 3 * toStride);
     }
-    for (std::size_t i = 0; i < n; ++i) hn::Store(v[i], d, to + static_cast<std::ptrdiff_t>(i) * toStride);
 }
 #endif
 
