@@ -483,6 +483,10 @@ PolyphaseWorkspacePtr createPolyphaseWorkspace(int phaseLength, int upFactor, in
                                       downFactor);
 }
 
+int64_t polyphaseGroupOutputs(const PolyphaseWorkspace* workspace) {
+    return workspace == nullptr || workspace->kernel == nullptr ? 0 : workspace->wideOutputs;
+}
+
 int polyphaseWholeGroupCount(const PolyphaseWorkspace* workspace, int count, int phase) {
     if (workspace == nullptr || workspace->kernel == nullptr) return count;
     const int64_t up = workspace->upFactor;
