@@ -11,7 +11,8 @@ namespace plinth {
 struct Job {
     std::string input;
     std::string output;
-    std::string refusal;  // "PATH: reason" when the job must not run
+    std::vector<std::string> stems;  // a module's channels alone, channel 1's first, when asked for
+    std::string refusal;             // "PATH: reason" when the job must not run
 };
 
 // Refuses, before anything is written: an output that is one of the inputs
@@ -19,15 +20,31 @@ struct Job {
 // an earlier job of this run already writes, an output that is a folder, and
 // an existing output without force. Devices and pipes count as no existing
 // file. outputs[i] is where inputs[i] goes.
-std::vector<Job> planJobs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs, bool force);
+//
+// With a stem folder, each input is a module whose channels also go each into
+// a file of their own, stemFolder/stemNameFor(input, n), planned and refused
+// by the same rules (a job is refused when any of its outputs is). The
+// channels are counted from the module file's header; an input that is not a
+// regular file (standard input, a pipe) is refused, and one that is no module
+// gets no stems (its conversion fails anyway).
+std::vector<Job> planJobs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs, bool force,
+                          const std::string& stemFolder = std::string());
 
 // planJobs for a batch into a folder: each output is folder/outputNameFor(input).
-std::vector<Job> planBatch(const std::vector<std::string>& inputs, const std::string& folder, bool force);
+std::vector<Job> planBatch(const std::vector<std::string>& inputs, const std::string& folder, bool force,
+                           const std::string& stemFolder = std::string());
 
 // The output name for an input in a batch: its last path component with the
 // extension (the part from the last dot, unless the name starts with it)
 // replaced by ".wav".
 std::string outputNameFor(const std::string& input);
+
+// The name of channel `channel`'s stem (counted from 1): the input's name as
+// outputNameFor gives it, with "-NN" before ".wav" ("song-01.wav").
+std::string stemNameFor(const std::string& input, int channel);
+
+// Joins a folder and a name with one slash between them.
+std::string joinPath(const std::string& folder, const std::string& name);
 
 // Creates a folder and its missing parents; false with "PATH: reason".
 bool makeFolders(const std::string& path, std::string& error);

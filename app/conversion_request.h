@@ -21,7 +21,13 @@ struct ConversionRequest {
     int rate = 0;                   // 0: none asked for (a module then plays at kModuleRate)
     ChannelChoice channel{};        // what a file of several channels becomes
     bool verbose = false;           // tell how a file off the canonical layout was read
-    int maxDurationSeconds = 3600;  // a longer song fails; 0 for no limit
+    int maxDurationSeconds = 3600;  // a longer render fails; 0 for no limit
+    int loops = 1;                  // a song played until it has looped this many times
+    uint32_t fadeMilliseconds = 0;  // then faded out over this long as it goes on
+    bool loopPoints = false;        // the loop marked in the output by smpl and cue chunks
 };
+
+// The longest fade a request may ask for.
+constexpr uint32_t kMaxFadeMilliseconds = 3600000;
 
 }  // namespace plinth

@@ -60,7 +60,7 @@ ConversionResult resample(const ConversionRequest& request, const std::string& i
 }
 
 ConversionResult renderModule(const ConversionRequest& request, const std::string& input, const std::string& output,
-                              const Progress* progress) {
+                              const Progress* progress, const std::vector<std::string>& stems) {
     ConversionResult result;
     const int rate = request.rate != 0 ? request.rate : kModuleRate;
     SongLimits limits;
@@ -68,16 +68,23 @@ ConversionResult renderModule(const ConversionRequest& request, const std::strin
     if (request.maxDurationSeconds > 0) {
         limits.maxFrames = static_cast<uint64_t>(request.maxDurationSeconds) * static_cast<uint64_t>(rate);
     }
-    const ModuleStatus status = convertModuleFile(input, output, rate, limits);
+    ModuleRenderOptions options;
+    options.loops = request.loops;
+    options.fadeMilliseconds = request.fadeMilliseconds;
+    options.loopPoints = request.loopPoints;
+    options.stems = stems;
+    const ModuleStatus status = convertModuleFile(input, output, rate, limits, options);
     if (status.error == ModuleError::none) {
         result.ok = true;
         return result;
     }
     const bool outputFault = status.error == ModuleError::cannotOpenOutput || status.error == ModuleError::writeFailed;
-    result.error = (outputFault ? output : input) + ": " + describeModuleError(status);
+    const std::string& failedOutput = status.failedStem >= 0 ? stems[static_cast<std::size_t>(status.failedStem)] : output;
+    result.error = (outputFault ? failedOutput : input) + ": " + describeModuleError(status);
     if (status.error == ModuleError::tooLong) {
-        result.error += " (" + std::to_string(request.maxDurationSeconds) +
-                        " s; --max-duration sets another limit, 0 none)";
+        const bool more = request.loops > 1 || request.fadeMilliseconds > 0;
+        result.error += " (" + std::to_string(request.maxDurationSeconds) + " s" +
+                        (more ? " with its loops and fade" : "") + "; --max-duration sets another limit, 0 none)";
     }
     return result;
 }
@@ -85,10 +92,10 @@ ConversionResult renderModule(const ConversionRequest& request, const std::strin
 }  // namespace
 
 ConversionResult convertFile(const ConversionRequest& request, const std::string& input, const std::string& output,
-                             const Progress* progress) {
+                             const Progress* progress, const std::vector<std::string>& stems) {
     try {
         return request.kind == ConversionKind::resample ? resample(request, input, output, progress)
-                                                        : renderModule(request, input, output, progress);
+                                                        : renderModule(request, input, output, progress, stems);
     } catch (const std::bad_alloc&) {
         // Whatever was being built is abandoned on the way out; only this file fails.
         ConversionResult result;

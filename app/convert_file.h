@@ -19,8 +19,10 @@ struct ConversionResult {
 
 // Converts input into output as the request says: a resampling as ResampleWav
 // does for a canonical file, and through the file's chunks for any other; a
-// module as MODWAV does, at its rate or at the rate asked for.
+// module as MODWAV does, at its rate or at the rate asked for, with the loops,
+// fade and loop points asked for, and each of its channels alone into
+// stems[0], stems[1], ... when they are given (as the plan names them).
 ConversionResult convertFile(const ConversionRequest& request, const std::string& input, const std::string& output,
-                             const Progress* progress = nullptr);
+                             const Progress* progress = nullptr, const std::vector<std::string>& stems = {});
 
 }  // namespace plinth

@@ -37,6 +37,13 @@ WavDescription wavDescription(const WavLayout& layout, bool dataFound, uint64_t 
     wav.sampleFormat = describeSampleFormat(layout.sampleFormat);
     wav.otherChunks = layout.skippedTags;
     wav.dataFound = dataFound;
+    wav.chunksAfter = layout.trailingTags;
+    wav.hasLoop = layout.hasLoop;
+    if (layout.hasLoop) {
+        wav.loopStart = layout.loop.start;
+        wav.loopFrames = layout.loop.end >= layout.loop.start ? uint64_t{layout.loop.end} - layout.loop.start + 1 : 0;
+        wav.loopType = layout.loop.type;
+    }
     if (!dataFound) return wav;
     wav.dataStart = static_cast<int64_t>(layout.dataStart);
     wav.dataSize = layout.declaredDataBytes;
@@ -73,6 +80,9 @@ ModuleDescription moduleDescription(const std::vector<uint8_t>& image, const Son
     module.frames = song.frames;
     module.cutAtSizeLimit = song.frames == kMaxWavFrames;
     module.seconds = static_cast<double>(song.frames) / kModuleRate;
+    module.loopFound = song.loopFound;
+    module.loopStart = song.loopStart;
+    module.loopFrames = song.loopsEnd - song.loopStart;
     return module;
 }
 
@@ -100,6 +110,8 @@ FileDescription describeFile(const std::string& path) {
         WavLayout layout;
         const WavReadStatus read = readWavLayout(file, layout);
         const bool noData = read.error == WavReadError::noDataChunk && layout.fmtSize != 0;
+        // What follows the samples is told as far as it can be read.
+        if (read.error == WavReadError::none) readChunksAfterSamples(file, layout);
         if (read.error == WavReadError::none || noData) {
             description.kind = FileKind::wav;
             description.wav = wavDescription(layout, !noData, file.size());

@@ -32,6 +32,11 @@ struct WavDescription {
     bool durationKnown = false;   // frames known and a rate above 0
     double seconds = 0;
     int64_t dataStart = -1;       // the first sample byte; -1 when no data chunk was found
+    std::string chunksAfter;      // tags of the chunks after the samples
+    bool hasLoop = false;         // a sampler chunk holds a loop
+    uint32_t loopStart = 0;       // its first frame
+    uint64_t loopFrames = 0;      // its frames, the last one included
+    uint32_t loopType = 0;        // 0 forward, 1 alternating, 2 backward
 };
 
 struct ModuleSampleDescription {
@@ -51,6 +56,9 @@ struct ModuleDescription {
     uint64_t frames = 0;          // until the first loop, at kModuleRate
     double seconds = 0;
     bool cutAtSizeLimit = false;  // the song goes on, but no WAV file could hold more
+    bool loopFound = false;       // the loop of the render, unless cut at the size limit
+    uint64_t loopStart = 0;       // at kModuleRate
+    uint64_t loopFrames = 0;
 };
 
 enum class InfoError {

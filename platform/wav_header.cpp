@@ -4,19 +4,6 @@
 #include <cstring>
 
 namespace plinth {
-namespace {
-
-void putLe16(uint8_t* at, uint32_t value) {
-    at[0] = static_cast<uint8_t>(value & 0xFF);
-    at[1] = static_cast<uint8_t>((value >> 8) & 0xFF);
-}
-
-void putLe32(uint8_t* at, uint32_t value) {
-    putLe16(at, value & 0xFFFF);
-    putLe16(at + 2, value >> 16);
-}
-
-}  // namespace
 
 int parseWavHeader(const WavHeader& header, WavInfo& info) {
     if (!isTag(header.riffTag, kRiffTag)) return 0;
@@ -82,10 +69,10 @@ void encodeWavHeader(const WavHeader& header, uint8_t* bytes) {
     putLe32(bytes + 40, header.dataSize);
 }
 
-WavHeader pcm16WavHeader(uint16_t channels, uint32_t frameRate, uint64_t frames) {
+WavHeader pcm16WavHeader(uint16_t channels, uint32_t frameRate, uint64_t frames, uint32_t trailingBytes) {
     const auto dataBytes = static_cast<uint32_t>(frames * kPcm16SampleBytes * channels);
     WavInfo info{};
-    info.riffSize = dataBytes + kHeaderBytesInRiffSize;
+    info.riffSize = dataBytes + kHeaderBytesInRiffSize + trailingBytes;
     info.fmtSize = kPcmFormatChunkBytes;
     info.dataSize = dataBytes;
     info.sampleRate = frameRate;

@@ -23,6 +23,8 @@ inline constexpr char kWaveTag[] = "WAVE";
 inline constexpr char kFormatChunkTag[] = "fmt ";
 inline constexpr char kDs64ChunkTag[] = "ds64";
 inline constexpr char kDataChunkTag[] = "data";
+inline constexpr char kSamplerChunkTag[] = "smpl";
+inline constexpr char kCueChunkTag[] = "cue ";
 
 // True when the four bytes at `bytes` are `tag`.
 inline bool isTag(const void* bytes, const char (&tag)[5]) { return std::memcmp(bytes, tag, 4) == 0; }
@@ -56,9 +58,10 @@ constexpr uint64_t kMaxWavDataBytes = kMaxWavField - kHeaderBytesInRiffSize;
 // Bytes of one 16-bit sample, the one sample size both libraries write.
 constexpr uint32_t kPcm16SampleBytes = 2;
 
-// The most frames of 16-bit samples in `channels` channels whose sizes still fit the header.
-constexpr uint64_t maxPcm16Frames(uint32_t channels) {
-    return kMaxWavDataBytes / (uint64_t{kPcm16SampleBytes} * channels);
+// The most frames of 16-bit samples in `channels` channels whose sizes still
+// fit the header, with `trailingBytes` of chunks after the samples.
+constexpr uint64_t maxPcm16Frames(uint32_t channels, uint32_t trailingBytes = 0) {
+    return (kMaxWavDataBytes - trailingBytes) / (uint64_t{kPcm16SampleBytes} * channels);
 }
 
 // The highest frame rate whose byte rate still fits the header, for 16-bit
@@ -107,8 +110,10 @@ void decodeWavHeader(const uint8_t* bytes, WavHeader& header);
 void encodeWavHeader(const WavHeader& header, uint8_t* bytes);
 
 // The header of `frames` frames of 16-bit integer PCM in `channels` channels
-// at `frameRate` frames per second; frames at most maxPcm16Frames(channels).
-WavHeader pcm16WavHeader(uint16_t channels, uint32_t frameRate, uint64_t frames);
+// at `frameRate` frames per second, whose RIFF size also counts
+// `trailingBytes` of chunks after the samples; frames at most
+// maxPcm16Frames(channels, trailingBytes).
+WavHeader pcm16WavHeader(uint16_t channels, uint32_t frameRate, uint64_t frames, uint32_t trailingBytes = 0);
 
 // 16-bit samples to little-endian bytes, whatever the host's byte order.
 void samplesToLittleEndian(const int16_t* samples, std::size_t count, uint8_t* bytes);
@@ -143,6 +148,16 @@ inline uint16_t readLe16(const uint8_t* bytes) { return static_cast<uint16_t>(by
 inline uint32_t readLe32(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+inline void putLe16(uint8_t* at, uint32_t value) {
+    at[0] = static_cast<uint8_t>(value & 0xFF);
+    at[1] = static_cast<uint8_t>((value >> 8) & 0xFF);
+}
+
+inline void putLe32(uint8_t* at, uint32_t value) {
+    putLe16(at, value & 0xFFFF);
+    putLe16(at + 2, value >> 16);
 }
 
 template <typename ReadAt, typename Visit>

@@ -24,6 +24,19 @@ constexpr uint8_t kSubFormatGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 
 // Tags of skipped chunks listed before the rest are only counted.
 constexpr uint32_t kSkippedTagsListed = 8;
 
+// The part of a sampler chunk read: its fields and its first loop.
+constexpr uint32_t kSamplerBytesRead = kSamplerFieldsBytes + kSamplerLoopBytes;
+
+// Adds a chunk's tag to a list of `listed` tags, or marks that more follow.
+void listTag(std::string& tags, uint32_t listed, const char* tag) {
+    if (listed < kSkippedTagsListed) {
+        if (!tags.empty()) tags += ' ';
+        for (int i = 0; i < 4; ++i) tags += tag[i] >= 0x20 && tag[i] < 0x7F ? tag[i] : '?';
+    } else if (listed == kSkippedTagsListed) {
+        tags += " ...";
+    }
+}
+
 // Data sizes a writer that cannot seek back leaves in place of the real one.
 bool unknownSize(uint64_t size) {
     return size == 0 || size == kMaxWavField || size == std::numeric_limits<uint64_t>::max();
@@ -142,12 +155,13 @@ struct ChunksBeforeData {
             rf64DataBytes = readLe64(body + 8);
             sizesSeen = true;
         } else {
-            if (layout.skippedChunks < kSkippedTagsListed) {
-                if (!layout.skippedTags.empty()) layout.skippedTags += ' ';
-                for (char c : chunk.tag) layout.skippedTags += c >= 0x20 && c < 0x7F ? c : '?';
-            } else if (layout.skippedChunks == kSkippedTagsListed) {
-                layout.skippedTags += " ...";
+            if (isTag(chunk.tag, kSamplerChunkTag) && !layout.hasLoop) {
+                uint8_t body[kSamplerBytesRead];
+                const uint32_t count = std::min(chunk.size, kSamplerBytesRead);
+                if (!readBody(chunk, body, count)) return false;
+                layout.hasLoop = decodeSamplerLoop(body, count, layout.loop);
             }
+            listTag(layout.skippedTags, layout.skippedChunks, chunk.tag);
             ++layout.skippedChunks;
         }
         return true;
@@ -343,6 +357,31 @@ WavReadStatus readWavLayout(InputFile& input, WavLayout& layout) {
         return failure(WavReadError::badFormatChunk);
     }
     return failure(placeData(place, chunks, input, layout));
+}
+
+WavReadStatus readChunksAfterSamples(InputFile& input, WavLayout& layout) {
+    if (!input.isRegular()) return {};
+    ForwardReader reader(input, layout);
+    reader.position = layout.dataStart;
+    uint64_t position = layout.dataStart + layout.declaredDataBytes + (layout.declaredDataBytes & 1u);
+    uint32_t listed = 0;
+    uint8_t head[kChunkHeaderBytes];
+    while (position + kChunkHeaderBytes <= input.size() && reader.readAt(position, head, sizeof head)) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            if (head[i] < 0x20 || head[i] > 0x7E) return reader.status;
+        }
+        const uint32_t size = readLe32(head + 4);
+        const char* tag = reinterpret_cast<const char*>(head);
+        listTag(layout.trailingTags, listed++, tag);
+        if (isTag(head, kSamplerChunkTag) && !layout.hasLoop) {
+            uint8_t body[kSamplerBytesRead];
+            const uint32_t count = std::min(size, kSamplerBytesRead);
+            if (!reader.readAt(position + kChunkHeaderBytes, body, count)) return reader.status;
+            layout.hasLoop = decodeSamplerLoop(body, count, layout.loop);
+        }
+        position += kChunkHeaderBytes + static_cast<uint64_t>(size) + (size & 1u);
+    }
+    return reader.status;
 }
 
 WavReadStatus readCanonicalWavLayout(InputFile& input, WavLayout& layout) {

@@ -18,6 +18,7 @@
 
 #include "platform/input_file.h"
 #include "platform/wav_header.h"
+#include "platform/wav_loop.h"
 
 namespace plinth {
 
@@ -64,6 +65,9 @@ struct WavLayout {
     bool dataToEnd = false;         // a stream that does not tell its size: read to its end
     uint32_t skippedChunks = 0;     // chunks before the samples other than fmt and ds64
     std::string skippedTags;        // their tags, space-separated
+    bool hasLoop = false;           // a sampler chunk with a loop was read (before or after the samples)
+    SamplerLoop loop;               // its first loop
+    std::string trailingTags;       // tags of the chunks after the samples, when they were read
     uint8_t leadingBytes[kWavHeaderBytes] = {};  // the file's first bytes, as read
 };
 
@@ -89,6 +93,11 @@ std::string describeSampleFormat(WavSampleFormat format);
 // on failure. A sample format the conversion does not take is not an error
 // here: sampleFormat stays unsupported.
 WavReadStatus readWavLayout(InputFile& input, WavLayout& layout);
+
+// After readWavLayout, for a regular file: walks the chunks after the data
+// chunk, listing their tags and reading the loop of a sampler chunk. A walk
+// that meets the end of the file or bytes that are no chunk just ends.
+WavReadStatus readChunksAfterSamples(InputFile& input, WavLayout& layout);
 
 // Reads the canonical 44-byte header at its fixed places, walking no chunk,
 // and leaves the input behind it: the values parseWavHeader takes, and the

@@ -2,8 +2,11 @@
 
 #include <getopt.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+
+#include "tracker/song_length.h"
 
 #ifndef PLINTH_VERSION
 #define PLINTH_VERSION "unknown"
@@ -73,13 +76,32 @@ const char kMod2WavHelp[] =
     "                        after its input with the extension .wav\n"
     "  -j, --jobs N          run up to N conversions at once (default 1)\n"
     "  -f, --force           replace outputs that already exist\n"
-    "      --max-duration S  refuse a song that lasts longer than S seconds before\n"
-    "                        it loops (default 3600; 0 for no limit but the 4 GiB\n"
-    "                        size of a WAV file)\n"
+    "      --max-duration S  refuse a render that lasts longer than S seconds with\n"
+    "                        its loops and fade (default 3600; 0 for no limit but\n"
+    "                        the 4 GiB size of a WAV file)\n"
+    "      --loops N         play until the song has looped N times (1..1000;\n"
+    "                        default 1, where it first loops)\n"
+    "      --fade S          then go on for S seconds (up to 3 decimals) while the\n"
+    "                        level falls linearly to silence\n"
+    "      --loop-points     mark the loop in the output: a smpl chunk with one\n"
+    "                        forward loop over the last loop's repeated part, and\n"
+    "                        a cue chunk at its start, after the samples\n"
+    "      --stems DIR       also write each channel alone (same mixer, panning,\n"
+    "                        volume and length) to DIR/NAME-01.wav, DIR/NAME-02.wav,\n"
+    "                        ..., NAME the input's name without its extension\n"
     "  -h, --help            show this help and exit\n"
     "\n"
-    "An output that is also an input of the same run is refused, even with --force.\n"
-    "IN.mod may be - for standard input, OUT.wav - for standard output.\n"
+    "The loop starts where the song first played the position it loops back to\n"
+    "(for a song that never loops, where the cycle it repeats begins) and ends\n"
+    "with the last frame of the loops; with --loops 2 it is the second pass, which\n"
+    "starts with what the first left sounding, for a seamless loop.\n"
+    "Examples: plinth mod2wav song.mod song.wav --loops 2 --fade 10 --loop-points\n"
+    "          plinth mod2wav song.mod song.wav --stems parts   (parts/song-01.wav, ...)\n"
+    "\n"
+    "An output that is also an input of the same run is refused, even with --force;\n"
+    "so are stems, which follow the same rules as the outputs.\n"
+    "IN.mod may be - for standard input (not with --stems), OUT.wav - for\n"
+    "standard output.\n"
     "Exit status: 0 when every conversion succeeded, 1 when any failed,\n"
     "2 for a usage error, 128 + the signal's number when interrupted.\n";
 
@@ -88,8 +110,9 @@ const char kInfoHelp[] =
     "Describes WAV files (container, format, channels, bits, rate, the data\n"
     "chunk's size, and whether the samples really start at byte 44, where\n"
     "ResampleWav reads them) and tracker modules (layout, tag, channels, song length,\n"
-    "samples, and the duration until the song first loops at 8000 frames per\n"
-    "second).\n"
+    "samples, the duration until the song first loops at 8000 frames per\n"
+    "second, and its loop). A WAV file's loop is that of its smpl chunk.\n"
+    "Example: plinth info song.mod song.wav\n"
     "\n"
     "  -h, --help  show this help and exit\n"
     "\n"
@@ -111,6 +134,28 @@ ParseOutcome usageError(const char* context, const char* format, const char* det
     std::fprintf(stderr, "\nTry 'plinth%s%s --help' for more information.\n", context[0] != '\0' ? " " : "",
                  context);
     return ParseOutcome::UsageError;
+}
+
+// Seconds with up to three decimals ("10", "2.5", "0.125"), at most `limit`
+// milliseconds, as whole milliseconds.
+bool parseMilliseconds(const char* text, uint32_t limit, uint32_t& milliseconds) {
+    uint64_t value = 0;
+    int digits = 0;
+    int decimals = -1;  // digits after the point, -1 before it
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c == '.' && decimals < 0 && digits > 0) {
+            decimals = 0;
+            continue;
+        }
+        if (*c < '0' || *c > '9' || decimals == 3 || ++digits > 12) return false;
+        value = value * 10 + static_cast<uint64_t>(*c - '0');
+        if (decimals >= 0) ++decimals;
+    }
+    if (digits == 0 || decimals == 0) return false;
+    for (int d = decimals < 0 ? 0 : decimals; d < 3; ++d) value *= 10;
+    if (value > limit) return false;
+    milliseconds = static_cast<uint32_t>(value);
+    return true;
 }
 
 // A decimal number of at most nine digits, nothing else.
@@ -170,6 +215,8 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
         {"rate", required_argument, nullptr, 'r'},  {"output-dir", required_argument, nullptr, 'o'},
         {"jobs", required_argument, nullptr, 'j'},  {"force", no_argument, nullptr, 'f'},
         {"max-duration", required_argument, nullptr, 'D'},
+        {"loops", required_argument, nullptr, 'L'}, {"fade", required_argument, nullptr, 'F'},
+        {"loop-points", no_argument, nullptr, 'P'}, {"stems", required_argument, nullptr, 'S'},
         {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0}};
     static const struct option kInfoOptions[] = {{"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
     const bool resample = options.command == Command::Resample;
@@ -234,6 +281,22 @@ ParseOutcome parseCommandLine(int argc, char** argv, Options& options) {
             case 'D':
                 if (!parseCount(optarg, options.conversion.maxDurationSeconds))
                     return usageError(name, "invalid duration '%s' (whole seconds, 0 for no limit)", optarg);
+                break;
+            case 'L':
+                if (!parseCount(optarg, options.conversion.loops) || options.conversion.loops < 1 ||
+                    options.conversion.loops > kMaxLoops)
+                    return usageError(name, "invalid loop count '%s' (1 to 1000)", optarg);
+                break;
+            case 'F':
+                if (!parseMilliseconds(optarg, kMaxFadeMilliseconds, options.conversion.fadeMilliseconds))
+                    return usageError(name, "invalid fade '%s' (seconds, up to 3 decimals, at most 3600)", optarg);
+                break;
+            case 'P':
+                options.conversion.loopPoints = true;
+                break;
+            case 'S':
+                if (optarg[0] == '\0') return usageError(name, "%s", "empty stems folder name");
+                options.stemsDir = optarg;
                 break;
             case ':':
                 return usageError(name, "option '%s' needs a value", commandArgv[optind - 1]);

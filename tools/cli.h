@@ -16,7 +16,8 @@ struct Options {
     std::string output;            // the one output of a single conversion
     std::string outputDir;         // -o: every input converted into this folder
     bool batch = false;            // -o was given
-    ConversionRequest conversion;  // --rate, --channel, --verbose, --max-duration
+    ConversionRequest conversion;  // --rate, --channel, --verbose, --max-duration, --loops, --fade, --loop-points
+    std::string stemsDir;          // --stems: each module channel alone into this folder
     int jobs = 1;
     bool force = false;
 };

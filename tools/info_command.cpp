@@ -12,6 +12,27 @@
 namespace plinth {
 namespace {
 
+const char* loopTypeName(uint32_t type) {
+    switch (type) {
+        case 0: return "forward";
+        case 1: return "alternating";
+        case 2: return "backward";
+        default: return "of an unknown type";
+    }
+}
+
+// "from frame 61440 (7.680 s), 122880 frames (15.360 s)"
+void printLoop(uint64_t start, uint64_t frames, unsigned rate, const char* tail) {
+    if (rate == 0) {
+        std::printf("  loop:              from frame %llu, %llu frames%s\n", static_cast<unsigned long long>(start),
+                    static_cast<unsigned long long>(frames), tail);
+        return;
+    }
+    std::printf("  loop:              from frame %llu (%.3f s), %llu frames (%.3f s)%s\n",
+                static_cast<unsigned long long>(start), static_cast<double>(start) / rate,
+                static_cast<unsigned long long>(frames), static_cast<double>(frames) / rate, tail);
+}
+
 void printWav(const std::string& path, const WavDescription& wav) {
     std::printf("%s: WAV file\n", path.c_str());
     std::printf("  container:         %s\n", wav.container.c_str());
@@ -46,6 +67,11 @@ void printWav(const std::string& path, const WavDescription& wav) {
     else
         std::printf("  samples at byte 44: no (the data chunk's samples start at byte %lld)\n",
                     static_cast<long long>(wav.dataStart));
+    if (!wav.chunksAfter.empty()) std::printf("  chunks after:      %s\n", wav.chunksAfter.c_str());
+    if (wav.hasLoop) {
+        const std::string tail = std::string(", ") + loopTypeName(wav.loopType);
+        printLoop(wav.loopStart, wav.loopFrames, wav.sampleRate, tail.c_str());
+    }
 }
 
 void printModule(const std::string& path, const ModuleDescription& module) {
@@ -68,6 +94,10 @@ void printModule(const std::string& path, const ModuleDescription& module) {
     std::printf("  duration:          %.3f s until the first loop (%llu frames at %d per second)%s\n", module.seconds,
                 static_cast<unsigned long long>(module.frames), kModuleRate,
                 module.cutAtSizeLimit ? ", cut at the 4 GiB size limit of a WAV file" : "");
+    if (module.loopFound)
+        printLoop(module.loopStart, module.loopFrames, kModuleRate, "");
+    else
+        std::printf("  loop:              none within the size limit\n");
 }
 
 }  // namespace

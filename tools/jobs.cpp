@@ -119,15 +119,16 @@ void watchStopSignals() {
 
 int runConversions(const Options& options) {
     const Clock::time_point start = Clock::now();
-    if (options.batch) {
+    for (const std::string& folder : {options.batch ? options.outputDir : std::string(), options.stemsDir}) {
         std::string error;
-        if (!makeFolders(options.outputDir, error)) {
+        if (!folder.empty() && !makeFolders(folder, error)) {
             std::fprintf(stderr, "plinth: %s\n", error.c_str());
             return kExitFailure;
         }
     }
-    const std::vector<Job> jobs = options.batch ? planBatch(options.inputs, options.outputDir, options.force)
-                                                : planJobs(options.inputs, {options.output}, options.force);
+    const std::vector<Job> jobs =
+        options.batch ? planBatch(options.inputs, options.outputDir, options.force, options.stemsDir)
+                      : planJobs(options.inputs, {options.output}, options.force, options.stemsDir);
     const std::size_t total = jobs.size();
     const bool showProgress = options.batch && isatty(STDERR_FILENO) == 1;
     Console console(showProgress, total);
@@ -154,7 +155,8 @@ int runConversions(const Options& options) {
             if (!job.refusal.empty()) {
                 console.message(job.refusal);
             } else {
-                const ConversionResult result = convertFile(options.conversion, job.input, job.output, &progress);
+                const ConversionResult result =
+                    convertFile(options.conversion, job.input, job.output, &progress, job.stems);
                 console.libraryLines(result.libraryLines);
                 for (const std::string& text : result.messages) console.message(text);
                 if (result.ok) {

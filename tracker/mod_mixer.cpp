@@ -89,7 +89,8 @@ ChannelMix channelMix(const ModPlayer& player, const ModChannel& channel) {
 }
 
 bool channelSounds(const ModPlayer& player, const ModChannel& channel) {
-    return channel.sample != 0 && player.samples[channel.sample - 1].data != nullptr && channel.position >= 0.0f;
+    return channel.muted == 0 && channel.sample != 0 && player.samples[channel.sample - 1].data != nullptr &&
+           channel.position >= 0.0f;
 }
 
 // The plain mixer, one frame after another: the reference the vector mixer

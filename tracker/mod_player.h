@@ -49,6 +49,9 @@ struct ModChannel {
     uint8_t realVolume;  // volume actually mixed, 0..kMaxVolume
     float position;      // bytes from data; negative once the sample has ended
     float increment;     // sample bytes per output frame; 0 while silent in pitch
+    // Bookkeeping of this implementation: set while the other channels are
+    // rendered alone. A muted channel is not mixed and its position stays.
+    uint8_t muted;
 };
 
 struct ModPlayer {

@@ -21,6 +21,7 @@ enum class ModuleError {
     cannotOpenOutput,
     writeFailed,
     stopped,           // the caller asked it to stop
+    stemsMismatch,     // the module has another number of channels than stems were named for
 };
 
 struct ModuleStatus {
@@ -28,6 +29,7 @@ struct ModuleStatus {
     InputError inputError = InputError::none;
     int systemError = 0;
     uint64_t moduleBytes = 0;  // the size that could not be held, for outOfMemory
+    int failedStem = -1;       // the stem (0-based) whose output failed; -1 for the song's own output
 };
 
 // A few words on a failure, such as "not a module this player can play".

@@ -22,8 +22,14 @@ float clampUnit(float x);
 int16_t floatToSample(float x);
 
 // Renders the prepared song to its end, handing the sink interleaved stereo
-// frames (left, right), a render block at a time.
+// frames (left, right), a render block at a time. The frames of the fade are
+// those the player goes on to play, each sample s of fade frame i (of F)
+// becoming s x (F - i) / F, truncated toward zero.
 ModuleError renderSong(Song& song, const SampleSink& sink, const Progress* progress = nullptr);
+
+// The prepared song with every channel but `channel` (0-based) muted: it
+// renders that channel alone, through the same mixer and conversion.
+Song channelAlone(const Song& song, int channel);
 
 // Reads a module file whole: a regular file of 1 byte to 2 GiB - 1.
 ModuleStatus readModuleFile(const std::string& path, std::vector<uint8_t>& image);
@@ -31,9 +37,23 @@ ModuleStatus readModuleFile(const std::string& path, std::vector<uint8_t>& image
 // The same for a file already opened as a regular file and not read yet.
 ModuleStatus readModule(InputFile& input, std::vector<uint8_t>& image);
 
+// What a module conversion writes beyond MODWAV's render.
+struct ModuleRenderOptions {
+    int loops = 1;                   // the song played until it has looped this many times
+    uint32_t fadeMilliseconds = 0;   // then a fade of this long as the player goes on
+    bool loopPoints = false;         // the loop marked by smpl and cue chunks after the samples
+    std::vector<std::string> stems;  // one file per channel, channel 1's first; none when empty
+};
+
+// The plan of such a render at sampleRate.
+SongPlan songPlanFor(const ModuleRenderOptions& options, int sampleRate);
+
 // Plays the module at inPath into a stereo 16-bit WAV file at sampleRate
-// frames per second. On failure the output path is left as it was.
+// frames per second, and each channel alone into its stem when asked for
+// (stemsMismatch when the module has another number of channels). On failure
+// every output path is left as it was.
 ModuleStatus convertModuleFile(const std::string& inPath, const std::string& outPath, int sampleRate,
-                               const SongLimits& limits = SongLimits{});
+                               const SongLimits& limits = SongLimits{},
+                               const ModuleRenderOptions& options = ModuleRenderOptions{});
 
 }  // namespace plinth

@@ -62,7 +62,8 @@ Failure moduleFailure(const ModuleStatus& status, const std::string& inPath, con
             return failure(FailureKind::file, reason, status.systemError != 0 ? status.systemError : EIO, outPath);
         case ModuleError::none:
         case ModuleError::outOfMemory:
-        case ModuleError::stopped: break;
+        case ModuleError::stopped:
+        case ModuleError::stemsMismatch: break;
     }
     return failure(FailureKind::other, reason, 0, inPath);
 }

@@ -5,6 +5,7 @@
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <cerrno>
 #include <climits>
@@ -260,9 +261,24 @@ SongLimits songLimits(double maxSeconds, long long rate, const Progress* progres
     return limits;
 }
 
-// Plays a module image to its end as (frames, 2) samples; path names the image in errors.
-py::array_t<int16_t> renderImage(const std::vector<uint8_t>& image, long long rate, double maxSeconds,
-                                 const std::string& path) {
+// What a render covers beyond MODWAV's: loops and a fade in milliseconds.
+struct RenderRequest {
+    int loops = 1;
+    uint32_t fadeMilliseconds = 0;
+    bool stems = false;  // each channel alone, stacked (channels, frames, 2)
+};
+
+void checkRenderRequest(const RenderRequest& request) {
+    if (request.loops < 1 || request.loops > kMaxLoops) throw py::value_error("loops must be 1 to 1000");
+    if (request.fadeMilliseconds > kMaxFadeMilliseconds) throw py::value_error("fade must be 0 to 3600 seconds");
+}
+
+// Plays a module image to its end as (frames, 2) samples, or each channel
+// alone as (channels, frames, 2); path names the image in errors. Returns
+// the samples and the loop: (start, end) in frames, or None.
+py::tuple renderImage(const std::vector<uint8_t>& image, long long rate, double maxSeconds, const RenderRequest& request,
+                      const std::string& path) {
+    checkRenderRequest(request);
     if (rate <= 0 || rate > kMaxWavRate) {
         ModuleStatus status;
         status.error = ModuleError::invalidRate;
@@ -271,34 +287,54 @@ py::array_t<int16_t> renderImage(const std::vector<uint8_t>& image, long long ra
     InterruptWatch watch;
     ModuleStatus status;
     Samples out;
+    std::size_t renders = 1;
+    uint64_t frames = 0;
+    py::object loop = py::none();
+    bool loopFound = false;
+    uint64_t loopStart = 0;
+    uint64_t loopEnd = 0;
     {
         py::gil_scoped_release release;
+        ModuleRenderOptions options;
+        options.loops = request.loops;
+        options.fadeMilliseconds = request.fadeMilliseconds;
         std::unique_ptr<Song> song(new (std::nothrow) Song());
         if (!song) {
             status.error = ModuleError::outOfMemory;
         } else if ((status.error = prepareSong(*song, image.data(), static_cast<int32_t>(image.size()),
-                                               static_cast<int32_t>(rate), songLimits(maxSeconds, rate, watch.progress()))) !=
-                   ModuleError::none) {
+                                               static_cast<int32_t>(rate), songLimits(maxSeconds, rate, watch.progress()),
+                                               songPlanFor(options, static_cast<int>(rate)))) != ModuleError::none) {
             // refused, too long or stopped: status says which
         } else {
+            frames = song->frames;
+            loopFound = song->loopFound;
+            loopStart = song->loopStart;
+            loopEnd = song->loopsEnd;
+            renders = request.stems ? song->player.channelCount : 1;
             try {
-                out.resize(static_cast<std::size_t>(song->frames) * 2);
+                out.resize(static_cast<std::size_t>(frames) * 2 * renders);
             } catch (const std::bad_alloc&) {
                 status.error = ModuleError::outOfMemory;
+            } catch (const std::length_error&) {
+                status.error = ModuleError::outOfMemory;
             }
-            if (status.error == ModuleError::none) {
-                int16_t* cursor = out.data();
-                status.error = renderSong(*song, SampleSink{writeFrames, &cursor}, watch.progress());
+            int16_t* cursor = out.data();
+            for (std::size_t r = 0; r < renders && status.error == ModuleError::none; ++r) {
+                std::unique_ptr<Song> playing(new (std::nothrow) Song(request.stems ? channelAlone(*song, static_cast<int>(r)) : *song));
+                status.error = playing ? renderSong(*playing, SampleSink{writeFrames, &cursor}, watch.progress())
+                                       : ModuleError::outOfMemory;
             }
         }
     }
     if (status.error == ModuleError::stopped) raiseStopped(watch, moduleFailure(status, path, {}));
     if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, path, {}));
-    const auto frames = static_cast<py::ssize_t>(out.size() / 2);
-    return toArray(std::move(out), {frames, py::ssize_t{2}});
+    if (loopFound) loop = py::make_tuple(loopStart, loopEnd);
+    std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(frames), py::ssize_t{2}};
+    if (request.stems) shape.insert(shape.begin(), static_cast<py::ssize_t>(renders));
+    return py::make_tuple(toArray(std::move(out), shape), loop);
 }
 
-py::array_t<int16_t> renderModuleBytes(const py::buffer& data, long long rate, double maxSeconds) {
+py::tuple renderModuleBytes(const py::buffer& data, long long rate, double maxSeconds, const RenderRequest& request) {
     std::vector<uint8_t> image;
     {
         // Copied while the GIL is held: the caller's buffer may change once it is let go.
@@ -312,10 +348,10 @@ py::array_t<int16_t> renderModuleBytes(const py::buffer& data, long long rate, d
         const auto* first = static_cast<const uint8_t*>(view.ptr);
         image.assign(first, first + bytes);
     }
-    return renderImage(image, rate, maxSeconds, {});
+    return renderImage(image, rate, maxSeconds, request, {});
 }
 
-py::array_t<int16_t> renderModuleFile(const std::string& path, long long rate, double maxSeconds) {
+py::tuple renderModuleFile(const std::string& path, long long rate, double maxSeconds, const RenderRequest& request) {
     std::vector<uint8_t> image;
     ModuleStatus status;
     {
@@ -323,18 +359,42 @@ py::array_t<int16_t> renderModuleFile(const std::string& path, long long rate, d
         status = readModuleFile(path, image);
     }
     if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, path, {}));
-    return renderImage(image, rate, maxSeconds, path);
+    return renderImage(image, rate, maxSeconds, request, path);
 }
 
-void moduleToWav(const std::string& source, const std::string& target, long long rate, double maxSeconds) {
+// A refusal of the plan ("PATH: reason") as the exception a file gets.
+[[noreturn]] void raiseRefusal(const std::string& refusal) { raiseFailure(Failure{FailureKind::file, refusal, 0, {}}); }
+
+void moduleToWav(const std::string& source, const std::string& target, long long rate, double maxSeconds,
+                 const RenderRequest& request, bool loopPoints, const std::string& stemFolder) {
+    checkRenderRequest(request);
+    ModuleRenderOptions options;
+    options.loops = request.loops;
+    options.fadeMilliseconds = request.fadeMilliseconds;
+    options.loopPoints = loopPoints;
+    if (!stemFolder.empty()) {
+        // Stems are planned as the tool plans them; existing ones are replaced, as the output is.
+        std::string error;
+        std::vector<Job> jobs;
+        {
+            py::gil_scoped_release release;
+            if (makeFolders(stemFolder, error)) jobs = planJobs({source}, {target}, true, stemFolder);
+        }
+        if (!error.empty()) raiseRefusal(error);
+        if (!jobs.front().refusal.empty()) raiseRefusal(jobs.front().refusal);
+        options.stems = jobs.front().stems;
+    }
     InterruptWatch watch;
     ModuleStatus status;
     {
         py::gil_scoped_release release;
-        status = convertModuleFile(source, target, rateArgument(rate), songLimits(maxSeconds, rate, watch.progress()));
+        status = convertModuleFile(source, target, rateArgument(rate), songLimits(maxSeconds, rate, watch.progress()),
+                                   options);
     }
-    if (status.error == ModuleError::stopped) raiseStopped(watch, moduleFailure(status, source, target));
-    if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, source, target));
+    const std::string& failedOutput =
+        status.failedStem >= 0 ? options.stems[static_cast<std::size_t>(status.failedStem)] : target;
+    if (status.error == ModuleError::stopped) raiseStopped(watch, moduleFailure(status, source, failedOutput));
+    if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, source, failedOutput));
 }
 
 py::object optionalNumber(bool known, py::object value) { return known ? value : py::none(); }
@@ -360,6 +420,12 @@ py::dict describeWav(const WavDescription& wav) {
     fields["duration"] = optionalNumber(wav.durationKnown, py::float_(wav.seconds));
     fields["data_start"] = optionalNumber(wav.dataStart >= 0, py::int_(wav.dataStart));
     fields["samples_at_byte_44"] = wav.dataStart == static_cast<int64_t>(kWavHeaderBytes);
+    py::object chunksAfter = py::list();
+    if (!wav.chunksAfter.empty()) chunksAfter = py::str(wav.chunksAfter).attr("split")();
+    fields["chunks_after"] = chunksAfter;
+    fields["loop_start"] = optionalNumber(wav.hasLoop, py::int_(wav.loopStart));
+    fields["loop_frames"] = optionalNumber(wav.hasLoop, py::int_(wav.loopFrames));
+    fields["loop_type"] = optionalNumber(wav.hasLoop, py::int_(wav.loopType));
     return fields;
 }
 
@@ -385,6 +451,8 @@ py::dict describeModule(const ModuleDescription& module) {
     fields["frames"] = module.frames;
     fields["rate"] = kModuleRate;
     fields["duration"] = module.seconds;
+    fields["loop_start"] = optionalNumber(module.loopFound, py::int_(module.loopStart));
+    fields["loop_frames"] = optionalNumber(module.loopFound, py::int_(module.loopFrames));
     return fields;
 }
 
@@ -403,7 +471,8 @@ py::dict info(const std::string& path) {
 // One file converted exactly as the plinth tool converts it; never raises for
 // a failed conversion. Returns (converted, "PATH: reason").
 py::tuple convertAsTool(const std::string& kind, const std::string& source, const std::string& target, int rate,
-                        int channelMode) {
+                        int channelMode, int loops, uint32_t fadeMilliseconds, bool loopPoints,
+                        const std::vector<std::string>& stems) {
     ConversionRequest request;
     if (kind == "resample") {
         request.kind = ConversionKind::resample;
@@ -414,26 +483,34 @@ py::tuple convertAsTool(const std::string& kind, const std::string& source, cons
     }
     request.rate = rate;
     request.channel = channelChoiceFromMode(channelMode);
+    request.loops = loops;
+    request.fadeMilliseconds = fadeMilliseconds;
+    request.loopPoints = loopPoints;
     ConversionResult result;
     {
         py::gil_scoped_release release;
-        result = convertFile(request, source, target);
+        result = convertFile(request, source, target, nullptr, stems);
     }
     return py::make_tuple(result.ok, pathText(result.error));
 }
 
 // The plan of a batch into a folder, as the plinth tool plans it: for each
-// input, its output and the reason it is refused ("" when it is not).
-py::list planBatchJobs(const py::list& inputNames, const std::string& folder, bool force) {
+// input, its output, its stems (with a stem folder) and the reason it is
+// refused ("" when it is not).
+py::list planBatchJobs(const py::list& inputNames, const std::string& folder, bool force, const std::string& stemFolder) {
     std::vector<std::string> inputs;
     for (const py::handle name : inputNames) inputs.push_back(name.cast<std::string>());
     std::vector<Job> jobs;
     {
         py::gil_scoped_release release;
-        jobs = planBatch(inputs, folder, force);
+        jobs = planBatch(inputs, folder, force, stemFolder);
     }
     py::list planned;
-    for (const Job& job : jobs) planned.append(py::make_tuple(py::bytes(job.output), pathText(job.refusal)));
+    for (const Job& job : jobs) {
+        py::list stems;
+        for (const std::string& stem : job.stems) stems.append(py::bytes(stem));
+        planned.append(py::make_tuple(py::bytes(job.output), stems, pathText(job.refusal)));
+    }
     return planned;
 }
 
@@ -476,18 +553,31 @@ PYBIND11_MODULE(_plinth, module) {
         .def("finish", &BlockResampler::finish, "The samples still owed at the end of the signal.");
     module.def("resample_file", &resampleFile, py::arg("source"), py::arg("target"), py::arg("rate"),
                py::arg("channel_mode"), "A WAV file resampled into a WAV file, as ResampleWav writes it.");
+    py::class_<RenderRequest>(module, "RenderRequest", "Loops, fade and stems of a module render.")
+        .def(py::init([](int loops, uint32_t fadeMilliseconds, bool stems) {
+                 return RenderRequest{loops, fadeMilliseconds, stems};
+             }),
+             py::arg("loops") = 1, py::arg("fade_ms") = 0, py::arg("stems") = false);
     module.def("render_module_bytes", &renderModuleBytes, py::arg("data"), py::arg("rate"), py::arg("max_seconds"),
-               "A module image played into (frames, 2) int16 samples.");
+               py::arg("request") = RenderRequest{},
+               "A module image played into (frames, 2) int16 samples (or (channels, frames, 2) for stems) and its "
+               "loop, (start, end) or None.");
     module.def("render_module_file", &renderModuleFile, py::arg("path"), py::arg("rate"), py::arg("max_seconds"),
-               "A module file played into (frames, 2) int16 samples.");
+               py::arg("request") = RenderRequest{},
+               "A module file played into (frames, 2) int16 samples (or (channels, frames, 2) for stems) and its "
+               "loop, (start, end) or None.");
     module.def("mod_to_wav", &moduleToWav, py::arg("source"), py::arg("target"), py::arg("rate"),
-               py::arg("max_seconds"), "A module file played into a stereo WAV file, as MODWAV writes it.");
+               py::arg("max_seconds"), py::arg("request") = RenderRequest{}, py::arg("loop_points") = false,
+               py::arg("stem_folder") = std::string(),
+               "A module file played into a stereo WAV file, as MODWAV writes it by default.");
     module.def("info", &info, py::arg("path"), "What `plinth info` tells about a file, as a dict.");
     module.def("convert_as_tool", &convertAsTool, py::arg("kind"), py::arg("source"), py::arg("target"),
-               py::arg("rate"), py::arg("channel_mode"),
+               py::arg("rate"), py::arg("channel_mode"), py::arg("loops") = 1, py::arg("fade_ms") = 0,
+               py::arg("loop_points") = false, py::arg("stems") = std::vector<std::string>(),
                "One file converted as the plinth tool converts it: (converted, \"PATH: reason\").");
     module.def("plan_batch", &planBatchJobs, py::arg("inputs"), py::arg("folder"), py::arg("force"),
-               "A batch planned as the plinth tool plans it: (output, refusal) for each input.");
+               py::arg("stem_folder") = std::string(),
+               "A batch planned as the plinth tool plans it: (output, stems, refusal) for each input.");
     module.def("make_folders", &makeFolderPath, py::arg("path"), "Creates a folder and its missing parents.");
     module.def("write_whole", &writeWhole, py::arg("path"), py::arg("data"),
                "Writes a file that appears whole or not at all.");

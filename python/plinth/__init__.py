@@ -18,6 +18,13 @@ Tracker modules (stereo 16-bit out, ending where the song first loops):
     >>> frames = plinth.render_module("song.mod")      # int16, shape (n, 2)
     >>> plinth.mod_to_wav("song.mod", "song.wav")
 
+Looped twice and faded out over ten seconds, with where it loops; each
+channel alone; a file with its loop marked and its channels beside it:
+
+    >>> frames, loop = plinth.render_module("song.mod", loops=2, fade=10, with_loop=True)
+    >>> stems = plinth.render_stems("song.mod")        # int16, shape (channels, n, 2)
+    >>> plinth.mod_to_wav("song.mod", "song.wav", loop_points=True, stems="parts")
+
 Describing a file: ``plinth.info("take.wav")``.
 
 Failures raise plinth.Error: UnsupportedInputError (also a ValueError) for
@@ -29,24 +36,27 @@ Many files across many machines: plinth.cluster, on Dask distributed.
 """
 
 from ._version import __version__
-from ._conversions import MODULE_RATE, Resampler, info, mod_to_wav, render_module, resample, resample_file
+from ._conversions import (MODULE_RATE, Loop, Resampler, info, mod_to_wav, render_module, render_stems, resample,
+                           resample_file)
 from ._errors import Error, FileError, UnsupportedInputError
 
 # Shown, pickled and raised under the package's own name.
-for _name in ("Error", "FileError", "UnsupportedInputError", "Resampler", "info", "mod_to_wav", "render_module",
-              "resample", "resample_file"):
+for _name in ("Error", "FileError", "UnsupportedInputError", "Loop", "Resampler", "info", "mod_to_wav",
+              "render_module", "render_stems", "resample", "resample_file"):
     globals()[_name].__module__ = __name__
 del _name
 
 __all__ = [
     "Error",
     "FileError",
+    "Loop",
     "MODULE_RATE",
     "Resampler",
     "UnsupportedInputError",
     "info",
     "mod_to_wav",
     "render_module",
+    "render_stems",
     "resample",
     "resample_file",
 ]

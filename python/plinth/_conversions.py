@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import operator
 import os
-from typing import Any, Literal, Optional, Union
+from typing import Any, Literal, NamedTuple, Optional, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -23,6 +23,31 @@ MODULE_RATE: int = _plinth.MODULE_RATE
 
 MAX_DURATION = 3600.0
 """The longest song, in seconds, render_module and mod_to_wav play by default (as the tool)."""
+
+
+MAX_LOOPS = 1000
+"""The most loops render_module, render_stems and mod_to_wav play."""
+
+MAX_FADE = 3600.0
+"""The longest fade, in seconds."""
+
+
+class Loop(NamedTuple):
+    """Where a render loops, in frames: ``frames[loop.start:loop.end]`` is the
+    repeated part of its last loop (``end`` is where the loops end and a fade
+    begins). A WAV file's smpl chunk holds ``start`` and ``end - 1``."""
+
+    start: int
+    end: int
+
+
+def _render_request(loops: int, fade: float, stems: bool = False) -> Any:
+    count = operator.index(loops)
+    if not 1 <= count <= MAX_LOOPS:
+        raise ValueError(f"loops must be 1 to {MAX_LOOPS}, not {loops!r}")
+    if not 0 <= fade <= MAX_FADE:  # also refuses NaN
+        raise ValueError(f"fade must be 0 to {MAX_FADE:g} seconds, not {fade!r}")
+    return _plinth.RenderRequest(loops=count, fade_ms=round(fade * 1000), stems=stems)
 
 
 def _seconds(max_duration: Optional[float]) -> float:
@@ -111,34 +136,90 @@ def resample_file(src: StrPath, dst: StrPath, rate: int, channel: Channel = "fir
     _plinth.resample_file(os.fsencode(src), os.fsencode(dst), _rate(rate), channel_mode(channel))
 
 
-def render_module(data: Union[bytes, bytearray, memoryview, str, "os.PathLike[str]"],
-                  rate: int = MODULE_RATE, max_duration: Optional[float] = MAX_DURATION) -> Int16Array:
+ModuleData = Union[bytes, bytearray, memoryview, str, "os.PathLike[str]"]
+
+
+def _render(data: ModuleData, rate: int, max_duration: Optional[float], request: Any) -> tuple[Int16Array, Any]:
+    if isinstance(data, (bytes, bytearray, memoryview)):
+        return _plinth.render_module_bytes(data, _rate(rate), _seconds(max_duration), request)
+    return _plinth.render_module_file(os.fsencode(data), _rate(rate), _seconds(max_duration), request)
+
+
+def render_module(data: ModuleData, rate: int = MODULE_RATE, max_duration: Optional[float] = MAX_DURATION, *,
+                  loops: int = 1, fade: float = 0.0, with_loop: bool = False) -> Any:
     """Play a tracker module to where it first loops, as an int16 array of shape (frames, 2).
 
     ``data`` is the module itself (bytes, bytearray or memoryview), or the
     path of a module file (a str or os.PathLike; bytes always count as module
     data here). At the default rate of 8000 frames per second the frames are
-    those MODWAV writes; ``rate`` may be anything from 1 up. A song that lasts
-    longer than ``max_duration`` seconds before it loops is refused (None sets
-    no limit but the 4 GiB size of a WAV file).
+    those MODWAV writes; ``rate`` may be anything from 1 up. A render that
+    lasts longer than ``max_duration`` seconds (with its loops and fade) is
+    refused (None sets no limit but the 4 GiB size of a WAV file).
+
+    ``loops`` plays on until the song has looped that many times (1, the
+    default, is MODWAV's render; a song that never loops goes round the
+    cycle of lines it repeats once a loop). ``fade`` then goes on for that
+    many seconds (to the millisecond) as the player continues, each sample s
+    of fade frame i of F becoming s x (F - i) / F truncated toward zero.
+
+    With ``with_loop=True`` the result is ``(frames, loop)``: loop is a
+    plinth.Loop(start, end), ``frames[start:end]`` the repeated part of the
+    last loop, or None when the render was cut at the WAV size limit.
 
     Raises UnsupportedInputError (not a playable module, an empty one, a rate
-    out of range, a song past the limit) or FileError (a module file that
-    cannot be read).
+    out of range, a render past the limit), FileError (a module file that
+    cannot be read), ValueError (loops or fade out of range).
+
+    >>> frames, loop = plinth.render_module("song.mod", rate=44100, loops=2, fade=10, with_loop=True)
+    >>> body = frames[loop.start:loop.end]    # the second pass: loops seamlessly
     """
-    if isinstance(data, (bytes, bytearray, memoryview)):
-        return _plinth.render_module_bytes(data, _rate(rate), _seconds(max_duration))
-    return _plinth.render_module_file(os.fsencode(data), _rate(rate), _seconds(max_duration))
+    frames, loop = _render(data, rate, max_duration, _render_request(loops, fade))
+    if not with_loop:
+        return frames
+    return frames, (Loop(*loop) if loop is not None else None)
+
+
+def render_stems(data: ModuleData, rate: int = MODULE_RATE, max_duration: Optional[float] = MAX_DURATION, *,
+                 loops: int = 1, fade: float = 0.0) -> Int16Array:
+    """Play each channel of a module alone: an int16 array of shape (channels, frames, 2).
+
+    ``stems[c]`` is channel c + 1 mixed alone through the same mixer as
+    render_module (its panning, volume and 16-bit conversion), over exactly
+    the frames render_module gives for the same arguments.
+
+    >>> stems = plinth.render_stems("song.mod", rate=44100)
+    >>> left_of_channel_2 = stems[1][:, 0]    # stems.shape is (channels, frames, 2)
+    """
+    stems, _ = _render(data, rate, max_duration, _render_request(loops, fade, stems=True))
+    return stems
 
 
 def mod_to_wav(src: StrPath, dst: StrPath, rate: int = MODULE_RATE,
-               max_duration: Optional[float] = MAX_DURATION) -> None:
+               max_duration: Optional[float] = MAX_DURATION, *, loops: int = 1, fade: float = 0.0,
+               loop_points: bool = False, stems: Optional[StrPath] = None) -> None:
     """Play a module file into a stereo 16-bit WAV file, as MODWAV does at 8000.
 
-    The output appears whole or not at all. Raises UnsupportedInputError or
-    FileError as render_module does, with the same limit on the song's length.
+    The output appears whole or not at all. ``loops`` and ``fade`` are those
+    of render_module. ``loop_points`` marks the loop in the file: a smpl
+    chunk with one forward loop from its start to its last frame (end - 1),
+    and a cue chunk at its start, after the samples. ``stems`` names a folder
+    (created if missing) that gets each channel alone, ``<name>-01.wav``,
+    ``<name>-02.wav``, ..., named after ``src`` without its extension, as long
+    as the song's file and with the same loop points; they replace files of
+    those names, as ``dst`` is replaced, but a stem that would be ``src`` or
+    ``dst`` is refused, and a module read from a pipe cannot be split.
+
+    Raises UnsupportedInputError or FileError as render_module does, with the
+    same limit on the render's length.
+
+    >>> plinth.mod_to_wav("song.mod", "song.wav", rate=44100, loops=2, fade=10, loop_points=True, stems="parts")
     """
-    _plinth.mod_to_wav(os.fsencode(src), os.fsencode(dst), _rate(rate), _seconds(max_duration))
+    request = _render_request(loops, fade)
+    stem_folder = os.fsencode(stems) if stems is not None else b""
+    if stems is not None and not stem_folder:
+        raise ValueError("stems must name a folder")
+    _plinth.mod_to_wav(os.fsencode(src), os.fsencode(dst), _rate(rate), _seconds(max_duration), request,
+                       bool(loop_points), stem_folder)
 
 
 def info(path: StrPath) -> dict[str, Any]:
@@ -148,12 +229,16 @@ def info(path: StrPath) -> dict[str, Any]:
     bits_per_sample, sample_rate, data_size, bytes_following, frames and
     duration (None when the header does not give them), data_start (the
     first sample byte, None without a data chunk) and samples_at_byte_44
-    (whether the resampler would read the right bytes).
+    (whether the resampler would read the right bytes), chunks_after (the
+    tags of the chunks after the samples), and loop_start, loop_frames and
+    loop_type (0 forward) of a smpl chunk's first loop (None without one).
 
     For a module (``kind`` "module"): sample_slots (31 or 15), tag (None for
     15 slots), channels, song_length, restart_position, patterns, samples (a
-    list of {number, name, length} for the slots in use), and frames,
-    rate and duration until the song first loops at 8000 frames per second.
+    list of {number, name, length} for the slots in use), frames, rate and
+    duration until the song first loops at 8000 frames per second, and
+    loop_start and loop_frames of its loop (at the same rate; None when the
+    song is cut at the WAV size limit).
 
     Both carry ``path``. Raises FileError for a file that cannot be read and
     UnsupportedInputError for one that is neither.

@@ -114,6 +114,38 @@ def test_modules_render_as_the_tool_renders_them(client, tmp_path):
         assert (tmp_path / "out" / name).read_bytes() == (expected / name).read_bytes()
 
 
+def test_loops_fade_loop_points_and_stems_render_as_the_tool_renders_them(client, tmp_path):
+    inputs = make_modules(tmp_path / "in", 3)
+    options = {"loops": 2, "fade": 0.5, "loop_points": True}
+    tool = tmp_path / "tool"
+    assert run_tool("mod2wav", "--rate", "11025", "--loops", "2", "--fade", "0.5", "--loop-points",
+                    "--stems", tool / "parts", "-o", tool, *inputs).returncode == 0
+    out = tmp_path / "out"
+    report = cluster.convert(inputs, out, rate=11025, kind="module", client=client, stems=out / "parts", **options)
+    assert report.converted == 3, [o.reason for o in report.outcomes]
+    names = sorted(p.name for p in (tool / "parts").iterdir())
+    assert len(names) == 12 and names[:4] == ["song00-01.wav", "song00-02.wav", "song00-03.wav", "song00-04.wav"]
+    assert sorted(p.name for p in (out / "parts").iterdir()) == names
+    for name in names:
+        assert (out / "parts" / name).read_bytes() == (tool / "parts" / name).read_bytes(), name
+    for source in inputs:
+        assert (out / f"{source.stem}.wav").read_bytes() == (tool / f"{source.stem}.wav").read_bytes()
+
+    # A song whose file exists is skipped; one whose stems are in the way needs force.
+    (out / "song01.wav").unlink()
+    report = cluster.convert(inputs, out, rate=11025, kind="module", client=client, stems=out / "parts", **options)
+    assert [o.status for o in report.outcomes] == ["skipped", "failed", "skipped"]
+    assert "song01-01.wav: exists" in report.outcomes[1].reason
+    report = cluster.convert(inputs, out, rate=11025, kind="module", client=client, stems=out / "parts",
+                             force=True, **options)
+    assert report.converted == 3
+    assert (out / "song01.wav").read_bytes() == (tool / "song01.wav").read_bytes()
+    with pytest.raises(ValueError):
+        cluster.convert(inputs, out, kind="module", client=client, loops=0)
+    with pytest.raises(ValueError):
+        cluster.convert(inputs, out, rate=8000, client=client, stems=out / "parts")
+
+
 def test_outputs_that_would_overwrite_an_input_or_each_other_are_refused(client, tmp_path):
     first = make_wavs(tmp_path / "a", 1)[0]
     (tmp_path / "b").mkdir()
@@ -193,6 +225,14 @@ def test_command_line(client, tmp_path):
     assert done.returncode == 0, done.stderr
     assert done.stderr.splitlines()[-1].startswith("plinth: 2 converted, 0 skipped, 0 failed, ")
     assert (tmp_path / "m.jsonl").exists()
+
+    # The module options as the tool takes them.
+    done = run_cli("--scheduler", client.scheduler.address, "mod2wav", "--loops", "2", "--loop-points",
+                   "--stems", tmp_path / "parts", "-o", tmp_path / "looped", songs[0])
+    assert done.returncode == 0, done.stderr
+    assert run_tool("mod2wav", "--loops", "2", "--loop-points", songs[0], tmp_path / "tool.wav").returncode == 0
+    assert (tmp_path / "looped" / "song00.wav").read_bytes() == (tmp_path / "tool.wav").read_bytes()
+    assert len(list((tmp_path / "parts").iterdir())) == 4
 
     usage = run_cli("resample", "--rate", "5", "-o", out, *inputs[:1])
     assert usage.returncode == 2 and "rate must be 1000 to 384000" in usage.stderr

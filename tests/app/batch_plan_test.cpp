@@ -8,8 +8,12 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "app/batch_plan.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wav_builder.h"
+#include "tracker/module_builder.h"
 
 namespace {
 
@@ -77,6 +81,66 @@ TEST(BatchPlan, ExistingOutputsNeedForceFoldersNeverDoAndTheFirstOwnerKeepsAnOut
                   "",
                   dir / "out/song.wav" + ": already the output of " + dir / "one/song.mod" + " in this run",
               }));
+}
+
+TEST(StemPlan, NamesFollowTheInputsName) {
+    EXPECT_EQ(plinth::stemNameFor("in/song.mod", 1), "song-01.wav");
+    EXPECT_EQ(plinth::stemNameFor("a.b.mod", 32), "a.b-32.wav");
+    EXPECT_EQ(plinth::stemNameFor("/x/tune", 7), "tune-07.wav");
+}
+
+TEST(StemPlan, EachModuleGetsOneStemAChannelCountedFromItsHeader) {
+    TempDir dir;
+    testsupport::writeBytes(dir / "six.mod", plinth::ModuleBuilder(6, 1).image());
+    testsupport::writeBytes(dir / "old.mod", plinth::ModuleBuilder::oldLayout().image());
+    testsupport::writeBytes(dir / "junk.mod", testsupport::Bytes(2000, 0xFF));
+    ASSERT_EQ(mkfifo((dir / "pipe.mod").c_str(), 0600), 0);
+    const std::vector<plinth::Job> jobs =
+        plinth::planBatch({dir / "six.mod", dir / "old.mod", dir / "junk.mod", dir / "pipe.mod", dir / "gone.mod"},
+                          dir / "out", false, dir / "parts");
+    ASSERT_EQ(jobs.size(), 5u);
+    EXPECT_EQ(jobs[0].stems.size(), 6u);
+    EXPECT_EQ(jobs[0].stems.front(), dir / "parts/six-01.wav");
+    EXPECT_EQ(jobs[0].stems.back(), dir / "parts/six-06.wav");
+    EXPECT_EQ(jobs[1].stems,
+              (std::vector<std::string>{dir / "parts/old-01.wav", dir / "parts/old-02.wav", dir / "parts/old-03.wav",
+                                        dir / "parts/old-04.wav"}));
+    // No module, or none yet: no stems, and the conversion says why it fails.
+    EXPECT_TRUE(jobs[2].stems.empty());
+    EXPECT_TRUE(jobs[4].stems.empty());
+    EXPECT_EQ(refusals(jobs), (std::vector<std::string>{
+                                  "", "", "",
+                                  dir / "pipe.mod" + ": stems need a module file, not standard input or a pipe",
+                                  ""}));
+}
+
+TEST(StemPlan, StemsAreRefusedAsOutputsAreAndRefuseTheirWholeJob) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "out");
+    testsupport::writeBytes(dir / "song.mod", plinth::ModuleBuilder(2, 1).image());
+    testsupport::writeBytes(dir / "song-02.mod", plinth::ModuleBuilder(1, 1).image());
+    touch(dir / "out/song-01.wav");
+
+    // The stems go beside the outputs: song's stem 2 is the next input's output.
+    std::vector<plinth::Job> jobs = plinth::planBatch({dir / "song.mod", dir / "song-02.mod"}, dir / "out", false,
+                                                      dir / "out");
+    EXPECT_EQ(refusals(jobs), (std::vector<std::string>{dir / "out/song-01.wav" + ": exists (use --force to replace it)",
+                                                        ""}));
+    jobs = plinth::planBatch({dir / "song.mod", dir / "song-02.mod"}, dir / "out", true, dir / "out");
+    EXPECT_EQ(refusals(jobs),
+              (std::vector<std::string>{
+                  "", dir / "out/song-02.wav" + ": already the output of " + dir / "song.mod" + " in this run"}));
+
+    // A stem that is an input by another name, even with force; a refused
+    // job claims none of its outputs.
+    std::filesystem::create_hard_link(dir / "song-02.mod", dir / "out/song-02.wav");
+    jobs = plinth::planJobs({dir / "song.mod", dir / "song-02.mod"}, {dir / "song.wav", dir / "out/song-01.wav"}, true,
+                            dir / "out");
+    EXPECT_EQ(refusals(jobs),
+              (std::vector<std::string>{dir / "out/song-02.wav" + ": would overwrite the input " + dir / "song-02.mod" +
+                                            " of this run",
+                                        ""}));
+    EXPECT_EQ(jobs[1].stems, std::vector<std::string>{dir / "out/song-02-01.wav"});
 }
 
 TEST(BatchPlan, DevicesAreWrittenByEveryJobWithoutForce) {

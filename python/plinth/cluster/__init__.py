@@ -22,6 +22,11 @@ filesystem mounted at the same place. Paths are made absolute by the caller.
     >>> print(report.summary())
     2 converted, 0 skipped, 0 failed, 1.52 s
 
+Modules take the tool's loops, fade, loop points and stems:
+
+    >>> convert(["a.mod", "b.mod"], "out", kind="module", rate=44100, loops=2, fade=10,
+    ...         loop_points=True, stems="out/parts")
+
 From a shell, ``python3 -m plinth.cluster --help``.
 """
 
@@ -35,7 +40,7 @@ from dataclasses import asdict, dataclass
 from typing import IO, Iterable, Literal, Optional
 
 from .. import _plinth
-from .._conversions import MODULE_RATE, Channel, StrPath, channel_mode
+from .._conversions import MODULE_RATE, Channel, StrPath, _render_request, channel_mode
 from . import _tasks
 
 Kind = Literal["resample", "module"]
@@ -88,13 +93,18 @@ class ClusterReport:
 def convert(inputs: Iterable[StrPath], out_dir: StrPath, rate: Optional[int] = None, kind: Kind = "resample",
             channel: Channel = "first", client=None, force: bool = False, *,
             manifest: Optional[StrPath] = None, retries: int = DEFAULT_RETRIES,
-            progress: Optional[bool] = None) -> ClusterReport:
+            progress: Optional[bool] = None, loops: int = 1, fade: float = 0.0, loop_points: bool = False,
+            stems: Optional[StrPath] = None) -> ClusterReport:
     """Convert every input on a Dask cluster, one task a file.
 
     ``kind`` "resample" resamples WAV files to mono at ``rate`` (required),
     taking ``channel`` of a stereo input; "module" renders modules to stereo
     WAV files at ``rate`` (8000 when not given). ``rate`` is held to what the
-    plinth tool accepts (1000 to 384000).
+    plinth tool accepts (1000 to 384000). A module is rendered with
+    ``loops``, ``fade`` and ``loop_points`` as plinth.mod_to_wav renders it,
+    and with ``stems`` each of its channels alone goes into that folder as
+    ``<name>-01.wav``, ... (planned and refused as the outputs are; a module
+    is skipped when its song's file exists, which is written after its stems).
 
     ``client`` is a ``distributed.Client``; without one a local cluster of
     one single-threaded worker process per core is started for the run and
@@ -117,16 +127,25 @@ def convert(inputs: Iterable[StrPath], out_dir: StrPath, rate: Optional[int] = N
         rate = MODULE_RATE
     if not _plinth.MIN_RATE <= rate <= _plinth.MAX_RATE:
         raise ValueError(f"rate must be {_plinth.MIN_RATE} to {_plinth.MAX_RATE}, not {rate}")
+    _render_request(loops, fade)
+    module_options = (loops, round(fade * 1000), bool(loop_points))
+    stem_folder = os.fsdecode(stems) if stems is not None else ""
+    if stems is not None and (kind != "module" or not stem_folder):
+        raise ValueError("stems are a module's and need a folder")
 
     start = time.monotonic()
     _plinth.make_folders(os.fsencode(folder))
+    if stem_folder:
+        _plinth.make_folders(os.fsencode(stem_folder))
     # The tool's own plan: an output that is an input of the run (by any name,
     # link or hard link) or that an earlier input already writes is refused,
     # even with force. Whether an output exists is judged by its task when it
     # runs, so that a rerun skips what an earlier run wrote.
-    plan = _plinth.plan_batch([os.fsencode(source) for source in sources], os.fsencode(folder), True)
-    targets = [os.fsdecode(output) for output, _ in plan]
-    refusals = {index: refusal for index, (_, refusal) in enumerate(plan) if refusal}
+    plan = _plinth.plan_batch([os.fsencode(source) for source in sources], os.fsencode(folder), True,
+                              os.fsencode(stem_folder))
+    targets = [os.fsdecode(output) for output, _, _ in plan]
+    stem_targets = [[os.path.abspath(os.fsdecode(stem)) for stem in job_stems] for _, job_stems, _ in plan]
+    refusals = {index: refusal for index, (_, _, refusal) in enumerate(plan) if refusal}
 
     owned = client is None
     if owned:
@@ -136,8 +155,8 @@ def convert(inputs: Iterable[StrPath], out_dir: StrPath, rate: Optional[int] = N
         for index, (source, target) in enumerate(zip(sources, targets)):
             if index not in refusals:
                 submitted[index] = client.submit(_tasks.convert_file, kind, os.path.abspath(source),
-                                                 os.path.abspath(target), rate, mode, force,
-                                                 retries=retries, pure=False)
+                                                 os.path.abspath(target), rate, mode, force, module_options,
+                                                 stem_targets[index], retries=retries, pure=False)
         results = _gather(submitted, len(sources), sys.stderr.isatty() if progress is None else progress)
     finally:
         if owned:

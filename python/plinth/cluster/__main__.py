@@ -38,6 +38,13 @@ def parse_arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
                           help="what a stereo input becomes (default: first)")
     mod2wav = command("mod2wav", "modules played into stereo 16-bit WAV files, as MODWAV does")
     mod2wav.add_argument("--rate", type=int, metavar="HZ", help="frames per second (default: 8000)")
+    mod2wav.add_argument("--loops", type=int, default=1, metavar="N",
+                         help="play until the song has looped N times (default: 1)")
+    mod2wav.add_argument("--fade", type=float, default=0.0, metavar="S",
+                         help="then fade out over S seconds as the song goes on")
+    mod2wav.add_argument("--loop-points", action="store_true",
+                         help="mark the loop in each output (smpl and cue chunks)")
+    mod2wav.add_argument("--stems", metavar="DIR", help="also write each channel alone into DIR/<name>-NN.wav")
     return parser.parse_args(argv)
 
 
@@ -53,7 +60,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         report = convert(arguments.inputs, arguments.output_dir, rate=arguments.rate,
                          kind="resample" if arguments.command == "resample" else "module",
                          channel=getattr(arguments, "channel", "first"), client=client,
-                         force=arguments.force, manifest=arguments.manifest)
+                         force=arguments.force, manifest=arguments.manifest,
+                         **({} if arguments.command == "resample" else
+                            {"loops": arguments.loops, "fade": arguments.fade,
+                             "loop_points": arguments.loop_points, "stems": arguments.stems}))
     except ValueError as error:
         print(f"plinth: {error}", file=sys.stderr)
         return USAGE_ERROR
