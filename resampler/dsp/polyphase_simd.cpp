@@ -15,10 +15,16 @@
 // window for run offset r starts t M j frames after lane 0's. The input of a
 // group is transposed once, Xt[i][j] = x[base + j t M + i], so that run offset
 // r reads Xt[off_r + i] for its taps i: one broadcast coefficient times one
-// aligned vector per tap. Several run offsets are summed at once (independent
-// chains hide the add latency); the clamp and the truncation run on whole
-// vectors; the results are then stored back in output order.
+// aligned vector per tap. A wide group has four vectors of lanes side by side,
+// so that each coefficient loaded serves four vectors; two run offsets are
+// summed at once (eight independent chains hide the add latency). What is left
+// of a call after its wide groups goes through groups of one vector, the last
+// of them shorter (the stream cuts its blocks so that little is left, see
+// polyphaseWholeGroupCount). The transposition turns square blocks in
+// registers; the clamp and the truncation run on whole vectors, and the
+// results are turned back into runs of output samples the same way.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -61,14 +67,14 @@ struct PolyphaseWorkspace {
     int upFactor = 0;
     int downFactor = 0;
     int phaseLength = 0;
-    int lanes = 0;      // 0: every call goes to the reference kernel
-    int runFactor = 0;  // t
-    int run = 0;        // R = t x L outputs per lane
+    int lanes = 0;            // of one vector; 0: every call goes to the reference kernel
+    int runFactor = 0;        // t
+    int run = 0;              // R = t x L outputs per lane
     int64_t wideOutputs = 0;  // outputs of one wide group
     int64_t target = kReferenceTarget;
     PolyphaseKernelFn kernel = nullptr;
-    AlignedArray<float> transposed;                 // lanes x (t M + u)
-    AlignedArray<int32_t> results;                  // R x lanes
+    AlignedArray<float> transposed;                 // a wide group's lanes x (t M + u + lanes)
+    AlignedArray<int32_t> results;                  // R x a wide group's lanes
     std::unique_ptr<int32_t[]> rowOffsets;          // R: bank offset of each run offset's row
     std::unique_ptr<int32_t[]> inputOffsets;        // R: first transposed row of each run offset
     int tableRow = -1;                               // the starting row the two tables are for
@@ -79,18 +85,15 @@ struct PolyphaseWorkspace {
 namespace plinth::polyphase {
 
 // Vectors side by side in a wide group.
-#ifndef PLINTH_WIDE
-#define PLINTH_WIDE 4
-#endif
-constexpr int kWideVectors = PLINTH_WIDE;
+constexpr int kWideVectors = 4;
 
 // Outputs per lane aimed at: long enough that the transposition (about M / L + u / R
 // floats per output) and the per-group overhead stay small, short enough that the
-// transposed input of a group stays in the first-level cache.
+// transposed input of a group stays in the caches.
 constexpr int kTargetRun = 128;
 
-// The largest transposed input a workspace may hold, in floats (beyond it the
-// reference kernel runs).
+// The largest transposed input a workspace may hold, in floats: the run factor
+// shrinks to fit it, and the reference kernel runs where even t = 1 does not.
 constexpr std::size_t kMaxTransposedFloats = std::size_t{1} << 22;
 
 // Tables of one call for run offsets 0 .. R-1, from the row of the first output.
@@ -303,9 +306,8 @@ HWY_ATTR void filterGroup(const float* HWY_RESTRICT input, int count, int16_t* H
             finish(b3, r + 1, 3 * n);
         }
     }
-    // Four run offsets at a time, each on width vectors sharing its coefficient:
-    // 4 x width independent sums.
-    for (; r + 4 <= run && width < 4; r += 4) {
+    // Groups of one vector: four run offsets at a time.
+    for (; r + 4 <= run && width == 1; r += 4) {
         const float* HWY_RESTRICT c0 = bank + rowOffsets[r];
         const float* HWY_RESTRICT c1 = bank + rowOffsets[r + 1];
         const float* HWY_RESTRICT c2 = bank + rowOffsets[r + 2];
@@ -318,38 +320,12 @@ HWY_ATTR void filterGroup(const float* HWY_RESTRICT input, int count, int16_t* H
         auto a1 = hn::Zero(d);
         auto a2 = hn::Zero(d);
         auto a3 = hn::Zero(d);
-        if constexpr (width == 1) {
-            for (int i = 0; i < u; ++i) {
-                const std::ptrdiff_t at = i * lanes;
-                a0 = hn::Add(hn::Mul(hn::Set(d, c0[i]), hn::Load(d, x0 + at)), a0);
-                a1 = hn::Add(hn::Mul(hn::Set(d, c1[i]), hn::Load(d, x1 + at)), a1);
-                a2 = hn::Add(hn::Mul(hn::Set(d, c2[i]), hn::Load(d, x2 + at)), a2);
-                a3 = hn::Add(hn::Mul(hn::Set(d, c3[i]), hn::Load(d, x3 + at)), a3);
-            }
-        } else if constexpr (width == 2) {
-            auto b0 = hn::Zero(d);
-            auto b1 = hn::Zero(d);
-            auto b2 = hn::Zero(d);
-            auto b3 = hn::Zero(d);
-            for (int i = 0; i < u; ++i) {
-                const std::ptrdiff_t at = i * lanes;
-                const auto k0v = hn::Set(d, c0[i]);
-                const auto k1v = hn::Set(d, c1[i]);
-                const auto k2v = hn::Set(d, c2[i]);
-                const auto k3v = hn::Set(d, c3[i]);
-                a0 = hn::Add(hn::Mul(k0v, hn::Load(d, x0 + at)), a0);
-                b0 = hn::Add(hn::Mul(k0v, hn::Load(d, x0 + at + n)), b0);
-                a1 = hn::Add(hn::Mul(k1v, hn::Load(d, x1 + at)), a1);
-                b1 = hn::Add(hn::Mul(k1v, hn::Load(d, x1 + at + n)), b1);
-                a2 = hn::Add(hn::Mul(k2v, hn::Load(d, x2 + at)), a2);
-                b2 = hn::Add(hn::Mul(k2v, hn::Load(d, x2 + at + n)), b2);
-                a3 = hn::Add(hn::Mul(k3v, hn::Load(d, x3 + at)), a3);
-                b3 = hn::Add(hn::Mul(k3v, hn::Load(d, x3 + at + n)), b3);
-            }
-            finish(b0, r, n);
-            finish(b1, r + 1, n);
-            finish(b2, r + 2, n);
-            finish(b3, r + 3, n);
+        for (int i = 0; i < u; ++i) {
+            const std::ptrdiff_t at = i * lanes;
+            a0 = hn::Add(hn::Mul(hn::Set(d, c0[i]), hn::Load(d, x0 + at)), a0);
+            a1 = hn::Add(hn::Mul(hn::Set(d, c1[i]), hn::Load(d, x1 + at)), a1);
+            a2 = hn::Add(hn::Mul(hn::Set(d, c2[i]), hn::Load(d, x2 + at)), a2);
+            a3 = hn::Add(hn::Mul(hn::Set(d, c3[i]), hn::Load(d, x3 + at)), a3);
         }
         finish(a0, r, 0);
         finish(a1, r + 1, 0);
@@ -393,7 +369,7 @@ HWY_ATTR int polyphaseFilterBlockVectors(const float* input, int16_t* output, in
     int64_t k0 = 0;
     const int run = ws->run;
     const int stride = ws->runFactor * downFactor;
-    // Groups of two vectors' lanes while they fill, then of one.
+    // Wide groups while they fill, then groups of one vector.
     const int64_t wideOutputs = kWideVectors * static_cast<int64_t>(lanes) * run;
     for (; total - k0 >= wideOutputs; k0 += wideOutputs) {
         const int64_t base = (p0 + k0 * down) / up;
@@ -431,21 +407,25 @@ HWY_ATTR int polyphaseFilterBlockVectors(const float* input, int16_t* output, in
 // Sets the workspace up for this target's vectors; false when out of memory.
 HWY_ATTR bool setUpWorkspace(PolyphaseWorkspace* ws) {
     const hn::ScalableTag<float> d;
-    const int lanes = static_cast<int>(hn::Lanes(d));
+    const int64_t lanes = static_cast<int64_t>(hn::Lanes(d));
     const int up = ws->upFactor;
-    const int runFactor = up >= polyphase::kTargetRun ? 1 : polyphase::kTargetRun / up;
+    // A wide group's rows are t M + u, and up to a square block more where the
+    // last block is rounded up; t shrinks where they would not fit the bound.
+    const int64_t roomRows = static_cast<int64_t>(polyphase::kMaxTransposedFloats) / (kWideVectors * lanes);
+    const int64_t fitting = (roomRows - ws->phaseLength - lanes) / ws->downFactor;
+    if (lanes < 1 || fitting < 1) return true;  // reference
+    const int runFactor =
+        static_cast<int>(std::min<int64_t>(up >= polyphase::kTargetRun ? 1 : polyphase::kTargetRun / up, fitting));
     const int64_t run = static_cast<int64_t>(runFactor) * up;
-    // A wide group's rows (two vectors), rounded up to whole square blocks.
-    const std::size_t rows = static_cast<std::size_t>(runFactor) * static_cast<std::size_t>(ws->downFactor) +
-                             static_cast<std::size_t>(ws->phaseLength) + static_cast<std::size_t>(lanes);
-    const std::size_t transposedFloats = kWideVectors * static_cast<std::size_t>(lanes) * rows;
-    if (lanes < 1 || transposedFloats > polyphase::kMaxTransposedFloats) return true;  // reference
+    const std::size_t transposedFloats =
+        static_cast<std::size_t>(kWideVectors * lanes * (runFactor * static_cast<int64_t>(ws->downFactor) +
+                                                         ws->phaseLength + lanes));
     ws->transposed = allocateAligned<float>(transposedFloats);
-    ws->results = allocateAligned<int32_t>(kWideVectors * static_cast<std::size_t>(run) * lanes);
+    ws->results = allocateAligned<int32_t>(static_cast<std::size_t>(kWideVectors * run * lanes));
     ws->rowOffsets.reset(new (std::nothrow) int32_t[run]);
     ws->inputOffsets.reset(new (std::nothrow) int32_t[run]);
     if (!ws->transposed || !ws->results || !ws->rowOffsets || !ws->inputOffsets) return false;
-    ws->lanes = lanes;
+    ws->lanes = static_cast<int>(lanes);
     ws->runFactor = runFactor;
     ws->run = static_cast<int>(run);
     ws->wideOutputs = kWideVectors * static_cast<int64_t>(lanes) * run;
