@@ -12,6 +12,7 @@
 #include <hwy/highway.h>
 
 #include "platform/kernel_dispatch.h"
+#include "platform/vector_exit-inl.h"
 #include "resampler/dsp/frame_input.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -52,6 +53,7 @@ HWY_ATTR void framesToFilterInputVectors(const int16_t* items, int frames, int c
         }
 #endif
     }
+    vectors::HWY_NAMESPACE::leaveVectorCode();
     framesToFilterInput(items + k * channels, frames - static_cast<int>(k), channels, choice, samples + k);
 }
 

@@ -38,6 +38,7 @@
 #include <hwy/highway.h>
 
 #include "platform/kernel_dispatch.h"
+#include "platform/vector_exit-inl.h"
 #include "resampler/dsp/polyphase.h"
 
 #ifndef PLINTH_POLYPHASE_SIMD_ONCE
@@ -392,6 +393,7 @@ HWY_ATTR int polyphaseFilterBlockVectors(const float* input, int16_t* output, in
         k0 = total;
         rest = 0;
     }
+    vectors::HWY_NAMESPACE::leaveVectorCode();
     if (rest > 0) {
         // A few outputs: the reference kernel, started on the first of them.
         const int64_t position = p0 + k0 * down;
