@@ -170,6 +170,33 @@ TEST(PolyphaseKernelSimd, EqualsTheReferenceNearTheLargestTermsAndForUnreducedPa
     });
 }
 
+// Ratios of small, prime, power-of-two and unreduced terms on both sides, each
+// streamed in blocks of several lengths, so that groups of every width, the
+// shorter last group and the reference's last few outputs meet block ends at
+// many places.
+TEST(PolyphaseKernelSimd, EqualsTheReferenceForManyRatiosAndBlockLengths) {
+    const int terms[] = {1, 2, 3, 5, 7, 16, 31, 97, 128, 129, 200};
+    forEachTarget([&](int64_t) {
+        for (const int up : terms) {
+            for (const int down : terms) {
+                const Filter filter = makeFilter(up, down);
+                const PolyphaseWorkspacePtr space = workspaceFor(filter.u, up, down);
+                // About a million multiply-adds for the reference.
+                const std::size_t perFrame = static_cast<std::size_t>(filter.u) * static_cast<std::size_t>(up) /
+                                                 static_cast<std::size_t>(down) + 1;
+                const std::size_t length = std::max<std::size_t>(
+                    std::min<std::size_t>(60000, 1000000 / perFrame), 2 * static_cast<std::size_t>(filter.u) + 10);
+                const std::vector<float> signal = randomSignal(length, static_cast<uint32_t>(up * 1000 + down));
+                const int block = static_cast<int>(length);
+                expectSameStream(filter, signal, up / 2,
+                                 {std::max(filter.u + 1, block / 3 + 1), std::max(filter.u + 1, block / 5 + 13), block},
+                                 space.get());
+                if (HasFailure()) return;
+            }
+        }
+    });
+}
+
 TEST(PolyphaseKernelSimd, EqualsTheReferenceFromEveryStartPhaseAndPendingAdvance) {
     const std::pair<int, int> ratios[] = {{160, 147}, {147, 160}, {160, 441}, {80, 441}, {2, 1}, {1, 2}, {3, 2}, {12, 1}};
     forEachTarget([&](int64_t) {
