@@ -25,32 +25,42 @@ std::string lastComponent(const std::string& path) {
     return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
 }
 
-// A key that is equal for two paths of the same file: device and inode for a
-// file that exists, otherwise the resolved folder and the name.
-std::string fileIdentity(const std::string& path) {
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0) {
-        return "file:" + std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
-               std::to_string(static_cast<unsigned long long>(info.st_ino));
-    }
-    const std::string folder = folderOf(path);
-    const std::string name = baseNameOf(path);
-    char* resolved = realpath(folder.c_str(), nullptr);
-    std::string key = "path:" + (resolved != nullptr ? std::string(resolved) : folder) + "/" + name;
-    std::free(resolved);
-    return key;
-}
+// What planning needs to know of a path.
+struct PathState {
+    std::string identity;  // equal for two paths of the same file
+    bool exists = false;   // something is there (a dangling symbolic link counts: it would be replaced)
+    bool folder = false;
+    bool device = false;   // a device, pipe or socket: written as it is, by any job
+    bool held = false;     // a descriptor the process holds: written as it is, never replaced
+};
 
-bool existsAsFileOrLink(const std::string& path, bool& isFolder, bool& isSpecial) {
+// Device and inode for a file that exists (or a descriptor held), otherwise
+// the resolved folder and the name.
+PathState pathState(const std::string& path, StreamDirection direction) {
+    PathState state;
     struct stat info;
-    isFolder = false;
-    isSpecial = false;
-    if (stat(path.c_str(), &info) == 0) {
-        isFolder = S_ISDIR(info.st_mode);
-        isSpecial = !isFolder && !S_ISREG(info.st_mode);
-        return true;
+    int fd = -1;
+    state.held = namesHeldDescriptor(path, direction, fd);
+    const bool found = state.held ? fstat(fd, &info) == 0 : stat(path.c_str(), &info) == 0;
+    if (found) {
+        state.identity = "file:" + std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
+                         std::to_string(static_cast<unsigned long long>(info.st_ino));
+        state.exists = true;
+        state.folder = S_ISDIR(info.st_mode);
+        state.device = !state.folder && !S_ISREG(info.st_mode);
+        return state;
     }
-    return lstat(path.c_str(), &info) == 0;  // a dangling symbolic link would be replaced
+    if (state.held) {
+        state.identity = "descriptor:" + std::to_string(fd);
+        state.device = true;  // closed: nothing there to overwrite
+        return state;
+    }
+    state.exists = lstat(path.c_str(), &info) == 0;
+    const std::string folder = folderOf(path);
+    char* resolved = realpath(folder.c_str(), nullptr);
+    state.identity = "path:" + (resolved != nullptr ? std::string(resolved) : folder) + "/" + baseNameOf(path);
+    std::free(resolved);
+    return state;
 }
 
 // The channels a module file declares, read from its first bytes: 0 when it
@@ -74,21 +84,25 @@ struct OutputClaims {
     std::map<std::string, std::string> outputOwner;
     bool force = false;
 
+    void addInputs(const std::vector<Job>& jobs) {
+        for (const Job& job : jobs) inputByIdentity.emplace(pathState(job.input, StreamDirection::input).identity, job.input);
+    }
+
     // Why `output` of `input` must not be written, where `pending` holds the
     // identities of the outputs of the same job judged before it; empty when
     // it may be.
     std::string refusal(const std::string& output, const std::string& input, std::set<std::string>& pending) const {
-        const std::string identity = fileIdentity(output);
-        bool isFolder, isSpecial;
-        const bool exists = existsAsFileOrLink(output, isFolder, isSpecial);
-        const auto overwritten = inputByIdentity.find(identity);
-        const auto owner = outputOwner.find(identity);
-        if (overwritten != inputByIdentity.end() && !isSpecial)
+        const PathState state = pathState(output, StreamDirection::output);
+        const auto overwritten = inputByIdentity.find(state.identity);
+        const auto owner = outputOwner.find(state.identity);
+        if (overwritten != inputByIdentity.end() && !state.device)
             return output + ": would overwrite the input " + overwritten->second + " of this run";
-        if (owner != outputOwner.end() && !isSpecial) return output + ": already the output of " + owner->second + " in this run";
-        if (!pending.insert(identity).second && !isSpecial) return output + ": already the output of " + input + " in this run";
-        if (isFolder) return output + ": is a folder";
-        if (exists && !isSpecial && !force) return output + ": exists (use --force to replace it)";
+        if (owner != outputOwner.end() && !state.device)
+            return output + ": already the output of " + owner->second + " in this run";
+        if (!pending.insert(state.identity).second && !state.device)
+            return output + ": already the output of " + input + " in this run";
+        if (state.folder) return output + ": is a folder";
+        if (state.exists && !state.device && !state.held && !force) return output + ": exists (use --force to replace it)";
         return std::string();
     }
 
@@ -133,15 +147,15 @@ std::string outputNameFor(const std::string& input) {
 std::vector<Job> planJobs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs, bool force,
                           const std::string& stemFolder) {
     std::vector<Job> jobs;
-    OutputClaims claims;
-    claims.force = force;
     for (std::size_t i = 0; i < inputs.size() && i < outputs.size(); ++i) {
         Job job;
         job.input = inputs[i];
         job.output = outputs[i];
         jobs.push_back(job);
-        claims.inputByIdentity.emplace(fileIdentity(job.input), job.input);
     }
+    OutputClaims claims;
+    claims.force = force;
+    claims.addInputs(jobs);
 
     for (Job& job : jobs) {
         if (!stemFolder.empty()) {
@@ -155,6 +169,21 @@ std::vector<Job> planJobs(const std::vector<std::string>& inputs, const std::vec
         job.refusal = claims.refuseOrClaim(job);
     }
     return jobs;
+}
+
+std::string refuseRunOutput(const std::vector<Job>& jobs, const std::string& path, bool force) {
+    OutputClaims claims;
+    claims.force = force;
+    claims.addInputs(jobs);
+    for (const Job& job : jobs) {
+        if (!job.refusal.empty()) continue;
+        std::set<std::string> claimed;
+        claims.refusal(job.output, job.input, claimed);
+        for (const std::string& stem : job.stems) claims.refusal(stem, job.input, claimed);
+        for (const std::string& identity : claimed) claims.outputOwner.emplace(identity, job.input);
+    }
+    std::set<std::string> none;
+    return claims.refusal(path, std::string(), none);
 }
 
 std::vector<Job> planBatch(const std::vector<std::string>& inputs, const std::string& folder, bool force,

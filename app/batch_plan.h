@@ -19,7 +19,10 @@ struct Job {
 // of this run by any name, link or hard link (even with force), an output that
 // an earlier job of this run already writes, an output that is a folder, and
 // an existing output without force. Devices and pipes count as no existing
-// file. outputs[i] is where inputs[i] goes.
+// file, and so does a descriptor the process holds ("-", /dev/stdout,
+// /dev/fd/N), which is written as it is: it is judged by what it is open on,
+// and "-" as an input stands for standard input. outputs[i] is where
+// inputs[i] goes.
 //
 // With a stem folder, each input is a module whose channels also go each into
 // a file of their own, stemFolder/stemNameFor(input, n), planned and refused
@@ -29,6 +32,11 @@ struct Job {
 // gets no stems (its conversion fails anyway).
 std::vector<Job> planJobs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs, bool force,
                           const std::string& stemFolder = std::string());
+
+// Why a file the run writes beside its jobs' outputs and stems (a manifest)
+// may not be written, by the same rules as any output of the plan; "" when it
+// may.
+std::string refuseRunOutput(const std::vector<Job>& jobs, const std::string& path, bool force);
 
 // planJobs for a batch into a folder: each output is folder/outputNameFor(input).
 std::vector<Job> planBatch(const std::vector<std::string>& inputs, const std::string& folder, bool force,

@@ -3,6 +3,8 @@
 // request comes from the command line, the Python package or a cluster task.
 
 #include "platform/conversion_control.h"
+#include "platform/wav_header.h"
+#include "resampler/filter_quality.h"
 
 namespace plinth {
 
@@ -20,6 +22,8 @@ struct ConversionRequest {
     ConversionKind kind = ConversionKind::resample;
     int rate = 0;                   // 0: none asked for (a module then plays at kModuleRate)
     ChannelChoice channel{};        // what a file of several channels becomes
+    FilterQuality quality = FilterQuality::standard;           // the resampling filter
+    WavSampleFormat format = WavSampleFormat::signed16;       // a resampling's samples: signed16 or float32
     bool verbose = false;           // tell how a file off the canonical layout was read
     int maxDurationSeconds = 3600;  // a longer render fails; 0 for no limit
     int loops = 1;                  // a song played until it has looped this many times

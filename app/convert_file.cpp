@@ -21,11 +21,23 @@ std::string damageWarning(const std::string& input, const WavLayout& layout) {
            " bytes but only " + std::to_string(layout.dataBytes) + " follow; read to the end of the file";
 }
 
+// When verbose: a block-align field that disagrees with the channels and bits.
+std::string blockAlignWarning(const std::string& input, const WavLayout& layout) {
+    return input + ": warning: the fmt chunk's block align says " + std::to_string(layout.blockAlign) +
+           " bytes a frame, but " + std::to_string(layout.channels) + " channels of " +
+           std::to_string(layout.bitsPerSample) + " bits take " + std::to_string(wavFrameBytes(layout)) +
+           "; read as such";
+}
+
 // When verbose: how a file off the canonical layout was read.
-std::string readingNote(const std::string& input, const WavLayout& layout, uint64_t fileSize) {
+std::string readingNote(const std::string& input, const ResampleJob& job, uint64_t fileSize) {
+    const WavLayout& layout = job.samples.layout;
     std::string note = input + ": note: read through its chunks: samples at byte " + std::to_string(layout.dataStart);
-    if (layout.sampleFormat != WavSampleFormat::signed16)
+    if (job.quality == FilterQuality::high) {
+        note += "; " + describeSampleFormat(layout.sampleFormat) + " taken as floats";
+    } else if (layout.sampleFormat != WavSampleFormat::signed16) {
         note += "; " + describeSampleFormat(layout.sampleFormat) + " made 16-bit";
+    }
     if (layout.skippedChunks != 0) note += "; skipped " + layout.skippedTags;
     const uint64_t dataEnd = layout.dataStart + layout.declaredDataBytes;
     if (fileSize > dataEnd) note += "; " + std::to_string(fileSize - dataEnd) + " bytes after the samples not read";
@@ -36,14 +48,21 @@ ConversionResult resample(const ConversionRequest& request, const std::string& i
                           const Progress* progress) {
     ConversionResult result;
     ResampleJob job;
-    ResampleStatus status = openWavResampleJob(input, request.rate, request.channel, job);
+    ResampleSettings settings;
+    settings.choice = request.channel;
+    settings.quality = request.quality;
+    settings.outputFormat = request.format;
+    ResampleStatus status = openWavResampleJob(input, request.rate, settings, job, progress);
     if (status.error == ResampleError::none) {
         const WavLayout& layout = job.samples.layout;
         if (job.chunkAware && layout.dataClamped) result.messages.push_back(damageWarning(input, layout));
-        if (job.chunkAware && request.verbose) result.messages.push_back(readingNote(input, layout, job.input.size()));
+        if (request.verbose && layout.blockAlign != wavFrameBytes(layout))
+            result.messages.push_back(blockAlignWarning(input, layout));
+        if (job.chunkAware && request.verbose) result.messages.push_back(readingNote(input, job, job.input.size()));
         if (job.copyOnly) result.libraryLines = kCopyWarningLine;
         status = runResampleJob(job, output, progress);
     }
+    result.resampleStatus = status;
     if (status.error == ResampleError::none) {
         result.ok = true;
         return result;
@@ -53,6 +72,11 @@ ConversionResult resample(const ConversionRequest& request, const std::string& i
         const unsigned channels = job.samples.layout.channels;
         result.error = input + ": has " + std::to_string(channels) + " channels, no channel " +
                        std::to_string(request.channel.channel + 1);
+        return result;
+    }
+    if (status.error == ResampleError::tooManyChannels) {
+        result.error = input + ": has " + std::to_string(job.samples.layout.channels) + " channels, " +
+                       describeResampleError(status);
         return result;
     }
     result.error = (outputAtFault(status.error) ? output : input) + ": " + describeResampleError(status);
@@ -74,6 +98,7 @@ ConversionResult renderModule(const ConversionRequest& request, const std::strin
     options.loopPoints = request.loopPoints;
     options.stems = stems;
     const ModuleStatus status = convertModuleFile(input, output, rate, limits, options);
+    result.moduleStatus = status;
     if (status.error == ModuleError::none) {
         result.ok = true;
         return result;

@@ -7,6 +7,8 @@
 
 #include "app/conversion_request.h"
 #include "platform/conversion_control.h"
+#include "resampler/resample_file.h"
+#include "tracker/module_error.h"
 
 namespace plinth {
 
@@ -15,6 +17,8 @@ struct ConversionResult {
     std::string libraryLines;           // what the library's entry would print, word for word
     std::vector<std::string> messages;  // "PATH: warning: ..." or, when verbose, "PATH: note: ..."
     std::string error;                  // "PATH: reason" naming the file at fault, on failure
+    ResampleStatus resampleStatus;      // the outcome as a value, for a resampling
+    ModuleStatus moduleStatus;          // ... and for a module
 };
 
 // Converts input into output as the request says: a resampling as ResampleWav

@@ -1,7 +1,5 @@
 #include "app/describe_file.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <memory>
@@ -25,7 +23,7 @@ std::string printable(const unsigned char* bytes, std::size_t size) {
 
 // The layout as far as the reader got: all of it, or everything but the data
 // chunk when there is none.
-WavDescription wavDescription(const WavLayout& layout, bool dataFound, uint64_t fileSize) {
+WavDescription wavDescription(const WavLayout& layout, bool dataFound, bool regular, uint64_t fileSize) {
     WavDescription wav;
     wav.container = printable(layout.leadingBytes, 4);
     wav.audioFormat = layout.formatTag;
@@ -34,6 +32,8 @@ WavDescription wavDescription(const WavLayout& layout, bool dataFound, uint64_t 
     wav.bitsPerSample = layout.bitsPerSample;
     wav.validBits = layout.validBits;
     wav.sampleRate = layout.sampleRate;
+    wav.blockAlign = layout.blockAlign;
+    wav.frameBytes = wavFrameBytes(layout);
     wav.sampleFormat = describeSampleFormat(layout.sampleFormat);
     wav.otherChunks = layout.skippedTags;
     wav.dataFound = dataFound;
@@ -48,10 +48,12 @@ WavDescription wavDescription(const WavLayout& layout, bool dataFound, uint64_t 
     wav.dataStart = static_cast<int64_t>(layout.dataStart);
     wav.dataSize = layout.declaredDataBytes;
     wav.dataClamped = layout.dataClamped;
-    wav.bytesFollowing = static_cast<int64_t>(fileSize - layout.dataStart);
-    wav.framesKnown = layout.blockAlign != 0;
+    // A stream tells neither what follows nor, when its size is left open, how many frames.
+    wav.bytesFollowingKnown = regular;
+    if (regular) wav.bytesFollowing = static_cast<int64_t>(fileSize - layout.dataStart);
+    wav.framesKnown = wav.frameBytes != 0 && !layout.dataToEnd;
     if (wav.framesKnown) {
-        wav.frames = layout.dataBytes / layout.blockAlign;
+        wav.frames = layout.dataBytes / wav.frameBytes;
         wav.durationKnown = layout.sampleRate != 0;
         if (wav.durationKnown) wav.seconds = static_cast<double>(wav.frames) / layout.sampleRate;
     }
@@ -96,14 +98,16 @@ FileDescription unreadable(InputError error, int systemError) {
 
 }  // namespace
 
-FileDescription describeFile(const std::string& path) {
+FileDescription describeFile(const std::string& path, const Progress* progress) {
     InputFile file;
     int systemError = 0;
-    const InputError opened = file.open(path, InputPolicy::regularOnly, systemError);
+    const InputError opened = file.open(path, InputPolicy::regularOnly, systemError, progress);
     if (opened != InputError::none) return unreadable(opened, systemError);
+    // Peeked, not sought: a pipe on standard input is described as a file is.
     uint8_t tag[4] = {};
-    const ssize_t peeked = pread(file.descriptor(), tag, sizeof tag, 0);
-    if (peeked < 0) return unreadable(InputError::readFailed, errno);
+    std::size_t peeked = 0;
+    const InputError peekError = file.peek(tag, sizeof tag, peeked, systemError);
+    if (peekError != InputError::none) return unreadable(peekError, systemError);
 
     FileDescription description;
     if (peeked == sizeof tag && isWavContainerTag(tag)) {
@@ -114,7 +118,9 @@ FileDescription describeFile(const std::string& path) {
         if (read.error == WavReadError::none) readChunksAfterSamples(file, layout);
         if (read.error == WavReadError::none || noData) {
             description.kind = FileKind::wav;
-            description.wav = wavDescription(layout, !noData, file.size());
+            description.wav = wavDescription(layout, !noData, file.isRegular(), file.size());
+        } else if (read.error == WavReadError::readFailed && read.inputError == InputError::stopped) {
+            description.error = InfoError::stopped;
         } else {
             description.error = InfoError::wavRefused;
             description.wavStatus = read;
@@ -124,6 +130,10 @@ FileDescription describeFile(const std::string& path) {
 
     std::vector<uint8_t> image;
     description.moduleStatus = readModule(file, image);
+    if (description.moduleStatus.error == ModuleError::stopped) {
+        description.error = InfoError::stopped;
+        return description;
+    }
     if (description.moduleStatus.error != ModuleError::none) {
         description.error = InfoError::moduleRefused;
         return description;
@@ -146,6 +156,7 @@ std::string describeInfoError(const FileDescription& description) {
         case InfoError::moduleRefused: return describeModuleError(description.moduleStatus);
         case InfoError::unrecognised: return "neither a WAV file nor a playable module";
         case InfoError::outOfMemory: return "not enough memory to read it";
+        case InfoError::stopped: return "stopped while waiting for input";
     }
     return "unknown error";
 }

@@ -21,11 +21,14 @@ struct WavDescription {
     unsigned bitsPerSample = 0;
     unsigned validBits = 0;       // an extensible format's valid bits, else bitsPerSample
     unsigned sampleRate = 0;
+    unsigned blockAlign = 0;      // the fmt chunk's block-align field, as written
+    uint64_t frameBytes = 0;      // what a frame really takes: channels x bytes a sample (see wavFrameBytes)
     std::string sampleFormat;     // such as "24-bit integer PCM", or why it cannot be converted
     std::string otherChunks;      // tags of the chunks before the samples other than fmt and ds64
     bool dataFound = false;       // a data chunk was found; the fields below need one
     uint64_t dataSize = 0;        // as the data chunk (or ds64) declares it
     bool dataClamped = false;     // the declared size passes the end of the file
+    bool bytesFollowingKnown = false;  // a regular file: its size is known
     int64_t bytesFollowing = 0;   // file bytes from the first sample on
     bool framesKnown = false;     // a frame size is known
     uint64_t frames = 0;
@@ -68,6 +71,7 @@ enum class InfoError {
     moduleRefused,   // moduleStatus says why
     outOfMemory,
     unrecognised,    // neither a WAV file nor a playable module
+    stopped,         // the caller asked to stop while the input was awaited
 };
 
 enum class FileKind { wav, module };
@@ -83,10 +87,12 @@ struct FileDescription {
     ModuleDescription module;     // when kind is module
 };
 
-// Reads and describes one file. A WAV file is read no further than its chunk
-// headers; anything else is read whole and tried as a module. Pipes and
-// devices are refused unopened.
-FileDescription describeFile(const std::string& path);
+// Reads and describes one file, forward only. A WAV file is read no further
+// than its chunk headers; anything else is read whole and tried as a module.
+// Named pipes and devices are refused unopened; a descriptor the process
+// holds ("-", /dev/stdin, /dev/fd/N), a pipe too, is read from where it
+// stands. A stop request of `progress` ends a wait for its data.
+FileDescription describeFile(const std::string& path, const Progress* progress = nullptr);
 
 // A few words on why a file could not be described.
 std::string describeInfoError(const FileDescription& description);

@@ -2,6 +2,7 @@
 // source rate, mixed to mono and resampled in memory, by
 //   plinth/dispatched  the polyphase kernel with the machine's best instruction set
 //   plinth/scalar      the reference kernel, one output at a time
+//   plinth-high        the high-quality filter (dispatched), 16-bit out, rounded
 //   soxr/HQ, soxr/VHQ  libsoxr (when its dev package was found at configure time)
 //   src/best, src/fastest  libsamplerate's SRC_SINC_BEST_QUALITY and SRC_SINC_FASTEST
 // for five common rate pairs, and then, file to file, ResampleWav itself. A
@@ -24,6 +25,7 @@
 #include <unistd.h>
 
 #include "resampler/dsp/polyphase.h"
+#include "resampler/high_quality_resampler.h"
 #include "resampler/resample_file.h"
 #include "resampler/stream_resampler.h"
 
@@ -129,6 +131,40 @@ void plinthScalar(benchmark::State& state, Pair pair) {
     const auto& items = stereoInput(pair.source);
     std::vector<int16_t> out;
     for (auto _ : state) benchmark::DoNotOptimize(plinthInMemory(items, pair.source, pair.target, false, out));
+    setLabel(state, items.size() / 2);
+}
+
+// The high-quality filter on the same mono frames, its outputs rounded to 16 bits.
+std::size_t plinthHighInMemory(const std::vector<int16_t>& items, int source, int target) {
+    plinth::HighQualityResampler resampler;
+    if (plinth::startHighQualityResampler(resampler, target, source, 1) != plinth::StreamError::none) return 0;
+    struct Out {
+        std::vector<int16_t> samples;
+        std::size_t count = 0;
+    } out;
+    const plinth::FloatSampleSink sink{[](void* context, const float* samples, std::size_t count) {
+                                           auto& to = *static_cast<Out*>(context);
+                                           if (to.samples.size() < count) to.samples.resize(count);
+                                           plinth::highQualitySamplesToInt16Dispatched(samples, to.samples.data(), count);
+                                           to.count += count;
+                                           return true;
+                                       },
+                                       &out};
+    const std::size_t frames = items.size() / 2;
+    constexpr std::size_t kBlockFrames = plinth::kInputBlockItems / 2;
+    std::vector<int16_t> mono(kBlockFrames);
+    for (std::size_t at = 0; at < frames; at += kBlockFrames) {
+        const std::size_t n = std::min(kBlockFrames, frames - at);
+        for (std::size_t k = 0; k < n; ++k) mono[k] = mixFrame(items.data(), at + k);
+        plinth::feedHighQualityResampler(resampler, mono.data(), n, sink);
+    }
+    plinth::finishHighQualityResampler(resampler, sink);
+    return out.count;
+}
+
+void plinthHigh(benchmark::State& state, Pair pair) {
+    const auto& items = stereoInput(pair.source);
+    for (auto _ : state) benchmark::DoNotOptimize(plinthHighInMemory(items, pair.source, pair.target));
     setLabel(state, items.size() / 2);
 }
 
@@ -281,6 +317,7 @@ int main(int argc, char** argv) {
         };
         add("plinth-dispatched", plinthDispatched);
         add("plinth-scalar", plinthScalar);
+        add("plinth-high", plinthHigh);
 #ifdef PLINTH_HAVE_SOXR
         add("soxr-HQ", soxrHQ);
         add("soxr-VHQ", soxrVHQ);

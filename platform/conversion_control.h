@@ -1,7 +1,7 @@
 #pragma once
 // What a caller hands to a conversion besides its input: which channel it
-// takes, where the samples go, how far it has come, and a way to stop it
-// between blocks.
+// takes, where the samples go, and a way to stop it between blocks and while
+// it waits for its input.
 
 #include <atomic>
 #include <cstddef>
@@ -9,11 +9,14 @@
 
 namespace plinth {
 
-// What the frames become: one channel, or the mix of all of them, the floor of
-// their integer sum divided by their count (for two, the floor of the mean).
+// What the frames become: one channel, or the mix of all of them (with the
+// default filter the floor of their integer sum divided by their count, for
+// two the floor of the mean), or every channel kept, each converted exactly as
+// it would be if it were chosen alone.
 struct ChannelChoice {
     bool mix = false;
-    int channel = 0;  // 0-based, when not mixed
+    bool all = false;
+    int channel = 0;  // 0-based, when neither mixed nor all kept
 };
 
 // Receives 16-bit samples (interleaved when there are several channels);
@@ -25,19 +28,19 @@ struct SampleSink {
 
 struct Progress {
     // Set by another thread or a signal handler: the conversion stops at the
-    // next block and fails as stopped.
+    // next block, or at once while it waits for input, and fails as stopped.
     const std::atomic<int>* stop = nullptr;
-    // Called after each block with the work done and the whole (0 when unknown).
-    void (*report)(void* context, uint64_t done, uint64_t total) = nullptr;
+    // Asked between blocks and now and then while the input is awaited, for a
+    // caller that notices a stop only by looking (Python runs its signal
+    // handlers there); true stops the conversion as the flag does.
+    bool (*check)(void* context) = nullptr;
     void* context = nullptr;
 };
 
 inline bool stopRequested(const Progress* progress) {
-    return progress != nullptr && progress->stop != nullptr && progress->stop->load(std::memory_order_relaxed) != 0;
-}
-
-inline void reportProgress(const Progress* progress, uint64_t done, uint64_t total) {
-    if (progress != nullptr && progress->report != nullptr) progress->report(progress->context, done, total);
+    if (progress == nullptr) return false;
+    if (progress->stop != nullptr && progress->stop->load(std::memory_order_relaxed) != 0) return true;
+    return progress->check != nullptr && progress->check(progress->context);
 }
 
 }  // namespace plinth

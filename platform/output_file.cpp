@@ -1,10 +1,11 @@
 #include "platform/output_file.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 #include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -74,41 +75,26 @@ bool nameUnnamedFile(int fd, const std::string& folder, std::string& name) {
     return false;
 }
 
-// "-", /dev/stdout, /dev/stderr, /dev/fd/N and /proc/self/fd/N name a
-// descriptor this process already holds: it is written as it is, appending
-// where it appends, never replaced.
-bool namesOwnDescriptor(const std::string& path, int& fd) {
-    if (path == "-" || path == "/dev/stdout") {
-        fd = 1;
-        return true;
-    }
-    if (path == "/dev/stderr") {
-        fd = 2;
-        return true;
-    }
-    for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
-        const std::string start = prefix;
-        if (path.compare(0, start.size(), start) != 0 || path.size() == start.size()) continue;
-        const std::string number = path.substr(start.size());
-        if (number.find_first_not_of("0123456789") != std::string::npos || number.size() > 9) return false;
-        fd = std::atoi(number.c_str());
-        return true;
-    }
-    return false;
-}
-
 // Large writes: a system call per default-sized buffer costs more than
 // producing the samples.
-void useLargeBuffer(std::FILE* stream) { std::setvbuf(stream, nullptr, _IOFBF, 1 << 16); }
+constexpr std::size_t kBufferBytes = std::size_t{1} << 17;
 
 }  // namespace
+
+// The stream writes through a buffer of our own: the C library takes the size
+// asked for only with the memory given. Without the memory, its own will do.
+void OutputFile::useLargeBuffer() {
+    buffer_.reset(new (std::nothrow) char[kBufferBytes]);
+    if (buffer_ != nullptr && std::setvbuf(stream_, buffer_.get(), _IOFBF, kBufferBytes) != 0) buffer_.reset();
+}
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : stream_(other.stream_),
       building_(other.building_),
       path_(std::move(other.path_)),
       folder_(std::move(other.folder_)),
-      tempPath_(std::move(other.tempPath_)) {
+      tempPath_(std::move(other.tempPath_)),
+      buffer_(std::move(other.buffer_)) {
     other.stream_ = nullptr;
     other.building_ = false;
     other.tempPath_.clear();
@@ -122,6 +108,7 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
         path_ = std::move(other.path_);
         folder_ = std::move(other.folder_);
         tempPath_ = std::move(other.tempPath_);
+        buffer_ = std::move(other.buffer_);
         other.stream_ = nullptr;
         other.building_ = false;
         other.tempPath_.clear();
@@ -133,7 +120,7 @@ bool OutputFile::open(const std::string& path, int& systemError) {
     abandon();
     systemError = 0;
     int ownDescriptor = -1;
-    if (namesOwnDescriptor(path, ownDescriptor)) {
+    if (namesHeldDescriptor(path, StreamDirection::output, ownDescriptor)) {
         const int fd = fcntl(ownDescriptor, F_DUPFD_CLOEXEC, 3);
         stream_ = fd >= 0 ? fdopen(fd, "wb") : nullptr;
         if (stream_ == nullptr) {
@@ -141,7 +128,7 @@ bool OutputFile::open(const std::string& path, int& systemError) {
             if (fd >= 0) close(fd);
             return false;
         }
-        useLargeBuffer(stream_);
+        useLargeBuffer();
         return true;
     }
     path_ = resolveSymlink(path);
@@ -158,7 +145,7 @@ bool OutputFile::open(const std::string& path, int& systemError) {
             systemError = errno;
             return false;
         }
-        useLargeBuffer(stream_);
+        useLargeBuffer();
         return true;
     }
 
@@ -181,7 +168,7 @@ bool OutputFile::open(const std::string& path, int& systemError) {
         if (!unnamed) unlink(tempPath.c_str());
         return false;
     }
-    useLargeBuffer(stream_);
+    useLargeBuffer();
     building_ = true;
     tempPath_ = tempPath;
     return true;
@@ -225,6 +212,7 @@ bool OutputFile::commit(int& systemError) {
         systemError = errno;
     }
     stream_ = nullptr;
+    buffer_.reset();
     if (ok && building_ && std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
         ok = false;
         systemError = errno;
@@ -238,6 +226,7 @@ bool OutputFile::commit(int& systemError) {
 void OutputFile::abandon() {
     if (stream_ != nullptr) std::fclose(stream_);
     stream_ = nullptr;
+    buffer_.reset();
     if (!tempPath_.empty()) unlink(tempPath_.c_str());
     tempPath_.clear();
     building_ = false;

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace plinth {
@@ -52,6 +53,9 @@ private:
     std::string path_;       // where the finished file goes
     std::string folder_;
     std::string tempPath_;   // the file's name while it is built; empty while it has none
+    std::unique_ptr<char[]> buffer_;  // the stream's buffer, freed after the stream is closed
+
+    void useLargeBuffer();
 };
 
 }  // namespace plinth

@@ -29,12 +29,22 @@ inline constexpr char kCueChunkTag[] = "cue ";
 // True when the four bytes at `bytes` are `tag`.
 inline bool isTag(const void* bytes, const char (&tag)[5]) { return std::memcmp(bytes, tag, 4) == 0; }
 
+// The most channels a WAV file can have: its channel count has 16 bits.
+constexpr int kMaxWavChannels = 65535;
+
 // Format tags of the fmt chunk; an extensible format holds the real one in its sub-format.
 constexpr uint16_t kWavFormatPcm = 1;
 constexpr uint16_t kWavFormatIeeeFloat = 3;
 constexpr uint16_t kWavFormatAlaw = 6;
 constexpr uint16_t kWavFormatMulaw = 7;
 constexpr uint16_t kWavFormatExtensible = 0xFFFE;
+
+// How samples are stored: what the reader takes, and of it what converters
+// write (signed16 and float32).
+enum class WavSampleFormat { unsupported, unsigned8, signed16, signed24, signed32, float32, float64 };
+
+// Bytes of one sample of the format (0 for unsupported).
+std::size_t sampleBytes(WavSampleFormat format);
 
 // The fmt chunk of plain PCM: the least a fmt chunk holds, and the canonical header's.
 constexpr uint32_t kPcmFormatChunkBytes = 16;
@@ -117,6 +127,52 @@ WavHeader pcm16WavHeader(uint16_t channels, uint32_t frameRate, uint64_t frames,
 
 // 16-bit samples to little-endian bytes, whatever the host's byte order.
 void samplesToLittleEndian(const int16_t* samples, std::size_t count, uint8_t* bytes);
+
+// The same for 32-bit float samples (their bits as they are).
+void floatsToLittleEndian(const float* samples, std::size_t count, uint8_t* bytes);
+
+// What a converter writes: 16-bit PCM or 32-bit float samples (signed16 or
+// float32) in any number of channels, with the header readers expect:
+//   16-bit, 1 or 2 channels: the canonical 44 bytes (pcm16WavHeader's);
+//   float,  1 or 2 channels: IEEE float (format 3), an 18-byte fmt chunk and
+//                            a fact chunk holding the frame count, as a format
+//                            other than PCM carries;
+//   more channels:           WAVE_FORMAT_EXTENSIBLE (a 40-byte fmt chunk with
+//                            the valid bits, the channel mask and the PCM or
+//                            float sub-format), a fact chunk too for floats.
+struct WavOutputLayout {
+    WavSampleFormat format = WavSampleFormat::signed16;
+    uint32_t channels = 1;
+    uint32_t frameRate = 0;
+    uint32_t channelMask = 0;  // the speaker positions of an extensible file
+};
+
+// The most a header of the forms above takes.
+constexpr std::size_t kMaxWavOutputHeaderBytes = 80;
+
+struct WavOutputHeader {
+    uint8_t bytes[kMaxWavOutputHeaderBytes];
+    std::size_t size;
+};
+
+// The speaker positions readers assume for a file of that many channels that
+// does not name them: the first `channels` of the standard order (front left,
+// front right, front centre, low frequency, back left, ...), or none (0) past
+// the 18 the mask names.
+uint32_t defaultChannelMask(uint32_t channels);
+
+// Whether a frame of the layout fits the fmt chunk's 16-bit frame size, and
+// its channels the 16-bit count (at most 32767 channels of 16-bit samples,
+// 16383 of floats).
+bool wavOutputLayoutFits(const WavOutputLayout& layout);
+
+// Bytes of one frame, and the most frames whose sizes still fit the header's
+// 32-bit fields.
+uint32_t wavOutputFrameBytes(const WavOutputLayout& layout);
+uint64_t maxWavOutputFrames(const WavOutputLayout& layout);
+
+// The header of `frames` frames (at most maxWavOutputFrames) of a layout that fits.
+WavOutputHeader wavOutputHeader(const WavOutputLayout& layout, uint64_t frames);
 
 // Where a RIFF file's "data" chunk really begins, found by walking the chunks
 // that follow "WAVE" (at most `fileSize` bytes; a stream passes the largest

@@ -117,6 +117,7 @@ void readFormat(const uint8_t* body, uint32_t size, WavLayout& layout) {
         std::memcmp(body + 26, kSubFormatGuidTail, sizeof kSubFormatGuidTail) == 0) {
         layout.subFormatTag = readLe16(body + 24);
         if (readLe16(body + 18) != 0) layout.validBits = readLe16(body + 18);
+        layout.channelMask = readLe32(body + 20);
     }
     const uint16_t effectiveTag = layout.formatTag == kWavFormatExtensible ? layout.subFormatTag : layout.formatTag;
     layout.sampleFormat = sampleFormatOf(effectiveTag, layout.bitsPerSample);
@@ -216,6 +217,27 @@ int64_t roundedShift(int64_t value, int bits) {
     return value >= 0 ? (value + half) >> bits : -((-value + half) >> bits);
 }
 
+// The samples' bits as the integer or float they hold.
+int32_t signed24At(const uint8_t* at) {
+    int32_t value = at[0] | at[1] << 8 | at[2] << 16;
+    if (value & 0x800000) value -= 0x1000000;
+    return value;
+}
+
+float float32At(const uint8_t* at) {
+    const uint32_t bits = readLe32(at);
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+double float64At(const uint8_t* at) {
+    const uint64_t bits = readLe64(at);
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
 void convertSamples(const uint8_t* raw, std::size_t count, WavSampleFormat format, int16_t* items) {
     switch (format) {
         case WavSampleFormat::unsupported: break;
@@ -226,33 +248,74 @@ void convertSamples(const uint8_t* raw, std::size_t count, WavSampleFormat forma
             for (std::size_t i = 0; i < count; ++i) items[i] = static_cast<int16_t>(readLe16(raw + 2 * i));
             break;
         case WavSampleFormat::signed24:
-            for (std::size_t i = 0; i < count; ++i) {
-                const uint8_t* at = raw + 3 * i;
-                int32_t value = at[0] | at[1] << 8 | at[2] << 16;
-                if (value & 0x800000) value -= 0x1000000;
-                items[i] = sampleFromSigned24(value);
-            }
+            for (std::size_t i = 0; i < count; ++i) items[i] = sampleFromSigned24(signed24At(raw + 3 * i));
             break;
         case WavSampleFormat::signed32:
             for (std::size_t i = 0; i < count; ++i) items[i] = sampleFromSigned32(static_cast<int32_t>(readLe32(raw + 4 * i)));
             break;
         case WavSampleFormat::float32:
-            for (std::size_t i = 0; i < count; ++i) {
-                const uint32_t bits = readLe32(raw + 4 * i);
-                float value;
-                std::memcpy(&value, &bits, sizeof value);
-                items[i] = sampleFromFloat(static_cast<double>(value));
-            }
+            for (std::size_t i = 0; i < count; ++i) items[i] = sampleFromFloat(static_cast<double>(float32At(raw + 4 * i)));
             break;
         case WavSampleFormat::float64:
-            for (std::size_t i = 0; i < count; ++i) {
-                const uint64_t bits = readLe64(raw + 8 * i);
-                double value;
-                std::memcpy(&value, &bits, sizeof value);
-                items[i] = sampleFromFloat(value);
-            }
+            for (std::size_t i = 0; i < count; ++i) items[i] = sampleFromFloat(float64At(raw + 8 * i));
             break;
     }
+}
+
+void convertSamplesToFloat(const uint8_t* raw, std::size_t count, WavSampleFormat format, float* items) {
+    switch (format) {
+        case WavSampleFormat::unsupported: break;
+        case WavSampleFormat::unsigned8:
+            for (std::size_t i = 0; i < count; ++i) items[i] = floatFromUnsigned8(raw[i]);
+            break;
+        case WavSampleFormat::signed16:
+            for (std::size_t i = 0; i < count; ++i) items[i] = floatFromSigned16(static_cast<int16_t>(readLe16(raw + 2 * i)));
+            break;
+        case WavSampleFormat::signed24:
+            for (std::size_t i = 0; i < count; ++i) items[i] = floatFromSigned24(signed24At(raw + 3 * i));
+            break;
+        case WavSampleFormat::signed32:
+            for (std::size_t i = 0; i < count; ++i) items[i] = floatFromSigned32(static_cast<int32_t>(readLe32(raw + 4 * i)));
+            break;
+        case WavSampleFormat::float32:
+            for (std::size_t i = 0; i < count; ++i) items[i] = float32At(raw + 4 * i);
+            break;
+        case WavSampleFormat::float64:
+            for (std::size_t i = 0; i < count; ++i) items[i] = static_cast<float>(float64At(raw + 8 * i));
+            break;
+    }
+}
+
+// Reads up to maxFrames whole frames of the file's own bytes into `target`,
+// or into reader.raw when target is null.
+WavReadStatus readRawFrames(InputFile& input, WavSampleReader& reader, void* target, std::size_t maxFrames,
+                            std::size_t& frames) {
+    frames = 0;
+    const WavLayout& layout = reader.layout;
+    const std::size_t bytesPerSample = sampleBytes(layout.sampleFormat);
+    if (bytesPerSample == 0) return failure(WavReadError::unsupportedFormat);
+    const std::size_t frameBytes = bytesPerSample * layout.channels;
+    uint64_t wantFrames = maxFrames;
+    if (!layout.dataToEnd) {
+        const uint64_t framesLeft = (layout.dataBytes - reader.bytesRead) / frameBytes;
+        if (framesLeft < wantFrames) wantFrames = framesLeft;
+    }
+    const std::size_t wantBytes = static_cast<std::size_t>(wantFrames) * frameBytes;
+    if (target == nullptr) {
+        try {
+            if (reader.raw.size() < wantBytes) reader.raw.resize(wantBytes);
+        } catch (const std::bad_alloc&) {
+            return readFailure(InputError::outOfMemory, 0);
+        }
+        target = reader.raw.data();
+    }
+    std::size_t got = 0;
+    int systemError = 0;
+    const InputError error = input.read(target, wantBytes, got, systemError);
+    reader.bytesRead += got;
+    if (error != InputError::none) return readFailure(error, systemError);
+    frames = got / frameBytes;
+    return {};
 }
 
 }  // namespace
@@ -264,9 +327,7 @@ std::string describeWavReadError(const WavReadStatus& status) {
         case WavReadError::notWav: return "not a WAV file (no RIFF, RF64 or BW64 tag followed by WAVE)";
         case WavReadError::cutShort: return "WAV header cut short (the file ends before its samples)";
         case WavReadError::noFormatChunk: return "no fmt chunk before the data chunk";
-        case WavReadError::badFormatChunk:
-            return "damaged fmt chunk (shorter than 16 bytes, no channels, or a frame size that does not match "
-                   "its channels and bits)";
+        case WavReadError::badFormatChunk: return "damaged fmt chunk (shorter than 16 bytes, or no channels)";
         case WavReadError::noDataChunk: return "no data chunk";
         case WavReadError::noSizes: return "RF64 file without the ds64 chunk that holds its sizes";
         case WavReadError::unsupportedFormat:
@@ -302,17 +363,10 @@ WavSampleFormat sampleFormatOf(uint16_t formatTag, uint16_t bitsPerSample) {
     return WavSampleFormat::unsupported;
 }
 
-std::size_t sampleBytes(WavSampleFormat format) {
-    switch (format) {
-        case WavSampleFormat::unsupported: return 0;
-        case WavSampleFormat::unsigned8: return 1;
-        case WavSampleFormat::signed16: return 2;
-        case WavSampleFormat::signed24: return 3;
-        case WavSampleFormat::signed32: return 4;
-        case WavSampleFormat::float32: return 4;
-        case WavSampleFormat::float64: return 8;
-    }
-    return 0;
+uint64_t wavFrameBytes(const WavLayout& layout) {
+    const uint64_t sample = layout.sampleFormat != WavSampleFormat::unsupported ? sampleBytes(layout.sampleFormat)
+                                                                                 : (layout.bitsPerSample + 7u) / 8u;
+    return sample * layout.channels;
 }
 
 std::string describeSampleFormat(WavSampleFormat format) {
@@ -351,11 +405,9 @@ WavReadStatus readWavLayout(InputFile& input, WavLayout& layout) {
     // Ended inside a chunk header: cut short; between chunks: no samples at all.
     if (!place.found) return failure(reader.cut ? WavReadError::cutShort : WavReadError::noDataChunk);
     if (!chunks.formatSeen) return failure(WavReadError::noFormatChunk);
+    // A block-align field that disagrees with the channels and bits is no
+    // reason to refuse: frames are as wide as these make them (wavFrameBytes).
     if (layout.channels == 0) return failure(WavReadError::badFormatChunk);
-    if (layout.sampleFormat != WavSampleFormat::unsupported &&
-        layout.blockAlign != layout.channels * sampleBytes(layout.sampleFormat)) {
-        return failure(WavReadError::badFormatChunk);
-    }
     return failure(placeData(place, chunks, input, layout));
 }
 
@@ -425,39 +477,26 @@ bool isCanonicalLayout(const WavLayout& layout, bool regular, uint64_t fileSize)
 
 WavReadStatus readWavFrames(InputFile& input, WavSampleReader& reader, int16_t* items, std::size_t maxFrames,
                             std::size_t& frames) {
-    frames = 0;
-    const WavLayout& layout = reader.layout;
-    const std::size_t bytesPerSample = sampleBytes(layout.sampleFormat);
-    if (bytesPerSample == 0) return failure(WavReadError::unsupportedFormat);
-    const std::size_t frameBytes = bytesPerSample * layout.channels;
-    uint64_t wantFrames = maxFrames;
-    if (!layout.dataToEnd) {
-        const uint64_t framesLeft = (layout.dataBytes - reader.bytesRead) / frameBytes;
-        if (framesLeft < wantFrames) wantFrames = framesLeft;
-    }
-    const std::size_t wantBytes = static_cast<std::size_t>(wantFrames) * frameBytes;
     // 16-bit samples on a little-endian host are already what the filter
     // takes: they are read in place; other formats go through raw bytes.
     bool inPlace = false;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    inPlace = layout.sampleFormat == WavSampleFormat::signed16;
+    inPlace = reader.layout.sampleFormat == WavSampleFormat::signed16;
 #endif
-    if (!inPlace) {
-        try {
-            if (reader.raw.size() < wantBytes) reader.raw.resize(wantBytes);
-        } catch (const std::bad_alloc&) {
-            return readFailure(InputError::outOfMemory, 0);
-        }
+    const WavReadStatus status = readRawFrames(input, reader, inPlace ? items : nullptr, maxFrames, frames);
+    if (status.error == WavReadError::none && !inPlace) {
+        convertSamples(reader.raw.data(), frames * reader.layout.channels, reader.layout.sampleFormat, items);
     }
-    std::size_t got = 0;
-    int systemError = 0;
-    void* target = inPlace ? static_cast<void*>(items) : static_cast<void*>(reader.raw.data());
-    const InputError error = input.read(target, wantBytes, got, systemError);
-    reader.bytesRead += got;
-    if (error != InputError::none) return readFailure(error, systemError);
-    frames = got / frameBytes;
-    if (!inPlace) convertSamples(reader.raw.data(), frames * layout.channels, layout.sampleFormat, items);
-    return {};
+    return status;
+}
+
+WavReadStatus readWavFramesAsFloat(InputFile& input, WavSampleReader& reader, float* items, std::size_t maxFrames,
+                                   std::size_t& frames) {
+    const WavReadStatus status = readRawFrames(input, reader, nullptr, maxFrames, frames);
+    if (status.error == WavReadError::none) {
+        convertSamplesToFloat(reader.raw.data(), frames * reader.layout.channels, reader.layout.sampleFormat, items);
+    }
+    return status;
 }
 
 int16_t sampleFromUnsigned8(uint8_t value) { return static_cast<int16_t>((value - 128) * 256); }
@@ -474,5 +513,14 @@ int16_t sampleFromFloat(double value) {
     if (scaled < -32768.0) return -32768;
     return static_cast<int16_t>(std::round(scaled));
 }
+
+// Scaled by powers of two: exact, but for a 32-bit integer's rounding to 24 significant bits.
+float floatFromUnsigned8(uint8_t value) { return static_cast<float>(value - 128) * (1.0f / 128.0f); }
+
+float floatFromSigned16(int16_t value) { return static_cast<float>(value) * (1.0f / 32768.0f); }
+
+float floatFromSigned24(int32_t value) { return static_cast<float>(value) * (1.0f / 8388608.0f); }
+
+float floatFromSigned32(int32_t value) { return static_cast<float>(value) * (1.0f / 2147483648.0f); }
 
 }  // namespace plinth

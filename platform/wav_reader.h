@@ -22,8 +22,6 @@
 
 namespace plinth {
 
-enum class WavSampleFormat { unsupported, unsigned8, signed16, signed24, signed32, float32, float64 };
-
 enum class WavReadError {
     none,
     readFailed,         // inputError and systemError say why
@@ -54,9 +52,10 @@ struct WavLayout {
     uint16_t subFormatTag = 0;      // of an extensible format with the standard GUID tail, else 0
     uint16_t channels = 0;
     uint32_t sampleRate = 0;
-    uint16_t blockAlign = 0;
+    uint16_t blockAlign = 0;        // as written; frames are wavFrameBytes wide whatever it says
     uint16_t bitsPerSample = 0;
     uint16_t validBits = 0;         // an extensible format's valid bits, else bitsPerSample
+    uint32_t channelMask = 0;       // an extensible format's speaker positions, else 0
     WavSampleFormat sampleFormat = WavSampleFormat::unsupported;
     uint64_t dataStart = 0;         // the first sample byte
     uint64_t declaredDataBytes = 0;
@@ -82,8 +81,12 @@ std::string wavFormatName(uint16_t formatTag, uint16_t subFormatTag);
 // What a format tag (the sub-format's, for an extensible one) and a bit count read as.
 WavSampleFormat sampleFormatOf(uint16_t formatTag, uint16_t bitsPerSample);
 
-// Bytes of one sample of the format.
-std::size_t sampleBytes(WavSampleFormat format);
+
+// Bytes of one frame: the channels times the bytes of one sample of the
+// format (of bitsPerSample bits rounded up to bytes, for a format not read),
+// as every reader takes it; the block-align field of real files is sometimes
+// wrong (0, or a mono frame's size in a stereo file) and is not believed.
+uint64_t wavFrameBytes(const WavLayout& layout);
 
 // A name such as "24-bit integer PCM".
 std::string describeSampleFormat(WavSampleFormat format);
@@ -124,10 +127,23 @@ struct WavSampleReader {
 WavReadStatus readWavFrames(InputFile& input, WavSampleReader& reader, int16_t* items, std::size_t maxFrames,
                             std::size_t& frames);
 
+// The same as single-precision samples of full scale +-1.0, none of them made
+// 16-bit first: 8-bit as (u - 128) / 128, 16-bit as x / 32768, 24-bit as
+// x / 2^23 (all exact), 32-bit integers as x / 2^31 rounded to the nearest
+// float (24 significant bits, ties to even), 32-bit floats as they are, and
+// 64-bit floats rounded to the nearest float (ties to even; beyond its range
+// they become infinities).
+WavReadStatus readWavFramesAsFloat(InputFile& input, WavSampleReader& reader, float* items, std::size_t maxFrames,
+                                   std::size_t& frames);
+
 // The conversion of single samples to 16-bit, as readWavFrames applies it.
 int16_t sampleFromUnsigned8(uint8_t value);
 int16_t sampleFromSigned24(int32_t value);
 int16_t sampleFromSigned32(int32_t value);
 int16_t sampleFromFloat(double value);
+float floatFromUnsigned8(uint8_t value);
+float floatFromSigned16(int16_t value);
+float floatFromSigned24(int32_t value);
+float floatFromSigned32(int32_t value);
 
 }  // namespace plinth

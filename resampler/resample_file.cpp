@@ -1,24 +1,25 @@
 #include "resampler/resample_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "platform/output_file.h"
 #include "platform/wav_header.h"
+#include "resampler/high_quality_resampler.h"
 #include "resampler/stream_resampler.h"
 
 namespace plinth {
 namespace {
 
-// The most 16-bit mono samples whose size still fits the header.
-constexpr uint64_t kMaxOutputSamples = maxPcm16Frames(1);
-
 ResampleStatus failure(ResampleError error, int systemError = 0, InputError inputError = InputError::none) {
     ResampleStatus status;
-    status.error = error;
+    // A stop while the input was awaited is a stop, whatever was under way.
+    status.error = inputError == InputError::stopped ? ResampleError::stopped : error;
     status.systemError = systemError;
     status.inputError = inputError;
     return status;
@@ -26,42 +27,81 @@ ResampleStatus failure(ResampleError error, int systemError = 0, InputError inpu
 
 std::string systemReason(int systemError) { return std::strerror(systemError != 0 ? systemError : EIO); }
 
-// Where the samples go: straight to the output, or, when neither the length
-// is known beforehand nor the output can be rewritten (a pipe fed by a pipe),
-// held until the end so that the header can go first with its final sizes.
+// Where the frames go, encoded as the output's sample format: straight to the
+// output, or, when neither the length is known beforehand nor the output can
+// be rewritten (a pipe fed by a pipe), held until the end so that the header
+// can go first with its final sizes.
 struct OutputSink {
     OutputFile* output = nullptr;
-    std::vector<int16_t>* held = nullptr;
+    WavOutputLayout layout;
+    uint64_t maxFrames = 0;
+    std::vector<uint8_t>* held = nullptr;
     std::vector<uint8_t> bytes;
+    std::vector<int16_t> rounded;  // floats made 16-bit
+    std::vector<float> scaled;     // 16-bit samples made floats
     int systemError = 0;
     bool tooLarge = false;
-    uint64_t samples = 0;
+    uint64_t frames = 0;           // frames produced, held ones included
 };
 
-bool writeSamples(void* context, const int16_t* samples, std::size_t count) {
-    OutputSink& sink = *static_cast<OutputSink*>(context);
-    sink.samples += count;
-    if (sink.samples > kMaxOutputSamples) {
-        sink.tooLarge = true;
-        return false;
-    }
+bool writeBytes(OutputSink& sink, const uint8_t* bytes, std::size_t count) {
     if (sink.held != nullptr) {
         try {
-            sink.held->insert(sink.held->end(), samples, samples + count);
+            sink.held->insert(sink.held->end(), bytes, bytes + count);
         } catch (const std::bad_alloc&) {
             sink.systemError = ENOMEM;
             return false;
         }
         return true;
     }
+    return sink.output->write(bytes, count, sink.systemError);
+}
+
+// Counts `count` samples (whole frames) against the header's limit.
+bool countFrames(OutputSink& sink, std::size_t count) {
+    sink.frames += count / sink.layout.channels;
+    if (sink.frames > sink.maxFrames) {
+        sink.tooLarge = true;
+        return false;
+    }
+    return true;
+}
+
+// 16-bit samples from the default filter; as floats they are x / 32768.
+bool writeSamples(void* context, const int16_t* samples, std::size_t count) {
+    OutputSink& sink = *static_cast<OutputSink*>(context);
+    if (!countFrames(sink, count)) return false;
+    if (sink.layout.format == WavSampleFormat::float32) {
+        sink.scaled.resize(count);
+        for (std::size_t i = 0; i < count; ++i) sink.scaled[i] = floatFromSigned16(samples[i]);
+        sink.bytes.resize(count * sizeof(float));
+        floatsToLittleEndian(sink.scaled.data(), count, sink.bytes.data());
+        return writeBytes(sink, sink.bytes.data(), sink.bytes.size());
+    }
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     // Already the file's byte order: written as they are.
-    return sink.output->write(samples, count * kPcm16SampleBytes, sink.systemError);
+    return writeBytes(sink, reinterpret_cast<const uint8_t*>(samples), count * kPcm16SampleBytes);
 #else
     sink.bytes.resize(count * kPcm16SampleBytes);
     samplesToLittleEndian(samples, count, sink.bytes.data());
-    return sink.output->write(sink.bytes.data(), sink.bytes.size(), sink.systemError);
+    return writeBytes(sink, sink.bytes.data(), sink.bytes.size());
 #endif
+}
+
+// Float samples from the high filter; as 16-bit ones, rounded to the nearest.
+bool writeFloatSamples(void* context, const float* samples, std::size_t count) {
+    OutputSink& sink = *static_cast<OutputSink*>(context);
+    if (!countFrames(sink, count)) return false;
+    if (sink.layout.format == WavSampleFormat::float32) {
+        sink.bytes.resize(count * sizeof(float));
+        floatsToLittleEndian(samples, count, sink.bytes.data());
+    } else {
+        sink.rounded.resize(count);
+        highQualitySamplesToInt16Dispatched(samples, sink.rounded.data(), count);
+        sink.bytes.resize(count * kPcm16SampleBytes);
+        samplesToLittleEndian(sink.rounded.data(), count, sink.bytes.data());
+    }
+    return writeBytes(sink, sink.bytes.data(), sink.bytes.size());
 }
 
 ResampleStatus copyInput(ResampleJob& job, OutputFile& output, const Progress* progress) {
@@ -79,7 +119,6 @@ ResampleStatus copyInput(ResampleJob& job, OutputFile& output, const Progress* p
         if (error != InputError::none) return failure(ResampleError::readFailed, systemError, error);
         if (!output.write(buffer.data(), got, systemError)) return failure(ResampleError::writeFailed, systemError);
         copied += got;
-        reportProgress(progress, copied, job.input.size());
         if (got < buffer.size()) break;
     }
     if (job.input.isRegular() && copied != job.input.size()) {
@@ -88,71 +127,126 @@ ResampleStatus copyInput(ResampleJob& job, OutputFile& output, const Progress* p
     return {};
 }
 
-ResampleStatus resampleInput(ResampleJob& job, OutputFile& output, const Progress* progress) {
+// Reads the job's frames block by block, as 16-bit samples or as floats, and
+// hands each block to feed(items, frames), which tells how the block went:
+// anything but StreamError::none stops the reading, with `fed` set to it. A
+// regular input is read up to the size it had when judged, and must still
+// have it; a stream to its end or the end of its data chunk.
+template <typename Item, typename Feed>
+ResampleStatus readFrames(ResampleJob& job, const Progress* progress, Feed feed, StreamError& fed) {
     const WavLayout& layout = job.samples.layout;
-    const int channels = layout.channels;
-    // A chunk-aware copy hands the samples to the output unfiltered.
-    const bool filtered = !job.copyOnly;
-    StreamResampler resampler;
-    if (filtered && startResampler(resampler, job.targetRate, static_cast<int>(layout.sampleRate), channels,
-                                   job.choice) != StreamError::none) {
-        return failure(ResampleError::outOfMemory);
-    }
-
-    OutputSink sink;
-    sink.output = &output;
-    std::vector<int16_t> held;
-    if (!job.lengthKnown && !output.isRegular()) sink.held = &held;
-    uint8_t header[kWavHeaderBytes];
-    int systemError = 0;
-    if (sink.held == nullptr) {
-        // With the length unknown, the header is written again at the end.
-        const uint64_t samplesKnown = job.lengthKnown ? job.outputSamples : 0;
-        encodeWavHeader(pcm16WavHeader(1, static_cast<uint32_t>(job.targetRate), samplesKnown), header);
-        if (!output.write(header, kWavHeaderBytes, systemError)) return failure(ResampleError::writeFailed, systemError);
-    }
-
-    const SampleSink samples{writeSamples, &sink};
-    auto sinkFailure = [&]() {
-        if (sink.tooLarge) return failure(ResampleError::tooLarge);
-        if (sink.held != nullptr) return failure(ResampleError::outOfMemory);
-        return failure(ResampleError::writeFailed, sink.systemError);
-    };
-
-    // A regular input is read up to the size it had when judged; a stream to
-    // its end or the end of its data chunk.
-    const std::unique_ptr<int16_t[]> items(new int16_t[kInputBlockItems]);
-    const std::size_t blockFrames = kInputBlockItems / static_cast<std::size_t>(channels);
+    const std::size_t blockFrames = std::max<std::size_t>(1, kInputBlockItems / layout.channels);
+    // Not cleared: the reader fills every item before it is used.
+    const std::unique_ptr<Item[]> items(new Item[blockFrames * layout.channels]);
     uint64_t framesRead = 0;
     for (;;) {
         if (stopRequested(progress)) return failure(ResampleError::stopped);
         std::size_t frames = 0;
-        const WavReadStatus read = readWavFrames(job.input, job.samples, items.get(), blockFrames, frames);
+        WavReadStatus read;
+        if constexpr (std::is_same_v<Item, int16_t>) {
+            read = readWavFrames(job.input, job.samples, items.get(), blockFrames, frames);
+        } else {
+            read = readWavFramesAsFloat(job.input, job.samples, items.get(), blockFrames, frames);
+        }
         if (read.error != WavReadError::none) return failure(ResampleError::readFailed, read.systemError, read.inputError);
         framesRead += frames;
-        const bool fed = filtered ? feedResampler(resampler, items.get(), frames, samples) == StreamError::none
-                                  : frames == 0 || writeSamples(&sink, items.get(), frames);
-        if (!fed) return sinkFailure();
-        reportProgress(progress, layout.dataStart + job.samples.bytesRead, job.input.size());
+        if (frames > 0 && (fed = feed(items.get(), frames)) != StreamError::none) return {};
         if (frames < blockFrames) break;
     }
     if (job.lengthKnown && framesRead != job.inputFrames) {
         return failure(ResampleError::readFailed, 0, InputError::changedSize);
     }
-    if (filtered && finishResampler(resampler, samples) != StreamError::none) return sinkFailure();
+    return {};
+}
 
-    const uint64_t samplesOut = filtered ? resampler.samplesOut : framesRead;
-    encodeWavHeader(pcm16WavHeader(1, static_cast<uint32_t>(job.targetRate), samplesOut), header);
+// Reads the whole input through a resampler (start, feed, finish) into the sink.
+template <typename Item, typename Resampler, typename Sink, typename Feed, typename Finish>
+ResampleStatus resampleThrough(ResampleJob& job, Resampler& resampler, const Sink& sink, Feed feed, Finish finish,
+                               const Progress* progress, StreamError& fed) {
+    const ResampleStatus status = readFrames<Item>(
+        job, progress, [&](const Item* items, std::size_t frames) { return feed(resampler, items, frames, sink); }, fed);
+    if (status.error == ResampleError::none && fed == StreamError::none) fed = finish(resampler, sink);
+    return status;
+}
+
+// The frames of the job's input, through the filter the job names, into the sink.
+ResampleStatus produceFrames(ResampleJob& job, OutputSink& sink, const Progress* progress, StreamError& fed) {
+    const WavLayout& layout = job.samples.layout;
+    const int channels = layout.channels;
+    const int sourceRate = static_cast<int>(layout.sampleRate);
+    if (job.quality == FilterQuality::high) {
+        // Equal rates pass unfiltered through it too.
+        HighQualityResampler resampler;
+        if (startHighQualityResampler(resampler, job.targetRate, sourceRate, channels, job.choice) != StreamError::none) {
+            return failure(ResampleError::outOfMemory);
+        }
+        const FloatSampleSink floats{writeFloatSamples, &sink};
+        const auto feedItems = [](HighQualityResampler& stream, const auto* items, uint64_t frames,
+                                  const FloatSampleSink& to) { return feedHighQualityResampler(stream, items, frames, to); };
+        // 16-bit samples go in as they are read (each x / 32768 there, as the float reading makes them).
+        if (layout.sampleFormat == WavSampleFormat::signed16) {
+            return resampleThrough<int16_t>(job, resampler, floats, feedItems, finishHighQualityResampler, progress, fed);
+        }
+        return resampleThrough<float>(job, resampler, floats, feedItems, finishHighQualityResampler, progress, fed);
+    }
+    const SampleSink samples{writeSamples, &sink};
+    if (job.copyOnly) {
+        // Unfiltered: the samples behind a new header.
+        return readFrames<int16_t>(job, progress, [&](const int16_t* items, std::size_t frames) {
+            const bool written = writeSamples(&sink, items, frames * static_cast<std::size_t>(channels));
+            return written ? StreamError::none : StreamError::sinkFailed;
+        }, fed);
+    }
+    if (job.choice.all && channels > 1) {
+        EveryChannelResampler resampler;
+        if (startEveryChannelResampler(resampler, job.targetRate, sourceRate, channels) != StreamError::none) {
+            return failure(ResampleError::outOfMemory);
+        }
+        return resampleThrough<int16_t>(job, resampler, samples, feedEveryChannelResampler, finishEveryChannelResampler,
+                                        progress, fed);
+    }
+    StreamResampler resampler;
+    if (startResampler(resampler, job.targetRate, sourceRate, channels, job.choice) != StreamError::none) {
+        return failure(ResampleError::outOfMemory);
+    }
+    return resampleThrough<int16_t>(job, resampler, samples, feedResampler, finishResampler, progress, fed);
+}
+
+ResampleStatus resampleInput(ResampleJob& job, OutputFile& output, const Progress* progress) {
+    OutputSink sink;
+    sink.output = &output;
+    sink.layout = job.output;
+    sink.maxFrames = maxWavOutputFrames(job.output);
+    std::vector<uint8_t> held;
+    if (!job.lengthKnown && !output.isRegular()) sink.held = &held;
+    int systemError = 0;
+    if (sink.held == nullptr) {
+        // With the length unknown, the header is written again at the end.
+        const WavOutputHeader header = wavOutputHeader(job.output, job.lengthKnown ? job.outputSamples : 0);
+        if (!output.write(header.bytes, header.size, systemError)) return failure(ResampleError::writeFailed, systemError);
+    }
+
+    StreamError fed = StreamError::none;
+    const ResampleStatus status = produceFrames(job, sink, progress, fed);
+    if (status.error != ResampleError::none) return status;
+    if (fed == StreamError::outOfMemory || (fed == StreamError::sinkFailed && sink.held != nullptr && !sink.tooLarge)) {
+        return failure(ResampleError::outOfMemory);
+    }
+    if (fed == StreamError::sinkFailed) {
+        return sink.tooLarge ? failure(ResampleError::tooLarge) : failure(ResampleError::writeFailed, sink.systemError);
+    }
+
+    const WavOutputHeader header = wavOutputHeader(job.output, sink.frames);
     if (sink.held != nullptr) {
-        sink.held = nullptr;
-        sink.samples = 0;
-        if (!output.write(header, kWavHeaderBytes, systemError)) return failure(ResampleError::writeFailed, systemError);
-        if (!writeSamples(&sink, held.data(), held.size())) return sinkFailure();
-    } else if (!job.lengthKnown) {
-        if (!output.rewrite(0, header, kWavHeaderBytes, systemError)) {
+        if (!output.write(header.bytes, header.size, systemError) ||
+            !output.write(held.data(), held.size(), systemError)) {
             return failure(ResampleError::writeFailed, systemError);
         }
-    } else if (samplesOut != job.outputSamples) {
+    } else if (!job.lengthKnown) {
+        if (!output.rewrite(0, header.bytes, header.size, systemError)) {
+            return failure(ResampleError::writeFailed, systemError);
+        }
+    } else if (sink.frames != job.outputSamples) {
         return failure(ResampleError::readFailed, 0, InputError::changedSize);
     }
     return {};
@@ -165,7 +259,15 @@ ResampleStatus judgeRates(ResampleJob& job, int targetRate) {
     const int sourceRate = static_cast<int>(layout.sampleRate);
     if (targetRate <= 0 || sourceRate <= 0) return failure(ResampleError::invalidParameters);
     job.targetRate = targetRate;
-    job.copyOnly = targetRate == sourceRate && layout.channels == 1;
+    const bool high = job.quality == FilterQuality::high;
+    job.copyOnly = targetRate == sourceRate && (high || layout.channels == 1);
+    job.byteCopy = job.copyOnly && !job.chunkAware && !high && job.output.format == WavSampleFormat::signed16;
+    job.output.channels = job.choice.all ? layout.channels : 1;
+    job.output.frameRate = static_cast<uint32_t>(targetRate);
+    // Every channel kept keeps the speaker positions an extensible input names.
+    job.output.channelMask = layout.formatTag == kWavFormatExtensible ? layout.channelMask
+                                                                       : defaultChannelMask(job.output.channels);
+    if (!wavOutputLayoutFits(job.output)) return failure(ResampleError::tooManyChannels);
     job.lengthKnown = job.input.isRegular();
     job.inputFrames = job.lengthKnown ? layout.dataBytes / (sampleBytes(layout.sampleFormat) * layout.channels) : 0;
     if (job.copyOnly) {
@@ -176,9 +278,7 @@ ResampleStatus judgeRates(ResampleJob& job, int targetRate) {
         job.outputSamples = job.lengthKnown ? resampledLength(job.inputFrames, plan.upFactor, plan.downFactor) : 0;
     }
     // A canonical copy is the input itself, whatever its size.
-    if (job.chunkAware || !job.copyOnly) {
-        if (job.outputSamples > kMaxOutputSamples) return failure(ResampleError::tooLarge);
-    }
+    if (!job.byteCopy && job.outputSamples > maxWavOutputFrames(job.output)) return failure(ResampleError::tooLarge);
     return {};
 }
 
@@ -228,6 +328,9 @@ std::string describeResampleError(const ResampleStatus& status) {
             return describeWavReadError(read);
         }
         case ResampleError::noSuchChannel: return "has no such channel";
+        case ResampleError::tooManyChannels:
+            return "too many channels for one WAV frame of the output (at most 32767 of 16-bit samples, 16383 of "
+                   "32-bit floats)";
     }
     return "unknown error";
 }
@@ -252,35 +355,54 @@ std::string resampleFailureLine(const ResampleStatus& status, const std::string&
         case ResampleError::stopped: return "[ERROR!]: Stopped before '" + outPath + "' was complete.\n";
         // Only the chunk-aware reading refuses these; ResampleWav never does.
         case ResampleError::unreadableWav:
-        case ResampleError::noSuchChannel: return std::string();
+        case ResampleError::noSuchChannel:
+        case ResampleError::tooManyChannels: return std::string();
     }
     return std::string();
 }
 
 ResampleStatus openResampleJob(const std::string& inPath, int targetRate, int channelMode, ResampleJob& job) {
-    job = ResampleJob{};
-    job.choice = channelChoiceFromMode(channelMode);
-    int systemError = 0;
-    const InputError opened = job.input.open(inPath, InputPolicy::regularOrStream, systemError);
-    if (opened != InputError::none) return failure(ResampleError::cannotOpenInput, systemError, opened);
+    ResampleSettings settings;
+    settings.choice = channelChoiceFromMode(channelMode);
+    return openResampleJob(inPath, targetRate, settings, job);
+}
 
+namespace {
+
+// Opens the input and takes the settings into the job.
+ResampleStatus openJob(const std::string& inPath, const ResampleSettings& settings, ResampleJob& job,
+                       const Progress* progress) {
+    job = ResampleJob{};
+    job.choice = settings.choice;
+    job.quality = settings.quality;
+    job.output.format = settings.outputFormat;
+    int systemError = 0;
+    const InputError opened = job.input.open(inPath, InputPolicy::regularOrStream, systemError, progress);
+    if (opened != InputError::none) return failure(ResampleError::cannotOpenInput, systemError, opened);
+    return {};
+}
+
+}  // namespace
+
+ResampleStatus openResampleJob(const std::string& inPath, int targetRate, const ResampleSettings& settings,
+                               ResampleJob& job) {
+    const ResampleStatus opened = openJob(inPath, settings, job, nullptr);
+    if (opened.error != ResampleError::none) return opened;
     const WavReadStatus read = readCanonicalWavLayout(job.input, job.samples.layout);
     if (read.error == WavReadError::cutShort) return failure(ResampleError::shortHeader);
     if (read.error != WavReadError::none) return wavReadFailure(read);
     return judgeCanonicalHeader(job, targetRate);
 }
 
-ResampleStatus openWavResampleJob(const std::string& inPath, int targetRate, ChannelChoice choice, ResampleJob& job) {
-    job = ResampleJob{};
-    job.choice = choice;
-    int systemError = 0;
-    const InputError opened = job.input.open(inPath, InputPolicy::regularOrStream, systemError);
-    if (opened != InputError::none) return failure(ResampleError::cannotOpenInput, systemError, opened);
-
+ResampleStatus openWavResampleJob(const std::string& inPath, int targetRate, const ResampleSettings& settings,
+                                  ResampleJob& job, const Progress* progress) {
+    const ResampleStatus opened = openJob(inPath, settings, job, progress);
+    if (opened.error != ResampleError::none) return opened;
     WavLayout& layout = job.samples.layout;
     const WavReadStatus read = readWavLayout(job.input, layout);
     if (read.error != WavReadError::none) return wavReadFailure(read);
-    if (layout.channels > 1 && !choice.mix && choice.channel >= layout.channels) {
+    const ChannelChoice& choice = settings.choice;
+    if (layout.channels > 1 && !choice.mix && !choice.all && choice.channel >= layout.channels) {
         return failure(ResampleError::noSuchChannel);
     }
     // The reader has read exactly the 44 header bytes, and the samples run
@@ -305,7 +427,7 @@ ResampleStatus convertJob(ResampleJob& job, const std::string& outPath, const Pr
     int systemError = 0;
     if (!output.open(outPath, systemError)) return failure(ResampleError::cannotOpenOutput, systemError);
     const ResampleStatus status =
-        job.copyOnly && !job.chunkAware ? copyInput(job, output, progress) : resampleInput(job, output, progress);
+        job.byteCopy ? copyInput(job, output, progress) : resampleInput(job, output, progress);
     job.input.close();
     if (status.error != ResampleError::none) return status;
     if (!output.commit(systemError)) return failure(ResampleError::writeFailed, systemError);

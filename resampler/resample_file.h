@@ -10,6 +10,7 @@
 #include "platform/conversion_control.h"
 #include "platform/input_file.h"
 #include "platform/wav_reader.h"
+#include "resampler/filter_quality.h"
 #include "resampler/stream_resampler.h"
 
 namespace plinth {
@@ -29,6 +30,7 @@ enum class ResampleError {
     stopped,            // the caller asked it to stop
     unreadableWav,      // the chunks could not be read, or hold a format not taken; wavError says why
     noSuchChannel,      // the channel chosen is past the file's channels
+    tooManyChannels,    // every channel kept: more than a WAV frame of the output format holds
 };
 
 struct ResampleStatus {
@@ -41,6 +43,13 @@ struct ResampleStatus {
 // A few words on a failure, such as "not 16-bit PCM with 1 or 2 channels".
 std::string describeResampleError(const ResampleStatus& status);
 
+// How a file is resampled besides its rate; the defaults are ResampleWav's.
+struct ResampleSettings {
+    ChannelChoice choice{};
+    FilterQuality quality = FilterQuality::standard;
+    WavSampleFormat outputFormat = WavSampleFormat::signed16;  // or float32
+};
+
 // An input opened and judged, ready to be converted.
 struct ResampleJob {
     InputFile input;
@@ -49,23 +58,33 @@ struct ResampleJob {
     bool chunkAware = false;      // laid out otherwise than the canonical header
     int targetRate = 0;
     ChannelChoice choice{};
-    bool copyOnly = false;        // a mono input already at the target rate: copied byte for byte, or for a
-                                  // chunk-aware one, its samples copied unfiltered behind a new header
+    FilterQuality quality = FilterQuality::standard;
+    WavOutputLayout output;       // what is written: sample format, channels, rate
+    bool copyOnly = false;        // the input already at the target rate, its samples passed unfiltered: a mono
+                                  // input with the default filter, any input with the high one
+    bool byteCopy = false;        // copyOnly with ResampleWav's settings on a canonical input: copied byte for byte
     bool lengthKnown = false;     // a regular input: the output's length is known before it starts
     uint64_t inputFrames = 0;     // when lengthKnown
-    uint64_t outputSamples = 0;   // when lengthKnown and not copyOnly
+    uint64_t outputSamples = 0;   // output frames, when lengthKnown
 };
 
 // Opens the input and judges its header, the rates and the output's size.
 // The header is read at fixed places and the samples from byte 44 to the end.
 ResampleStatus openResampleJob(const std::string& inPath, int targetRate, int channelMode, ResampleJob& job);
 
+// The same with other settings: the same input, read the same way.
+ResampleStatus openResampleJob(const std::string& inPath, int targetRate, const ResampleSettings& settings,
+                               ResampleJob& job);
+
 // Opens any WAV file the chunk reader takes. A canonical one (see
 // isCanonicalLayout) becomes exactly openResampleJob's job; any other is read
-// through its chunks, the data chunk's size honoured, its samples turned into
-// 16-bit ones by the reader's rule. A mono file takes its one channel whatever
-// the choice.
-ResampleStatus openWavResampleJob(const std::string& inPath, int targetRate, ChannelChoice choice, ResampleJob& job);
+// through its chunks, the data chunk's size honoured. Its samples go to the
+// default filter made 16-bit by the reader's rule, to the high one as floats
+// (readWavFramesAsFloat). A mono file takes its one channel whatever the choice.
+// A stop request of `progress` ends a wait for the input, here and in
+// runResampleJob.
+ResampleStatus openWavResampleJob(const std::string& inPath, int targetRate, const ResampleSettings& settings,
+                                  ResampleJob& job, const Progress* progress = nullptr);
 
 // Converts (or copies) the job's input into outPath. On failure the output
 // path is left as it was.

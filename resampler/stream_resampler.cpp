@@ -182,4 +182,94 @@ StreamError finishResampler(StreamResampler& resampler, const SampleSink& sink) 
     return StreamError::none;
 }
 
+namespace {
+
+// Output samples a channel gives per piece of input, at most (about).
+constexpr uint64_t kPieceOutputs = 1u << 16;
+
+// False when out of memory.
+bool collectSamples(void* context, const int16_t* samples, std::size_t count) {
+    auto& into = *static_cast<std::vector<int16_t>*>(context);
+    try {
+        into.insert(into.end(), samples, samples + count);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+// Hands on what every channel gave, interleaved: each channel gives as many
+// samples as the others, since how many depends on the frames fed alone.
+bool emitEveryChannel(EveryChannelResampler& resampler, const SampleSink& sink) {
+    const std::size_t channels = resampler.channels.size();
+    const std::size_t frames = resampler.outputs[0].size();
+    if (frames == 0) return true;
+    resampler.frames.resize(frames * channels);
+    for (std::size_t c = 0; c < channels; ++c) {
+        std::vector<int16_t>& output = resampler.outputs[c];
+        for (std::size_t k = 0; k < frames; ++k) resampler.frames[k * channels + c] = output[k];
+        output.clear();
+    }
+    return sink.write(sink.context, resampler.frames.data(), resampler.frames.size());
+}
+
+}  // namespace
+
+StreamError startEveryChannelResampler(EveryChannelResampler& resampler, int targetRate, int sourceRate, int channels) {
+    resampler = EveryChannelResampler{};
+    try {
+        resampler.channels.resize(static_cast<std::size_t>(channels));
+        resampler.outputs.resize(static_cast<std::size_t>(channels));
+        for (int c = 0; c < channels; ++c) {
+            ChannelChoice choice;
+            choice.channel = c;
+            const StreamError error =
+                startResampler(resampler.channels[static_cast<std::size_t>(c)], targetRate, sourceRate, channels, choice);
+            if (error != StreamError::none) throw std::bad_alloc();
+        }
+    } catch (const std::bad_alloc&) {
+        resampler = EveryChannelResampler{};
+        return StreamError::outOfMemory;
+    }
+    const ResamplerPlan& plan = resampler.channels[0].plan;
+    resampler.piece = std::max<uint64_t>(1, kPieceOutputs * static_cast<uint64_t>(plan.downFactor) /
+                                                static_cast<uint64_t>(plan.upFactor));
+    return StreamError::none;
+}
+
+StreamError feedEveryChannelResampler(EveryChannelResampler& resampler, const int16_t* items, uint64_t frames,
+                                      const SampleSink& sink) {
+    const std::size_t channels = resampler.channels.size();
+    try {
+        while (frames > 0) {
+            const uint64_t take = std::min(frames, resampler.piece);
+            for (std::size_t c = 0; c < channels; ++c) {
+                const SampleSink collect{collectSamples, &resampler.outputs[c]};
+                if (feedResampler(resampler.channels[c], items, take, collect) != StreamError::none) {
+                    return StreamError::outOfMemory;
+                }
+            }
+            if (!emitEveryChannel(resampler, sink)) return StreamError::sinkFailed;
+            items += take * channels;
+            frames -= take;
+        }
+    } catch (const std::bad_alloc&) {
+        return StreamError::outOfMemory;
+    }
+    return StreamError::none;
+}
+
+StreamError finishEveryChannelResampler(EveryChannelResampler& resampler, const SampleSink& sink) {
+    try {
+        for (std::size_t c = 0; c < resampler.channels.size(); ++c) {
+            const SampleSink collect{collectSamples, &resampler.outputs[c]};
+            if (finishResampler(resampler.channels[c], collect) != StreamError::none) return StreamError::outOfMemory;
+        }
+        if (!emitEveryChannel(resampler, sink)) return StreamError::sinkFailed;
+    } catch (const std::bad_alloc&) {
+        return StreamError::outOfMemory;
+    }
+    return StreamError::none;
+}
+
 }  // namespace plinth

@@ -78,4 +78,20 @@ StreamError feedResampler(StreamResampler& resampler, const int16_t* items, uint
 // samples for the N frames fed.
 StreamError finishResampler(StreamResampler& resampler, const SampleSink& sink);
 
+// Every channel of the frames kept, each through a StreamResampler of its own,
+// so that output channel c is exactly the conversion of channel c chosen
+// alone; the sink receives the channels' samples interleaved, whole frames.
+struct EveryChannelResampler {
+    std::vector<StreamResampler> channels;
+    std::vector<std::vector<int16_t>> outputs;  // per channel: what one piece of input gave
+    std::vector<int16_t> frames;                // the same, interleaved
+    uint64_t piece = 0;                         // input frames fed to every channel at a time
+};
+
+// As startResampler, for frames of `channels` (1 or more) channels.
+StreamError startEveryChannelResampler(EveryChannelResampler& resampler, int targetRate, int sourceRate, int channels);
+StreamError feedEveryChannelResampler(EveryChannelResampler& resampler, const int16_t* items, uint64_t frames,
+                                      const SampleSink& sink);
+StreamError finishEveryChannelResampler(EveryChannelResampler& resampler, const SampleSink& sink);
+
 }  // namespace plinth

@@ -16,10 +16,12 @@ struct Options {
     std::string output;            // the one output of a single conversion
     std::string outputDir;         // -o: every input converted into this folder
     bool batch = false;            // -o was given
-    ConversionRequest conversion;  // --rate, --channel, --verbose, --max-duration, --loops, --fade, --loop-points
+    ConversionRequest conversion;  // --rate, --channel, --quality, --format, --verbose, --max-duration, --loops,
+                                   // --fade, --loop-points
     std::string stemsDir;          // --stems: each module channel alone into this folder
     int jobs = 1;
     bool force = false;
+    unsigned closedDescriptors = 0;  // bit n: standard descriptor n was closed when the tool started
 };
 
 enum class ParseOutcome {
@@ -31,12 +33,15 @@ enum class ParseOutcome {
 // Reads argv (program name first). Prints help, version and usage errors itself.
 ParseOutcome parseCommandLine(int argc, char** argv, Options& options);
 
+// Why a file named for a standard descriptor that was closed when the tool
+// started cannot be used ("PATH: standard output is closed"), or "".
+std::string closedDescriptorRefusal(const std::string& path, bool isInput, unsigned closedDescriptors);
+
 // Exit statuses.
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 constexpr int kMaxJobs = 256;
-constexpr int kMaxChannels = 65535;  // the most a WAV file can have
 
 }  // namespace plinth

@@ -44,6 +44,11 @@ void printWav(const std::string& path, const WavDescription& wav) {
         std::printf("  bits per sample:   %u\n", wav.bitsPerSample);
     }
     std::printf("  sample rate:       %u Hz\n", wav.sampleRate);
+    if (wav.blockAlign != wav.frameBytes) {
+        std::printf("  block align:       %u (wrong: %u channel%s of %u bits take %llu bytes a frame, read as such)\n",
+                    wav.blockAlign, wav.channels, wav.channels == 1 ? "" : "s", wav.bitsPerSample,
+                    static_cast<unsigned long long>(wav.frameBytes));
+    }
     std::printf("  sample format:     %s\n", wav.sampleFormat.c_str());
     if (!wav.otherChunks.empty()) std::printf("  other chunks:      %s\n", wav.otherChunks.c_str());
     if (!wav.dataFound) {
@@ -51,9 +56,14 @@ void printWav(const std::string& path, const WavDescription& wav) {
         std::printf("  samples at byte 44: no (no data chunk found)\n");
         return;
     }
-    std::printf("  data size:         %llu bytes (%lld bytes follow%s)\n",
-                static_cast<unsigned long long>(wav.dataSize), static_cast<long long>(wav.bytesFollowing),
-                wav.dataClamped ? "; the size passes the end of the file" : "");
+    if (wav.bytesFollowingKnown) {
+        std::printf("  data size:         %llu bytes (%lld bytes follow%s)\n",
+                    static_cast<unsigned long long>(wav.dataSize), static_cast<long long>(wav.bytesFollowing),
+                    wav.dataClamped ? "; the size passes the end of the file" : "");
+    } else {
+        std::printf("  data size:         %llu bytes (a stream: what follows is not known)\n",
+                    static_cast<unsigned long long>(wav.dataSize));
+    }
     if (wav.framesKnown)
         std::printf("  frames:            %llu\n", static_cast<unsigned long long>(wav.frames));
     else
@@ -102,9 +112,16 @@ void printModule(const std::string& path, const ModuleDescription& module) {
 
 }  // namespace
 
-int runInfo(const std::vector<std::string>& files) {
+int runInfo(const std::vector<std::string>& files, unsigned closedDescriptors) {
     bool allDescribed = true;
     for (const std::string& path : files) {
+        const std::string closed = closedDescriptorRefusal(path, true, closedDescriptors);
+        if (!closed.empty()) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "plinth: %s\n", closed.c_str());
+            allDescribed = false;
+            continue;
+        }
         FileDescription description;
         try {
             description = describeFile(path);

@@ -1,5 +1,6 @@
 #include "tools/jobs.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -126,9 +127,13 @@ int runConversions(const Options& options) {
             return kExitFailure;
         }
     }
-    const std::vector<Job> jobs =
-        options.batch ? planBatch(options.inputs, options.outputDir, options.force, options.stemsDir)
-                      : planJobs(options.inputs, {options.output}, options.force, options.stemsDir);
+    std::vector<Job> jobs = options.batch ? planBatch(options.inputs, options.outputDir, options.force, options.stemsDir)
+                                          : planJobs(options.inputs, {options.output}, options.force, options.stemsDir);
+    for (Job& job : jobs) {
+        if (!job.refusal.empty()) continue;
+        job.refusal = closedDescriptorRefusal(job.input, true, options.closedDescriptors);
+        if (job.refusal.empty()) job.refusal = closedDescriptorRefusal(job.output, false, options.closedDescriptors);
+    }
     const std::size_t total = jobs.size();
     const bool showProgress = options.batch && isatty(STDERR_FILENO) == 1;
     Console console(showProgress, total);
@@ -194,10 +199,16 @@ int runConversions(const Options& options) {
             // Wakes now and then to keep the elapsed time moving and to notice a stop.
             allDone.wait_for(lock, std::chrono::milliseconds(200));
             if (showProgress) console.redraw();
-            if (!stopNoticed && gStopSignal.load() != 0) {
+            const int stopSignal = gStopSignal.load();
+            if (stopSignal == 0) continue;
+            if (!stopNoticed) {
                 stopNoticed = true;
                 console.message("interrupted: stopping the conversions under way");
             }
+            // A worker blocked in a system call (opening a pipe that has no
+            // reader, writing to a full one) is woken by the signal itself,
+            // sent again now and then in case it came before the call.
+            for (std::thread& thread : threads) pthread_kill(thread.native_handle(), stopSignal);
         }
     }
     for (std::thread& thread : threads) thread.join();

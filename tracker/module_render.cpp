@@ -99,7 +99,6 @@ ModuleError renderSong(Song& song, const SampleSink& sink, const Progress* progr
             written != song.loopsEnd) {
             return ModuleError::writeFailed;
         }
-        reportProgress(progress, written, song.frames);
     }
     return ModuleError::none;
 }
@@ -119,10 +118,10 @@ SongPlan songPlanFor(const ModuleRenderOptions& options, int sampleRate) {
     return plan;
 }
 
-ModuleStatus readModuleFile(const std::string& path, std::vector<uint8_t>& image) {
+ModuleStatus readModuleFile(const std::string& path, std::vector<uint8_t>& image, const Progress* progress) {
     InputFile input;
     int systemError = 0;
-    const InputError error = input.open(path, InputPolicy::regularOnly, systemError);
+    const InputError error = input.open(path, InputPolicy::regularOnly, systemError, progress);
     if (error != InputError::none) {
         ModuleStatus status = failure(ModuleError::cannotReadInput, systemError);
         status.inputError = error;
@@ -137,6 +136,7 @@ ModuleStatus readModule(InputFile& input, std::vector<uint8_t>& image) {
     const InputError error = input.readRest(image, kMaxModuleBytes, status.systemError);
     if (error == InputError::none && image.empty()) return failure(ModuleError::emptyInput);
     if (error == InputError::tooLarge) return failure(ModuleError::inputTooLarge);
+    if (error == InputError::stopped) return failure(ModuleError::stopped);
     if (error == InputError::outOfMemory) {
         status.error = ModuleError::outOfMemory;
         status.moduleBytes = input.size();
@@ -186,7 +186,7 @@ ModuleStatus stemFailure(ModuleStatus status, std::size_t stem) {
 ModuleStatus convertModule(const std::string& inPath, const std::string& outPath, int sampleRate,
                            const SongLimits& limits, const ModuleRenderOptions& options) {
     std::vector<uint8_t> image;
-    ModuleStatus status = readModuleFile(inPath, image);
+    ModuleStatus status = readModuleFile(inPath, image, limits.progress);
     if (status.error != ModuleError::none) return status;
 
     Song song;

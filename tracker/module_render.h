@@ -31,10 +31,12 @@ ModuleError renderSong(Song& song, const SampleSink& sink, const Progress* progr
 // renders that channel alone, through the same mixer and conversion.
 Song channelAlone(const Song& song, int channel);
 
-// Reads a module file whole: a regular file of 1 byte to 2 GiB - 1.
-ModuleStatus readModuleFile(const std::string& path, std::vector<uint8_t>& image);
+// Reads a module file whole: a regular file of 1 byte to 2 GiB - 1, or a
+// descriptor the process holds ("-", /dev/stdin, /dev/fd/N) read to its end.
+// A stop request of `progress` ends a wait for a stream's data.
+ModuleStatus readModuleFile(const std::string& path, std::vector<uint8_t>& image, const Progress* progress = nullptr);
 
-// The same for a file already opened as a regular file and not read yet.
+// The same for an input already opened and not read yet.
 ModuleStatus readModule(InputFile& input, std::vector<uint8_t>& image);
 
 // What a module conversion writes beyond MODWAV's render.

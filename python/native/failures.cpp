@@ -27,6 +27,7 @@ Failure resampleFailure(const ResampleStatus& status, const std::string& inPath,
         case ResampleError::notRiff:
         case ResampleError::unsupportedFormat:
         case ResampleError::noSuchChannel:
+        case ResampleError::tooManyChannels:
             return failure(FailureKind::unsupportedInput, reason, 0, inPath);
         case ResampleError::unreadableWav:
             if (status.wavError == WavReadError::readFailed) {
@@ -81,6 +82,7 @@ Failure infoFailure(const FileDescription& description, const std::string& path)
                                inputErrno(description.wavStatus.inputError, description.wavStatus.systemError), path);
             }
             break;
+        case InfoError::stopped: return failure(FailureKind::other, describeInfoError(description), 0, path);
         case InfoError::none:
         case InfoError::unrecognised: break;
     }

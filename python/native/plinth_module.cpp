@@ -20,6 +20,7 @@
 #include "app/conversion_request.h"
 #include "app/convert_file.h"
 #include "app/describe_file.h"
+#include "app/in_memory_resampler.h"
 #include "platform/output_file.h"
 #include "python/native/failures.h"
 #include "python/native/interrupts.h"
@@ -42,53 +43,72 @@ constexpr std::size_t kMaxModuleBytes = 0x7FFFFFFF;
 
 [[noreturn]] void raiseOutOfMemory() { raiseFailure(Failure{FailureKind::other, "not enough memory", 0, {}}); }
 
-// A stopped conversion raises the interrupt that stopped it.
-[[noreturn]] void raiseStopped(InterruptWatch& watch, const Failure& failure) {
+// A failed conversion raises the interrupt that stopped it, or one that cut a
+// system call short, before its own failure.
+[[noreturn]] void raiseConversionFailure(InterruptWatch& watch, const Failure& failure) {
     watch.raisePending();
     raiseFailure(failure);
 }
 
+// A path as Python's own open() takes it: a name with a zero byte in it would
+// be cut short there, and another file used.
+const std::string& checkedPath(const std::string& path) {
+    if (path.find('\0') != std::string::npos) throw py::value_error("embedded null byte");
+    return path;
+}
+
 // Samples handed over to numpy without a copy; the array owns them.
-py::array_t<int16_t> toArray(Samples&& samples, std::vector<py::ssize_t> shape) {
-    auto* owned = new Samples(std::move(samples));
-    py::capsule owner(owned, [](void* pointer) { delete static_cast<Samples*>(pointer); });
-    return py::array_t<int16_t>(shape, owned->data(), owner);
+template <typename T>
+py::array_t<T> toArray(std::vector<T>&& samples, std::vector<py::ssize_t> shape) {
+    auto* owned = new std::vector<T>(std::move(samples));
+    py::capsule owner(owned, [](void* pointer) { delete static_cast<std::vector<T>*>(pointer); });
+    return py::array_t<T>(shape, owned->data(), owner);
 }
 
-bool appendSamples(void* context, const int16_t* samples, std::size_t count) {
-    auto& out = *static_cast<Samples*>(context);
-    try {
-        out.insert(out.end(), samples, samples + count);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
+// What a buffer holds, as an array of `channels` columns, or of one dimension.
+py::array bufferToArray(SampleBuffer&& buffer, int channels, bool columns) {
+    const auto frames = static_cast<py::ssize_t>(buffer.size() / static_cast<std::size_t>(channels));
+    std::vector<py::ssize_t> shape{frames};
+    if (columns) shape.push_back(channels);
+    if (buffer.kind == SampleKind::int16) return toArray(std::move(buffer.int16), shape);
+    return toArray(std::move(buffer.float32), shape);
 }
 
-// 16-bit frames of one or two channels, C-ordered (copied when they were not).
+// Frames of any number of channels, int16 or float32, C-ordered (copied when
+// they were not). The package makes float64 arrays float32 before they come here.
 struct Frames {
-    py::array_t<int16_t, py::array::c_style> items;
+    py::array items;
+    SampleKind kind = SampleKind::int16;
     int channels = 1;
     uint64_t count = 0;
+
+    const int16_t* sixteen() const { return static_cast<const int16_t*>(items.data()); }
+    const float* floats() const { return static_cast<const float*>(items.data()); }
 };
 
 Frames framesOf(const py::array& samples, const char* what) {
     const py::dtype dtype = samples.dtype();
-    if (dtype.kind() != 'i' || dtype.itemsize() != 2) {
-        throw py::type_error(std::string(what) + " must be an int16 array, not " + py::str(py::object(dtype)).cast<std::string>());
-    }
     Frames frames;
+    if (dtype.kind() == 'i' && dtype.itemsize() == 2) {
+        frames.kind = SampleKind::int16;
+        frames.items = py::array_t<int16_t, py::array::c_style>::ensure(samples);
+    } else if (dtype.kind() == 'f' && dtype.itemsize() == 4) {
+        frames.kind = SampleKind::float32;
+        frames.items = py::array_t<float, py::array::c_style>::ensure(samples);
+    } else {
+        throw py::type_error(std::string(what) + " must be an int16, float32 or float64 array, not " +
+                             py::str(py::object(dtype)).cast<std::string>());
+    }
     if (samples.ndim() == 1) {
         frames.channels = 1;
-    } else if (samples.ndim() == 2 && (samples.shape(1) == 1 || samples.shape(1) == 2)) {
+    } else if (samples.ndim() == 2 && samples.shape(1) >= 1 && samples.shape(1) <= kMaxWavChannels) {
         frames.channels = static_cast<int>(samples.shape(1));
     } else {
         const std::string shape = py::str(samples.attr("shape")).cast<std::string>();
-        throw py::value_error(std::string(what) + " must have shape (n,) for one channel or (n, 2) for two, not " +
-                              shape);
+        throw py::value_error(std::string(what) + " must have shape (n,) for one channel or (n, channels) for 1 to " +
+                              std::to_string(kMaxWavChannels) + " channels, not " + shape);
     }
     frames.count = static_cast<uint64_t>(samples.shape(0));
-    frames.items = py::array_t<int16_t, py::array::c_style>::ensure(samples);
     if (!frames.items) throw py::error_already_set();
     return frames;
 }
@@ -109,112 +129,145 @@ Failure stoppedFailure() { return Failure{FailureKind::other, "stopped before it
 // A rate as the conversions take it; one outside int reads as invalid.
 int rateArgument(long long rate) { return rate < 1 || rate > INT_MAX ? -1 : static_cast<int>(rate); }
 
+// The package's channel numbers: ResampleWav's channelMode (0 first, 1
+// second, 2 mix), and 3 for every channel.
+constexpr int kEveryChannelMode = 3;
+
+ChannelChoice channelChoice(int channelMode) {
+    if (channelMode != kEveryChannelMode) return channelChoiceFromMode(channelMode);
+    ChannelChoice choice;
+    choice.all = true;
+    return choice;
+}
+
+// The package's filter numbers: 0 standard, 1 high.
+FilterQuality filterQuality(int quality) { return quality == 1 ? FilterQuality::high : FilterQuality::standard; }
+
 // Feeds frames in blocks, watching for a stop between them. Without the GIL.
-StreamError feedInBlocks(StreamResampler& resampler, const int16_t* items, uint64_t frames, const SampleSink& sink,
-                         InterruptWatch& watch, bool& stopped) {
-    for (uint64_t done = 0; done < frames;) {
+StreamError feedInBlocks(InMemoryResampler& resampler, const Frames& frames, SampleBuffer& out, InterruptWatch& watch,
+                         bool& stopped) {
+    const auto width = static_cast<uint64_t>(resampler.channels);
+    for (uint64_t done = 0; done < frames.count;) {
         if (watch.stopRequested()) {
             stopped = true;
             return StreamError::none;
         }
-        const uint64_t take = frames - done < kFeedFrames ? frames - done : kFeedFrames;
+        const uint64_t take = frames.count - done < kFeedFrames ? frames.count - done : kFeedFrames;
         const StreamError error =
-            feedResampler(resampler, items + done * static_cast<uint64_t>(resampler.channels), take, sink);
+            frames.kind == SampleKind::int16
+                ? feedInMemoryResampler(resampler, frames.sixteen() + done * width, take, out)
+                : feedInMemoryResampler(resampler, frames.floats() + done * width, take, out);
         if (error != StreamError::none) return error;
         done += take;
     }
     return StreamError::none;
 }
 
-py::array_t<int16_t> resample(const py::array& samples, long long inRate, long long outRate, int channelMode) {
+// Room for the whole output at once; false when it cannot be had.
+bool reserveOutput(SampleBuffer& out, std::size_t count) {
+    try {
+        if (out.kind == SampleKind::int16) {
+            out.int16.reserve(count);
+        } else {
+            out.float32.reserve(count);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+    return true;
+}
+
+py::array resample(const py::array& samples, long long inRate, long long outRate, int channelMode, int quality) {
     const Frames frames = framesOf(samples, "samples");
     const auto [sourceRate, targetRate] = checkedRates(inRate, outRate);
-    const int16_t* items = frames.items.data();
-    // ResampleWav copies a mono input already at the target rate.
-    if (frames.channels == 1 && sourceRate == targetRate) {
-        return toArray(Samples(items, items + frames.count), {static_cast<py::ssize_t>(frames.count)});
-    }
-
+    const ChannelChoice choice = channelChoice(channelMode);
     InterruptWatch watch;
-    Samples out;
+    SampleBuffer out;
+    out.kind = frames.kind;
+    InMemoryResampler resampler;
     StreamError error = StreamError::none;
     bool stopped = false;
     {
         py::gil_scoped_release release;
-        StreamResampler resampler;
-        const ResamplerPlan plan = planResampling(targetRate, sourceRate);
-        try {
-            out.reserve(resampledLength(frames.count, plan.upFactor, plan.downFactor));
-        } catch (const std::bad_alloc&) {
-            error = StreamError::outOfMemory;
-        } catch (const std::length_error&) {
+        error = startInMemoryResampler(resampler, targetRate, sourceRate, frames.channels, choice, filterQuality(quality));
+        if (error == StreamError::none &&
+            !reserveOutput(out, inMemoryOutputFrames(resampler, frames.count) *
+                                    static_cast<uint64_t>(resampler.outputChannels))) {
             error = StreamError::outOfMemory;
         }
-        const SampleSink sink{appendSamples, &out};
-        if (error == StreamError::none)
-            error = startResampler(resampler, targetRate, sourceRate, frames.channels, channelMode);
-        if (error == StreamError::none) error = feedInBlocks(resampler, items, frames.count, sink, watch, stopped);
-        if (error == StreamError::none && !stopped) error = finishResampler(resampler, sink);
+        if (error == StreamError::none) error = feedInBlocks(resampler, frames, out, watch, stopped);
+        if (error == StreamError::none && !stopped) error = finishInMemoryResampler(resampler, out);
     }
-    if (stopped) raiseStopped(watch, stoppedFailure());
+    if (stopped) raiseConversionFailure(watch, stoppedFailure());
     if (error != StreamError::none) raiseOutOfMemory();
-    const auto length = static_cast<py::ssize_t>(out.size());
-    return toArray(std::move(out), {length});
+    return bufferToArray(std::move(out), resampler.outputChannels, choice.all);
 }
 
 // A resampler fed block by block; the samples it gives are those resample()
-// gives for all the blocks at once.
+// gives for all the blocks at once. The first block's kind (int16, or float32
+// for any float) is the kind of every block after it and of what comes out.
 class BlockResampler {
 public:
-    BlockResampler(long long inRate, long long outRate, int channels, int channelMode) : channels_(channels) {
-        if (channels != 1 && channels != 2) throw py::value_error("channels must be 1 or 2");
+    BlockResampler(long long inRate, long long outRate, int channels, int channelMode, int quality)
+        : channels_(channels), choice_(channelChoice(channelMode)) {
+        if (channels < 1 || channels > kMaxWavChannels) {
+            throw py::value_error("channels must be 1 to " + std::to_string(kMaxWavChannels));
+        }
         const auto [sourceRate, targetRate] = checkedRates(inRate, outRate);
-        copyOnly_ = channels == 1 && sourceRate == targetRate;
-        if (!copyOnly_ && startResampler(resampler_, targetRate, sourceRate, channels, channelMode) != StreamError::none)
+        if (startInMemoryResampler(resampler_, targetRate, sourceRate, channels, choice_, filterQuality(quality)) !=
+            StreamError::none) {
             raiseOutOfMemory();
+        }
     }
 
-    py::array_t<int16_t> feed(const py::array& block) {
+    py::array feed(const py::array& block) {
         const Frames frames = framesOf(block, "block");
         if (frames.channels != channels_) {
             throw py::value_error("block has " + std::to_string(frames.channels) + " channel(s); this resampler takes " +
                                   std::to_string(channels_));
         }
         const std::unique_lock<std::mutex> lock = claim();
-        const int16_t* items = frames.items.data();
-        if (copyOnly_) return toArray(Samples(items, items + frames.count), {static_cast<py::ssize_t>(frames.count)});
+        if (fed_ && frames.kind != kind_) {
+            throw py::type_error(std::string("block is ") + kindName(frames.kind) + " but the blocks before were " +
+                                 kindName(kind_) + ": feed one kind");
+        }
+        fed_ = true;
+        kind_ = frames.kind;
         InterruptWatch watch;
-        Samples out;
+        SampleBuffer out;
+        out.kind = kind_;
         bool stopped = false;
         StreamError error;
         {
             py::gil_scoped_release release;
-            error = feedInBlocks(resampler_, items, frames.count, SampleSink{appendSamples, &out}, watch, stopped);
+            error = feedInBlocks(resampler_, frames, out, watch, stopped);
         }
         // A stop part-way leaves the stream in an unknown place.
         if (stopped || error != StreamError::none) finished_ = true;
-        if (stopped) raiseStopped(watch, stoppedFailure());
+        if (stopped) raiseConversionFailure(watch, stoppedFailure());
         if (error != StreamError::none) raiseOutOfMemory();
-        const auto length = static_cast<py::ssize_t>(out.size());
-        return toArray(std::move(out), {length});
+        return bufferToArray(std::move(out), resampler_.outputChannels, choice_.all);
     }
 
-    py::array_t<int16_t> finish() {
+    py::array finish() {
         const std::unique_lock<std::mutex> lock = claim();
         finished_ = true;
-        Samples out;
-        if (copyOnly_) return toArray(std::move(out), {0});
+        SampleBuffer out;
+        out.kind = kind_;
         StreamError error;
         {
             py::gil_scoped_release release;
-            error = finishResampler(resampler_, SampleSink{appendSamples, &out});
+            error = finishInMemoryResampler(resampler_, out);
         }
         if (error != StreamError::none) raiseOutOfMemory();
-        const auto length = static_cast<py::ssize_t>(out.size());
-        return toArray(std::move(out), {length});
+        return bufferToArray(std::move(out), resampler_.outputChannels, choice_.all);
     }
 
 private:
+    static const char* kindName(SampleKind kind) { return kind == SampleKind::int16 ? "int16" : "float"; }
+
     // One call at a time: the stream has one position.
     std::unique_lock<std::mutex> claim() {
         std::unique_lock<std::mutex> lock(busy_, std::try_to_lock);
@@ -223,24 +276,48 @@ private:
         return lock;
     }
 
-    StreamResampler resampler_;
+    InMemoryResampler resampler_;
     int channels_;
-    bool copyOnly_ = false;
+    ChannelChoice choice_;
+    SampleKind kind_ = SampleKind::int16;
+    bool fed_ = false;
     bool finished_ = false;
     std::mutex busy_;
 };
 
-void resampleFile(const std::string& source, const std::string& target, long long rate, int channelMode) {
-    ResampleStatus status;
+// The settings of a file conversion from the package's numbers and format name.
+ResampleSettings resampleSettings(int channelMode, int quality, const std::string& format) {
+    ResampleSettings settings;
+    settings.choice = channelChoice(channelMode);
+    settings.quality = filterQuality(quality);
+    settings.outputFormat = format == "f32" ? WavSampleFormat::float32 : WavSampleFormat::signed16;
+    return settings;
+}
+
+// A WAV file resampled into a WAV file, read as the tool reads it: a
+// canonical file as ResampleWav reads it, any other through its chunks.
+void resampleFile(const std::string& source, const std::string& target, long long rate, int channelMode, int quality,
+                  const std::string& format) {
+    const ResampleSettings settings = resampleSettings(channelMode, quality, format);
+    ConversionRequest request;
+    request.kind = ConversionKind::resample;
+    request.rate = rateArgument(rate);
+    request.channel = settings.choice;
+    request.quality = settings.quality;
+    request.format = settings.outputFormat;
+    checkedPath(source);
+    checkedPath(target);
     InterruptWatch watch;
+    ConversionResult result;
     {
         py::gil_scoped_release release;
-        ResampleJob job;
-        status = openResampleJob(source, rateArgument(rate), channelMode, job);
-        if (status.error == ResampleError::none) status = runResampleJob(job, target, watch.progress());
+        result = convertFile(request, source, target, watch.progress());
     }
-    if (status.error == ResampleError::stopped) raiseStopped(watch, resampleFailure(status, source, target));
-    if (status.error != ResampleError::none) raiseFailure(resampleFailure(status, source, target));
+    if (result.ok) return;
+    if (result.resampleStatus.error == ResampleError::none) {
+        raiseConversionFailure(watch, Failure{FailureKind::other, "not enough memory", 0, source});
+    }
+    raiseConversionFailure(watch, resampleFailure(result.resampleStatus, source, target));
 }
 
 bool writeFrames(void* context, const int16_t* samples, std::size_t count) {
@@ -326,8 +403,7 @@ py::tuple renderImage(const std::vector<uint8_t>& image, long long rate, double 
             }
         }
     }
-    if (status.error == ModuleError::stopped) raiseStopped(watch, moduleFailure(status, path, {}));
-    if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, path, {}));
+    if (status.error != ModuleError::none) raiseConversionFailure(watch, moduleFailure(status, path, {}));
     if (loopFound) loop = py::make_tuple(loopStart, loopEnd);
     std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(frames), py::ssize_t{2}};
     if (request.stems) shape.insert(shape.begin(), static_cast<py::ssize_t>(renders));
@@ -352,13 +428,17 @@ py::tuple renderModuleBytes(const py::buffer& data, long long rate, double maxSe
 }
 
 py::tuple renderModuleFile(const std::string& path, long long rate, double maxSeconds, const RenderRequest& request) {
+    checkedPath(path);
     std::vector<uint8_t> image;
     ModuleStatus status;
     {
-        py::gil_scoped_release release;
-        status = readModuleFile(path, image);
+        InterruptWatch watch;
+        {
+            py::gil_scoped_release release;
+            status = readModuleFile(path, image, watch.progress());
+        }
+        if (status.error != ModuleError::none) raiseConversionFailure(watch, moduleFailure(status, path, {}));
     }
-    if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, path, {}));
     return renderImage(image, rate, maxSeconds, request, path);
 }
 
@@ -367,6 +447,9 @@ py::tuple renderModuleFile(const std::string& path, long long rate, double maxSe
 
 void moduleToWav(const std::string& source, const std::string& target, long long rate, double maxSeconds,
                  const RenderRequest& request, bool loopPoints, const std::string& stemFolder) {
+    checkedPath(source);
+    checkedPath(target);
+    checkedPath(stemFolder);
     checkRenderRequest(request);
     ModuleRenderOptions options;
     options.loops = request.loops;
@@ -393,8 +476,7 @@ void moduleToWav(const std::string& source, const std::string& target, long long
     }
     const std::string& failedOutput =
         status.failedStem >= 0 ? options.stems[static_cast<std::size_t>(status.failedStem)] : target;
-    if (status.error == ModuleError::stopped) raiseStopped(watch, moduleFailure(status, source, failedOutput));
-    if (status.error != ModuleError::none) raiseFailure(moduleFailure(status, source, failedOutput));
+    if (status.error != ModuleError::none) raiseConversionFailure(watch, moduleFailure(status, source, failedOutput));
 }
 
 py::object optionalNumber(bool known, py::object value) { return known ? value : py::none(); }
@@ -409,13 +491,15 @@ py::dict describeWav(const WavDescription& wav) {
     fields["bits_per_sample"] = wav.bitsPerSample;
     fields["valid_bits"] = wav.validBits;
     fields["sample_rate"] = wav.sampleRate;
+    fields["block_align"] = wav.blockAlign;
+    fields["frame_bytes"] = wav.frameBytes;
     fields["sample_format"] = wav.sampleFormat;
     py::object otherChunks = py::list();
     if (!wav.otherChunks.empty()) otherChunks = py::str(wav.otherChunks).attr("split")();
     fields["other_chunks"] = otherChunks;
     fields["data_size"] = optionalNumber(wav.dataFound, py::int_(wav.dataSize));
     fields["data_clamped"] = wav.dataClamped;
-    fields["bytes_following"] = optionalNumber(wav.dataFound, py::int_(wav.bytesFollowing));
+    fields["bytes_following"] = optionalNumber(wav.dataFound && wav.bytesFollowingKnown, py::int_(wav.bytesFollowing));
     fields["frames"] = optionalNumber(wav.framesKnown, py::int_(wav.frames));
     fields["duration"] = optionalNumber(wav.durationKnown, py::float_(wav.seconds));
     fields["data_start"] = optionalNumber(wav.dataStart >= 0, py::int_(wav.dataStart));
@@ -457,22 +541,27 @@ py::dict describeModule(const ModuleDescription& module) {
 }
 
 py::dict info(const std::string& path) {
+    checkedPath(path);
+    InterruptWatch watch;
     FileDescription description;
     {
         py::gil_scoped_release release;
-        description = describeFile(path);
+        description = describeFile(path, watch.progress());
     }
-    if (description.error != InfoError::none) raiseFailure(infoFailure(description, path));
+    if (description.error != InfoError::none) raiseConversionFailure(watch, infoFailure(description, path));
     py::dict fields = description.kind == FileKind::wav ? describeWav(description.wav) : describeModule(description.module);
     fields["path"] = pathText(path);
     return fields;
 }
 
 // One file converted exactly as the plinth tool converts it; never raises for
-// a failed conversion. Returns (converted, "PATH: reason").
+// a failed conversion. Returns (converted, "PATH: reason"). `stop`, when not
+// None, is asked now and then (between blocks, while the input is awaited);
+// true stops the conversion, which then fails as stopped.
 py::tuple convertAsTool(const std::string& kind, const std::string& source, const std::string& target, int rate,
                         int channelMode, int loops, uint32_t fadeMilliseconds, bool loopPoints,
-                        const std::vector<std::string>& stems) {
+                        const std::vector<std::string>& stems, int quality, const std::string& format,
+                        const py::object& stop) {
     ConversionRequest request;
     if (kind == "resample") {
         request.kind = ConversionKind::resample;
@@ -482,28 +571,44 @@ py::tuple convertAsTool(const std::string& kind, const std::string& source, cons
         throw py::value_error("kind must be \"resample\" or \"module\"");
     }
     request.rate = rate;
-    request.channel = channelChoiceFromMode(channelMode);
+    const ResampleSettings settings = resampleSettings(channelMode, quality, format);
+    request.channel = settings.choice;
+    request.quality = settings.quality;
+    request.format = settings.outputFormat;
     request.loops = loops;
     request.fadeMilliseconds = fadeMilliseconds;
     request.loopPoints = loopPoints;
+    checkedPath(source);
+    checkedPath(target);
+    for (const std::string& stem : stems) checkedPath(stem);
+    InterruptWatch watch(stop);
     ConversionResult result;
     {
         py::gil_scoped_release release;
-        result = convertFile(request, source, target, nullptr, stems);
+        result = convertFile(request, source, target, watch.progress(), stems);
     }
+    watch.raisePending();
     return py::make_tuple(result.ok, pathText(result.error));
 }
 
 // The plan of a batch into a folder, as the plinth tool plans it: for each
 // input, its output, its stems (with a stem folder) and the reason it is
-// refused ("" when it is not).
-py::list planBatchJobs(const py::list& inputNames, const std::string& folder, bool force, const std::string& stemFolder) {
+// refused ("" when it is not). With `extra` (a file the run writes besides,
+// such as its manifest) not None, one more entry tells why it may not be
+// written, judged with `extra_force` by the same rules.
+py::list planBatchJobs(const py::list& inputNames, const std::string& folder, bool force, const std::string& stemFolder,
+                       const py::object& extra, bool extraForce) {
     std::vector<std::string> inputs;
-    for (const py::handle name : inputNames) inputs.push_back(name.cast<std::string>());
+    for (const py::handle name : inputNames) inputs.push_back(checkedPath(name.cast<std::string>()));
+    checkedPath(folder);
+    const bool hasExtra = !extra.is_none();
+    const std::string extraPath = hasExtra ? checkedPath(extra.cast<std::string>()) : std::string();
     std::vector<Job> jobs;
+    std::string extraRefusal;
     {
         py::gil_scoped_release release;
         jobs = planBatch(inputs, folder, force, stemFolder);
+        if (hasExtra) extraRefusal = refuseRunOutput(jobs, extraPath, extraForce);
     }
     py::list planned;
     for (const Job& job : jobs) {
@@ -511,10 +616,12 @@ py::list planBatchJobs(const py::list& inputNames, const std::string& folder, bo
         for (const std::string& stem : job.stems) stems.append(py::bytes(stem));
         planned.append(py::make_tuple(py::bytes(job.output), stems, pathText(job.refusal)));
     }
+    if (hasExtra) planned.append(py::make_tuple(py::bytes(extraPath), py::list(), pathText(extraRefusal)));
     return planned;
 }
 
 void makeFolderPath(const std::string& path) {
+    checkedPath(path);
     std::string error;
     bool made;
     {
@@ -525,6 +632,7 @@ void makeFolderPath(const std::string& path) {
 }
 
 void writeWhole(const std::string& path, const py::bytes& data) {
+    checkedPath(path);
     const std::string bytes = data;
     int systemError = 0;
     bool written;
@@ -545,14 +653,16 @@ PYBIND11_MODULE(_plinth, module) {
     module.doc() = "Plinth's conversions, on the libraries' own internals. Use the plinth package instead.";
 
     module.def("resample", &resample, py::arg("samples"), py::arg("in_rate"), py::arg("out_rate"),
-               py::arg("channel_mode"), "int16 frames (n,) or (n, 2) resampled to mono as ResampleWav does.");
+               py::arg("channel_mode"), py::arg("quality"),
+               "int16 or float32 frames (n,) or (n, C) resampled with either filter.");
     py::class_<BlockResampler>(module, "BlockResampler", "A resampler fed block by block.")
-        .def(py::init<long long, long long, int, int>(), py::arg("in_rate"), py::arg("out_rate"), py::arg("channels"),
-             py::arg("channel_mode"))
+        .def(py::init<long long, long long, int, int, int>(), py::arg("in_rate"), py::arg("out_rate"),
+             py::arg("channels"), py::arg("channel_mode"), py::arg("quality"))
         .def("feed", &BlockResampler::feed, py::arg("block"), "The samples the block completes.")
         .def("finish", &BlockResampler::finish, "The samples still owed at the end of the signal.");
     module.def("resample_file", &resampleFile, py::arg("source"), py::arg("target"), py::arg("rate"),
-               py::arg("channel_mode"), "A WAV file resampled into a WAV file, as ResampleWav writes it.");
+               py::arg("channel_mode"), py::arg("quality"), py::arg("format"),
+               "A WAV file resampled into a WAV file, read and written as the plinth tool does.");
     py::class_<RenderRequest>(module, "RenderRequest", "Loops, fade and stems of a module render.")
         .def(py::init([](int loops, uint32_t fadeMilliseconds, bool stems) {
                  return RenderRequest{loops, fadeMilliseconds, stems};
@@ -573,11 +683,13 @@ PYBIND11_MODULE(_plinth, module) {
     module.def("info", &info, py::arg("path"), "What `plinth info` tells about a file, as a dict.");
     module.def("convert_as_tool", &convertAsTool, py::arg("kind"), py::arg("source"), py::arg("target"),
                py::arg("rate"), py::arg("channel_mode"), py::arg("loops") = 1, py::arg("fade_ms") = 0,
-               py::arg("loop_points") = false, py::arg("stems") = std::vector<std::string>(),
+               py::arg("loop_points") = false, py::arg("stems") = std::vector<std::string>(), py::arg("quality") = 0,
+               py::arg("format") = std::string("s16"), py::arg("stop") = py::none(),
                "One file converted as the plinth tool converts it: (converted, \"PATH: reason\").");
     module.def("plan_batch", &planBatchJobs, py::arg("inputs"), py::arg("folder"), py::arg("force"),
-               py::arg("stem_folder") = std::string(),
-               "A batch planned as the plinth tool plans it: (output, stems, refusal) for each input.");
+               py::arg("stem_folder") = std::string(), py::arg("extra") = py::none(), py::arg("extra_force") = false,
+               "A batch planned as the plinth tool plans it: (output, stems, refusal) for each input, then for "
+               "extra.");
     module.def("make_folders", &makeFolderPath, py::arg("path"), "Creates a folder and its missing parents.");
     module.def("write_whole", &writeWhole, py::arg("path"), py::arg("data"),
                "Writes a file that appears whole or not at all.");

@@ -5,12 +5,16 @@ samples on every machine. The functions here run the libraries' own
 internals, the ones behind ResampleWav, MODWAV and the plinth tool, with the
 GIL released, so threads convert in parallel.
 
-Resampling (16-bit mono or stereo in, mono out):
+Resampling (int16, float32 or float64 frames of any number of channels in;
+one channel, their mix or every channel out, of the input's kind), with
+ResampleWav's filter or, with quality="high", the high-quality one:
 
     >>> import numpy as np, plinth
     >>> stereo = np.zeros((44100, 2), dtype=np.int16)
     >>> plinth.resample(stereo, 44100, 16000, channel="mix").shape
     (16000,)
+    >>> plinth.resample(stereo.astype(np.float32), 44100, 16000, channel="all", quality="high").shape
+    (16000, 2)
     >>> plinth.resample_file("take.wav", "take-16k.wav", 16000)
 
 Tracker modules (stereo 16-bit out, ending where the song first loops):

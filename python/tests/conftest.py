@@ -5,11 +5,13 @@ composed by the build's module builder."""
 from __future__ import annotations
 
 import ctypes
+import ctypes.util
 import os
 import subprocess
 import sys
 import wave
 from pathlib import Path
+from typing import Optional
 
 import numpy as np
 import pytest
@@ -43,6 +45,35 @@ def read_wav(path: Path) -> tuple[np.ndarray, int]:
         channels, rate = source.getnchannels(), source.getframerate()
         data = np.frombuffer(source.readframes(source.getnframes()), dtype="<i2").astype(np.int16)
     return (data if channels == 1 else data.reshape(-1, channels)), rate
+
+
+def read_with_sndfile(path: Path) -> Optional[tuple[np.ndarray, int]]:
+    """A WAV file's samples as libsndfile reads them (int16 or float32, as the
+    file holds them), shaped (n, channels), and the rate; None without libsndfile."""
+    name = ctypes.util.find_library("sndfile")
+    if name is None:
+        return None
+
+    class Info(ctypes.Structure):
+        _fields_ = [("frames", ctypes.c_int64), ("samplerate", ctypes.c_int), ("channels", ctypes.c_int),
+                    ("format", ctypes.c_int), ("sections", ctypes.c_int), ("seekable", ctypes.c_int)]
+
+    library = ctypes.CDLL(name)
+    library.sf_open.restype = ctypes.c_void_p
+    library.sf_open.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.POINTER(Info)]
+    library.sf_readf_float.argtypes = library.sf_readf_short.argtypes = [ctypes.c_void_p, ctypes.c_void_p,
+                                                                         ctypes.c_int64]
+    library.sf_readf_float.restype = library.sf_readf_short.restype = ctypes.c_int64
+    library.sf_close.argtypes = [ctypes.c_void_p]
+    info = Info()
+    handle = library.sf_open(str(path).encode(), 0x10, ctypes.byref(info))  # SFM_READ
+    assert handle, path
+    floats = (info.format & 0xFFFF) == 6  # SF_FORMAT_FLOAT
+    data = np.zeros((info.frames, info.channels), dtype=np.float32 if floats else np.int16)
+    read = (library.sf_readf_float if floats else library.sf_readf_short)(handle, data.ctypes.data, info.frames)
+    library.sf_close(handle)
+    assert read == info.frames
+    return data, info.samplerate
 
 
 def noise(frames: int, channels: int, seed: int) -> np.ndarray:

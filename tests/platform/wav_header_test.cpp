@@ -166,3 +166,88 @@ TEST(WavFormatNames, NameEveryFormatTheReaderConverts) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<uint8_t> outputHeader(WavSampleFormat format, uint32_t channels, uint32_t rate, uint64_t frames,
+                                  uint32_t mask = 0) {
+    WavOutputLayout layout;
+    layout.format = format;
+    layout.channels = channels;
+    layout.frameRate = rate;
+    layout.channelMask = mask;
+    const WavOutputHeader header = wavOutputHeader(layout, frames);
+    return std::vector<uint8_t>(header.bytes, header.bytes + header.size);
+}
+
+TEST(WavOutputHeader, EveryFormWrittenOutByHand) {
+    // 16-bit in one or two channels: exactly the canonical header.
+    EXPECT_EQ(outputHeader(WavSampleFormat::signed16, 1, 16000, 100), encoded(pcm16WavHeader(1, 16000, 100)));
+    EXPECT_EQ(outputHeader(WavSampleFormat::signed16, 2, 8000, 3), encoded(pcm16WavHeader(2, 8000, 3)));
+
+    // 10 stereo float frames at 48000 Hz: format 3, an 18-byte fmt chunk
+    // (extension size 0), a fact chunk of 10 frames; block 8, byte rate
+    // 384000 = 0x5DC00, data 80 bytes, RIFF size 58 - 8 + 80 = 130 (0x82).
+    const std::vector<uint8_t> floats = {
+        'R', 'I', 'F', 'F', 0x82, 0, 0, 0, 'W', 'A', 'V', 'E',
+        'f', 'm', 't', ' ', 18, 0, 0, 0, 3, 0, 2, 0, 0x80, 0xBB, 0, 0, 0x00, 0xDC, 0x05, 0, 8, 0, 32, 0, 0, 0,
+        'f', 'a', 'c', 't', 4, 0, 0, 0, 10, 0, 0, 0,
+        'd', 'a', 't', 'a', 80, 0, 0, 0,
+    };
+    EXPECT_EQ(outputHeader(WavSampleFormat::float32, 2, 48000, 10), floats);
+
+    // 6 channels of 16-bit samples, 7 frames at 44100: extensible, 40-byte fmt
+    // chunk, valid bits 16, mask 0x3F, the PCM sub-format GUID; block 12, byte
+    // rate 529200 = 0x81330, data 84 bytes, RIFF size 68 - 8 + 84 = 144 (0x90).
+    const std::vector<uint8_t> six = {
+        'R', 'I', 'F', 'F', 0x90, 0, 0, 0, 'W', 'A', 'V', 'E',
+        'f', 'm', 't', ' ', 40, 0, 0, 0, 0xFE, 0xFF, 6, 0, 0x44, 0xAC, 0, 0, 0x30, 0x13, 0x08, 0, 12, 0, 16, 0,
+        22, 0, 16, 0, 0x3F, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71,
+        'd', 'a', 't', 'a', 84, 0, 0, 0,
+    };
+    EXPECT_EQ(outputHeader(WavSampleFormat::signed16, 6, 44100, 7, 0x3F), six);
+
+    // 3 channels of floats: extensible with the float sub-format, then fact.
+    const std::vector<uint8_t> three = outputHeader(WavSampleFormat::float32, 3, 8000, 5, 0x7);
+    ASSERT_EQ(three.size(), 80u);
+    EXPECT_EQ(std::vector<uint8_t>(three.begin() + 20, three.begin() + 36),
+              (std::vector<uint8_t>{0xFE, 0xFF, 3, 0, 0x40, 0x1F, 0, 0, 0x00, 0x77, 0x01, 0, 12, 0, 32, 0}));  // byte rate 96000 = 0x17700
+    EXPECT_EQ(std::vector<uint8_t>(three.begin() + 36, three.begin() + 48),
+              (std::vector<uint8_t>{22, 0, 32, 0, 7, 0, 0, 0, 3, 0, 0, 0}));
+    EXPECT_EQ(std::vector<uint8_t>(three.begin() + 60, three.begin() + 80),
+              (std::vector<uint8_t>{'f', 'a', 'c', 't', 4, 0, 0, 0, 5, 0, 0, 0, 'd', 'a', 't', 'a', 60, 0, 0, 0}));
+    EXPECT_EQ(three[4] | three[5] << 8, 80 - 8 + 60);
+}
+
+TEST(WavOutputHeader, LimitsFitTheFields) {
+    WavOutputLayout layout;
+    layout.frameRate = 8000;
+    // Mono 16-bit: the canonical header's own limit.
+    EXPECT_EQ(maxWavOutputFrames(layout), maxPcm16Frames(1));
+    // Stereo floats: (2^32 - 1 - 50) bytes after the RIFF size field's own 8, 8 bytes a frame.
+    layout.format = WavSampleFormat::float32;
+    layout.channels = 2;
+    EXPECT_EQ(maxWavOutputFrames(layout), (uint64_t{0xFFFFFFFF} - 50) / 8);
+    // 6 extensible float channels: an 80-byte header, 24 bytes a frame.
+    layout.channels = 6;
+    EXPECT_EQ(maxWavOutputFrames(layout), (uint64_t{0xFFFFFFFF} - 72) / 24);
+    // A frame must fit the 16-bit frame size.
+    EXPECT_TRUE(wavOutputLayoutFits(layout));
+    layout.channels = 16383;
+    EXPECT_TRUE(wavOutputLayoutFits(layout));
+    layout.channels = 16384;
+    EXPECT_FALSE(wavOutputLayoutFits(layout));
+    layout.format = WavSampleFormat::signed16;
+    EXPECT_TRUE(wavOutputLayoutFits(layout));
+    layout.channels = 32768;
+    EXPECT_FALSE(wavOutputLayoutFits(layout));
+    layout.channels = 0;
+    EXPECT_FALSE(wavOutputLayoutFits(layout));
+    // The standard speaker positions, one bit a channel, as far as they go.
+    EXPECT_EQ(defaultChannelMask(1), 0x1u);
+    EXPECT_EQ(defaultChannelMask(6), 0x3Fu);
+    EXPECT_EQ(defaultChannelMask(18), 0x3FFFFu);
+    EXPECT_EQ(defaultChannelMask(19), 0u);
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <thread>
 
@@ -127,11 +128,60 @@ TEST(WavLayout, ReadsEveryFormatTheConversionTakes) {
     }
 }
 
+TEST(WavLayout, FloatSamplesAreTheExactValuesScaledToFullScale) {
+    TempDir dir;
+    // Expected values worked out by hand: x / 2^(bits - 1), exact, but a
+    // 32-bit integer rounded to 24 significant bits (ties to even), and a
+    // double rounded to the nearest float.
+    const struct {
+        uint16_t format, bits;
+        Bytes samples;
+        std::vector<float> expected;
+    } cases[] = {
+        {1, 8, Bytes{0, 128, 255, 1}, {-1.0f, 0.0f, 127.0f / 128.0f, -127.0f / 128.0f}},
+        {1, 16, integerSamples({-32768, 0, 32767, 1}, 2), {-1.0f, 0.0f, 32767.0f / 32768.0f, 0x1p-15f}},
+        {1, 24, integerSamples({-8388608, 8388607, 1, -3}, 3), {-1.0f, 8388607.0f / 8388608.0f, 0x1p-23f, -0x3p-23f}},
+        // 2^31 - 1 rounds up to 2^31; 2^24 + 1 (odd, below the last bit) to 2^24; 2^24 + 3 to 2^24 + 4.
+        {1, 32, integerSamples({2147483647, 16777217, 16777219, -2147483647 - 1}, 4),
+         {1.0f, 0x1p-7f, (16777220.0f) * 0x1p-31f, -1.0f}},
+        {3, 32, float32Samples({0.25f, -3.5f, 1e30f, -0.0f}), {0.25f, -3.5f, 1e30f, -0.0f}},
+        {3, 64, float64Samples({0.1, 1.0 + 0x1p-30, 1e300, -2.0}),
+         {0.1f, 1.0f, std::numeric_limits<float>::infinity(), -2.0f}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.format) + "/" + std::to_string(c.bits));
+        writeBytes(dir / "in.wav", chunkedWav({{"fmt ", fmtBody(c.format, 2, 8000, c.bits, 16)}, {"data", c.samples}}));
+        Opened opened;
+        openLayout(dir / "in.wav", opened);
+        ASSERT_EQ(opened.status.error, WavReadError::none);
+        WavSampleReader reader;
+        reader.layout = opened.layout;
+        std::vector<float> items(4, 7.0f);
+        std::size_t frames = 0;
+        ASSERT_EQ(readWavFramesAsFloat(opened.input, reader, items.data(), 5, frames).error, WavReadError::none);
+        EXPECT_EQ(frames, 2u);
+        for (std::size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(std::memcmp(&items[i], &c.expected[i], sizeof(float)), 0) << i << ": " << items[i];
+        }
+    }
+}
+
+TEST(WavLayout, AnExtensibleFileNamesItsSpeakerPositions) {
+    TempDir dir;
+    writeBytes(dir / "in.wav", chunkedWav({{"fmt ", fmtBody(1, 6, 8000, 16, 40, 0x60F)}, {"data", Bytes(24, 0)}}));
+    Opened opened;
+    openLayout(dir / "in.wav", opened);
+    ASSERT_EQ(opened.status.error, WavReadError::none);
+    EXPECT_EQ(opened.layout.channelMask, 0x60Fu);
+    writeBytes(dir / "plain.wav", chunkedWav({{"fmt ", fmtBody(1, 6, 8000, 16, 16)}, {"data", Bytes(24, 0)}}));
+    Opened plain;
+    openLayout(dir / "plain.wav", plain);
+    EXPECT_EQ(plain.layout.channelMask, 0u);
+}
+
 TEST(WavLayout, RefusesWhatItCannotReadWithAReason) {
     TempDir dir;
     const Bytes fmt = fmtBody(1, 1, 8000, 16);
-    Bytes badAlign = fmt;
-    badAlign[12] = 4;  // 4-byte frames for one 16-bit channel
     Bytes rf64NoSizes = chunkedWav({{"fmt ", fmt}, {"data", Bytes(4, 0), true, 0xFFFFFFFFu}}, "RF64");
     const Bytes canonical = chunkedWav({{"fmt ", fmt}, {"data", Bytes(4, 0)}});
     const struct {
@@ -153,7 +203,6 @@ TEST(WavLayout, RefusesWhatItCannotReadWithAReason) {
          WavReadError::badFormatChunk},
         {"no channels", chunkedWav({{"fmt ", fmtBody(1, 0, 8000, 16)}, {"data", Bytes(4, 0)}}),
          WavReadError::badFormatChunk},
-        {"frame size", chunkedWav({{"fmt ", badAlign}, {"data", Bytes(4, 0)}}), WavReadError::badFormatChunk},
         {"RF64 without ds64", rf64NoSizes, WavReadError::noSizes},
     };
     for (const auto& c : cases) {
@@ -164,6 +213,26 @@ TEST(WavLayout, RefusesWhatItCannotReadWithAReason) {
         EXPECT_EQ(opened.status.error, c.expected) << describeWavReadError(opened.status);
         EXPECT_FALSE(describeWavReadError(opened.status).empty());
     }
+}
+
+TEST(WavLayout, FramesAreAsWideAsTheChannelsAndBitsMakeThemWhateverTheBlockAlignSays) {
+    TempDir dir;
+    for (const unsigned align : {0u, 1u, 4u, 65535u}) {
+        Bytes fmt = fmtBody(1, 3, 8000, 24);  // 9 bytes a frame
+        fmt[12] = static_cast<unsigned char>(align);
+        fmt[13] = static_cast<unsigned char>(align >> 8);
+        writeBytes(dir / "in.wav", chunkedWav({{"fmt ", fmt}, {"data", Bytes(9 * 5 + 4, 0)}}));
+        Opened opened;
+        openLayout(dir / "in.wav", opened);
+        ASSERT_EQ(opened.status.error, WavReadError::none) << align;
+        EXPECT_EQ(opened.layout.blockAlign, align);
+        EXPECT_EQ(wavFrameBytes(opened.layout), 9u);
+    }
+    // A format not read: the bits rounded up to bytes.
+    WavLayout alaw;
+    alaw.channels = 2;
+    alaw.bitsPerSample = 12;
+    EXPECT_EQ(wavFrameBytes(alaw), 4u);
 }
 
 TEST(WavLayout, SizesPastTheEndAreClampedAndRf64SizesComeFromDs64) {

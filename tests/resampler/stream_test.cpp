@@ -339,4 +339,51 @@ TEST_F(Resample, EveryPairingOfCommonRatesConverts) {
     }
 }
 
+// Every channel kept: channel c of the interleaved output is what a
+// StreamResampler choosing channel c gives, whatever the blocks fed.
+TEST(EveryChannelResampler, EachChannelIsThatChannelChosenAlone) {
+    const int channels = 3;
+    const std::size_t frames = 70001;
+    std::vector<int16_t> items(frames * channels);
+    for (std::size_t i = 0; i < items.size(); ++i) items[i] = static_cast<int16_t>((i * 2654435761u) >> 16);
+    for (const auto& [to, from] : {std::pair{16000, 44100}, {48000, 8000}, {22050, 22050}, {8000, 1}}) {
+        const std::size_t used = from == 1 ? 3 : frames;  // far upsampling: a few frames
+        std::vector<int16_t> together;
+        EveryChannelResampler every;
+        ASSERT_EQ(startEveryChannelResampler(every, to, from, channels), StreamError::none);
+        const SampleSink sink{[](void* context, const int16_t* samples, std::size_t count) {
+                                  auto& into = *static_cast<std::vector<int16_t>*>(context);
+                                  EXPECT_EQ(count % 3, 0u);
+                                  into.insert(into.end(), samples, samples + count);
+                                  return true;
+                              },
+                              &together};
+        for (std::size_t at = 0; at < used; at += 30000) {
+            ASSERT_EQ(feedEveryChannelResampler(every, items.data() + at * channels, std::min<std::size_t>(30000, used - at), sink),
+                      StreamError::none);
+        }
+        ASSERT_EQ(finishEveryChannelResampler(every, sink), StreamError::none);
+        ASSERT_EQ(together.size(), channels * resampledLength(used, to, from)) << from << " -> " << to;
+        for (int c = 0; c < channels; ++c) {
+            StreamResampler one;
+            ChannelChoice choice;
+            choice.channel = c;
+            ASSERT_EQ(startResampler(one, to, from, channels, choice), StreamError::none);
+            std::vector<int16_t> alone;
+            const SampleSink collect{[](void* context, const int16_t* samples, std::size_t count) {
+                                         auto& into = *static_cast<std::vector<int16_t>*>(context);
+                                         into.insert(into.end(), samples, samples + count);
+                                         return true;
+                                     },
+                                     &alone};
+            feedResampler(one, items.data(), used, collect);
+            finishResampler(one, collect);
+            ASSERT_EQ(alone.size() * channels, together.size());
+            for (std::size_t k = 0; k < alone.size(); ++k) {
+                ASSERT_EQ(together[k * channels + static_cast<std::size_t>(c)], alone[k]) << c << " at " << k;
+            }
+        }
+    }
+}
+
 }  // namespace

@@ -112,7 +112,8 @@ struct Chunk {
 
 // The body of a "fmt " chunk of 16, 18 or 40 bytes; a 40-byte one is
 // extensible, with `format` as its sub-format.
-inline Bytes fmtBody(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, uint32_t size = 16) {
+inline Bytes fmtBody(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, uint32_t size = 16,
+                     uint32_t channelMask = 0) {
     Bytes body;
     const uint32_t blockAlign = channels * bits / 8u;
     appendLe(body, size == 40 ? 0xFFFEu : format, 2);
@@ -124,7 +125,7 @@ inline Bytes fmtBody(uint16_t format, uint16_t channels, uint32_t rate, uint16_t
     if (size >= 18) appendLe(body, size - 18, 2);
     if (size == 40) {
         appendLe(body, bits, 2);  // valid bits
-        appendLe(body, 0, 4);     // channel mask
+        appendLe(body, channelMask, 4);
         appendLe(body, format, 2);
         body.insert(body.end(), {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
     }

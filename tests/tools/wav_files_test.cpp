@@ -14,6 +14,9 @@ using namespace tooltest;
 
 namespace {
 
+// The lines `info` prints for one file, each as it stands.
+bool hasLine(const std::string& text, const std::string& line) { return text.find("\n" + line + "\n") != std::string::npos; }
+
 // Writes inputs and expected outputs with Python's own arithmetic.
 const char kPythonWriter[] = R"PY(
 import math, random, struct, sys, wave
@@ -285,6 +288,47 @@ TEST_F(WavFiles, SaysWhatItDidOnlyWhenAsked) {
     EXPECT_EQ(run.err, "");
 }
 
+TEST_F(WavFiles, AWrongBlockAlignIsReadByChannelsAndBitsAsOtherReadersDo) {
+    python("noise '" + dir / "in" + "' 44100 2 3000 1");
+    python("widen '" + dir / "in24.wav" + "' '" + dir / "in.wav" + "' 3");
+    const Bytes expected = library(dir / "in.wav", 16000, 2);
+    Bytes listed24 = readBytes(dir / "in24.wav");
+    ASSERT_GT(listed24.size(), 44u);
+    listed24.insert(listed24.begin() + 36, {'L', 'I', 'S', 'T', 2, 0, 0, 0, 'x', 'y'});
+    for (const unsigned align : {2u, 0u, 3u}) {
+        // Bytes 32 and 33 of the canonical header: a mono frame's size, none, and a 24-bit mono one.
+        Bytes canonical = readBytes(dir / "in.wav");
+        canonical[32] = static_cast<unsigned char>(align);
+        canonical[33] = 0;
+        writeBytes(dir / "wrong.wav", canonical);
+        Bytes chunked = listed24;
+        chunked[32] = static_cast<unsigned char>(align);
+        chunked[33] = 0;
+        writeBytes(dir / "wrong24.wav", chunked);
+        SCOPED_TRACE(align);
+
+        // ResampleWav never looks at the field; the tool gives its bytes.
+        EXPECT_EQ(library(dir / "wrong.wav", 16000, 2), expected);
+        EXPECT_EQ(tool(dir / "wrong.wav", 16000, "mix"), expected);
+        EXPECT_EQ(tool(dir / "wrong24.wav", 16000, "mix"), expected);
+        RunResult run;
+        EXPECT_EQ(tool(dir / "wrong.wav", 16000, "mix", run, {"--verbose"}), expected);
+        EXPECT_EQ(run.err, "plinth: " + dir / "wrong.wav" + ": warning: the fmt chunk's block align says " +
+                               std::to_string(align) + " bytes a frame, but 2 channels of 16 bits take 4; read as such\n");
+
+        run = runTool({"info", dir / "wrong24.wav"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(hasLine(run.out, "  block align:       " + std::to_string(align) +
+                                         " (wrong: 2 channels of 24 bits take 6 bytes a frame, read as such)"))
+            << run.out;
+        EXPECT_TRUE(hasLine(run.out, "  frames:            3000")) << run.out;
+        if (have("sox")) {
+            // sox reads the same frames from the file.
+            EXPECT_EQ(shellOutput("soxi -s '" + dir / "wrong24.wav" + "' 2>/dev/null"), "3000\n");
+        }
+    }
+}
+
 TEST_F(WavFiles, ACanonicalHeaderWithAChunkAfterTheSamplesDoesNotPlayIt) {
     python("noise '" + dir / "in" + "' 16000 1 3000 1");
     Bytes trailed = readBytes(dir / "in.wav");
@@ -338,9 +382,6 @@ TEST_F(WavFiles, OutputsOpenInOtherReaders) {
 }  // namespace
 
 namespace {
-
-// The lines `info` prints for one file, each as it stands.
-bool hasLine(const std::string& text, const std::string& line) { return text.find("\n" + line + "\n") != std::string::npos; }
 
 TEST_F(WavFiles, InfoDescribesOtherLayoutsAndFormats) {
     python("noise '" + dir / "in" + "' 48000 2 4800 1");
