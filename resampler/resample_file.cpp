@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <type_traits>
 #include <vector>
@@ -75,11 +76,16 @@ bool writeSamples(void* context, const int16_t* samples, std::size_t count) {
         for (std::size_t i = 0; i < count; ++i) sink.scaled[i] = floatFromSigned16(samples[i]);
         sink.bytes.resize(count * sizeof(float));
         floatsToLittleEndian(sink.scaled.data(), count, sink.bytes.data());
-    } else {
-        sink.bytes.resize(count * kPcm16SampleBytes);
-        samplesToLittleEndian(samples, count, sink.bytes.data());
+        return writeBytes(sink, sink.bytes.data(), sink.bytes.size());
     }
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Already the file's byte order: written as they are.
+    return writeBytes(sink, reinterpret_cast<const uint8_t*>(samples), count * kPcm16SampleBytes);
+#else
+    sink.bytes.resize(count * kPcm16SampleBytes);
+    samplesToLittleEndian(samples, count, sink.bytes.data());
     return writeBytes(sink, sink.bytes.data(), sink.bytes.size());
+#endif
 }
 
 // Float samples from the high filter; as 16-bit ones, rounded to the nearest.
@@ -129,22 +135,22 @@ ResampleStatus copyInput(ResampleJob& job, OutputFile& output, const Progress* p
 template <typename Item, typename Feed>
 ResampleStatus readFrames(ResampleJob& job, const Progress* progress, Feed feed, StreamError& fed) {
     const WavLayout& layout = job.samples.layout;
-    std::vector<Item> items(kInputBlockItems);
-    const std::size_t blockFrames = std::max<std::size_t>(1, items.size() / layout.channels);
-    if (items.size() < blockFrames * layout.channels) items.resize(blockFrames * layout.channels);
+    const std::size_t blockFrames = std::max<std::size_t>(1, kInputBlockItems / layout.channels);
+    // Not cleared: the reader fills every item before it is used.
+    const std::unique_ptr<Item[]> items(new Item[blockFrames * layout.channels]);
     uint64_t framesRead = 0;
     for (;;) {
         if (stopRequested(progress)) return failure(ResampleError::stopped);
         std::size_t frames = 0;
         WavReadStatus read;
         if constexpr (std::is_same_v<Item, int16_t>) {
-            read = readWavFrames(job.input, job.samples, items.data(), blockFrames, frames);
+            read = readWavFrames(job.input, job.samples, items.get(), blockFrames, frames);
         } else {
-            read = readWavFramesAsFloat(job.input, job.samples, items.data(), blockFrames, frames);
+            read = readWavFramesAsFloat(job.input, job.samples, items.get(), blockFrames, frames);
         }
         if (read.error != WavReadError::none) return failure(ResampleError::readFailed, read.systemError, read.inputError);
         framesRead += frames;
-        if (frames > 0 && (fed = feed(items.data(), frames)) != StreamError::none) return {};
+        if (frames > 0 && (fed = feed(items.get(), frames)) != StreamError::none) return {};
         if (frames < blockFrames) break;
     }
     if (job.lengthKnown && framesRead != job.inputFrames) {

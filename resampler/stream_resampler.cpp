@@ -5,6 +5,7 @@
 #include <new>
 #include <numeric>
 
+#include "resampler/dsp/frame_input.h"
 #include "resampler/dsp/lowpass_design.h"
 #include "resampler/dsp/polyphase.h"
 
@@ -30,51 +31,26 @@ int workSamplesFor(const ResamplerPlan& plan) {
     return static_cast<int>(std::min<uint64_t>(kWorkSamples, std::max(bounded, least)));
 }
 
-// a / b rounded toward minus infinity, b positive.
-int32_t floorDivide(int32_t a, int32_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
-
-// Turns n frames into n filter inputs: one channel as it is; of several, the
-// chosen one or the floor of their mean.
-void convertFrames(const int16_t* items, int frames, int channels, ChannelChoice choice, float* samples) {
-    if (channels == 1) {
-        for (int k = 0; k < frames; ++k) samples[k] = static_cast<float>(items[k]);
-    } else if (choice.mix && channels == 2) {
-        // The general rule below, with the division a shift.
-        for (int k = 0; k < frames; ++k) {
-            const int32_t sum = static_cast<int32_t>(items[2 * k]) + items[2 * k + 1];
-            samples[k] = static_cast<float>(sum >> 1);
-        }
-    } else if (choice.mix) {
-        // At most 65535 channels of -32768: the sum fits.
-        for (int k = 0; k < frames; ++k) {
-            const int16_t* frame = items + static_cast<std::ptrdiff_t>(k) * channels;
-            int32_t sum = 0;
-            for (int c = 0; c < channels; ++c) sum += frame[c];
-            samples[k] = static_cast<float>(floorDivide(sum, channels));
-        }
-    } else {
-        for (int k = 0; k < frames; ++k)
-            samples[k] = static_cast<float>(items[static_cast<std::ptrdiff_t>(k) * channels + choice.channel]);
-    }
-}
-
 bool emit(StreamResampler& resampler, const SampleSink& sink, int count) {
     if (count <= 0) return true;
     resampler.samplesOut += static_cast<uint64_t>(count);
-    return sink.write(sink.context, resampler.outputBlock.data(), static_cast<std::size_t>(count));
+    return sink.write(sink.context, resampler.outputBlock.get(), static_cast<std::size_t>(count));
 }
 
-// Filters everything in the work buffer, then keeps its last u samples as the
-// overlap the next block starts on.
-bool filterBlock(StreamResampler& resampler, const SampleSink& sink) {
+// Filters the work buffer, all of it or (with `whole`, while more input
+// follows) as much as fills the vector kernel's groups, then keeps what is not
+// yet filtered behind the u-sample overlap the next block starts on.
+bool filterBlock(StreamResampler& resampler, const SampleSink& sink, bool whole) {
     const ResamplerPlan& plan = resampler.plan;
     const int u = plan.phaseLength;
-    const int produced = polyphaseFilterBlockDispatched(resampler.work.data(), resampler.outputBlock.data(),
-                                                        resampler.filled, &resampler.phase, resampler.bank.data(), u,
-                                                        plan.upFactor, plan.downFactor, resampler.kernel.get());
-    std::memmove(resampler.work.data(), resampler.work.data() + resampler.filled - u,
-                 sizeof(float) * static_cast<std::size_t>(u));
-    resampler.filled = u;
+    const int count =
+        whole ? resampler.filled : polyphaseWholeGroupCount(resampler.kernel.get(), resampler.filled, resampler.phase);
+    const int produced = polyphaseFilterBlockDispatched(resampler.work.get(), resampler.outputBlock.get(), count,
+                                                        &resampler.phase, resampler.bank.data(), u, plan.upFactor,
+                                                        plan.downFactor, resampler.kernel.get());
+    const int kept = resampler.filled - (count - u);
+    std::memmove(resampler.work.get(), resampler.work.get() + count - u, sizeof(float) * static_cast<std::size_t>(kept));
+    resampler.filled = kept;
     resampler.blockRan = true;
     return emit(resampler, sink, produced);
 }
@@ -137,11 +113,12 @@ StreamError startResampler(StreamResampler& resampler, int targetRate, int sourc
         designLowpass(halfFilter.data(), plan.cutoff, plan.halfFilterTaps, static_cast<float>(plan.upFactor));
         buildPolyphaseBank(halfFilter.data(), resampler.bank.data(), plan.halfFilterTaps, plan.upFactor);
         const int workSamples = workSamplesFor(plan);
-        resampler.work.assign(static_cast<std::size_t>(workSamples), 0.0f);
-        resampler.outputBlock.assign(static_cast<std::size_t>(static_cast<uint64_t>(plan.upFactor) *
-                                                              static_cast<uint64_t>(workSamples) /
-                                                              static_cast<uint64_t>(plan.downFactor)) + 1,
-                                     0);
+        resampler.work.reset(new float[static_cast<std::size_t>(workSamples)]);
+        resampler.workCapacity = workSamples;
+        resampler.outputCapacity = static_cast<int>(static_cast<uint64_t>(plan.upFactor) *
+                                                    static_cast<uint64_t>(workSamples) /
+                                                    static_cast<uint64_t>(plan.downFactor)) + 1;
+        resampler.outputBlock.reset(new int16_t[static_cast<std::size_t>(resampler.outputCapacity)]);
         // The vector kernel's scratch memory, made once for the whole conversion.
         resampler.kernel = createPolyphaseWorkspace(plan.phaseLength, plan.upFactor, plan.downFactor);
         if (!resampler.kernel) throw std::bad_alloc();
@@ -149,7 +126,8 @@ StreamError startResampler(StreamResampler& resampler, int targetRate, int sourc
         resampler = StreamResampler{};
         return StreamError::outOfMemory;
     }
-    // The first G entries stay zero: the lead-in in front of frame 0.
+    // G zeros: the lead-in in front of frame 0.
+    std::fill_n(resampler.work.get(), plan.leadIn, 0.0f);
     resampler.filled = plan.leadIn;
     resampler.phase = plan.startPhase;
     return StreamError::none;
@@ -157,12 +135,12 @@ StreamError startResampler(StreamResampler& resampler, int targetRate, int sourc
 
 StreamError feedResampler(StreamResampler& resampler, const int16_t* items, uint64_t frames, const SampleSink& sink) {
     while (frames > 0) {
-        const int capacity = static_cast<int>(resampler.work.size());
-        if (resampler.filled == capacity && !filterBlock(resampler, sink)) return StreamError::sinkFailed;
+        const int capacity = resampler.workCapacity;
+        if (resampler.filled == capacity && !filterBlock(resampler, sink, false)) return StreamError::sinkFailed;
         const uint64_t room = static_cast<uint64_t>(capacity - resampler.filled);
         const int take = static_cast<int>(frames < room ? frames : room);
-        convertFrames(items, take, resampler.channels, resampler.choice,
-                      resampler.work.data() + resampler.filled);
+        framesToFilterInputDispatched(items, take, resampler.channels, resampler.choice,
+                                      resampler.work.get() + resampler.filled);
         resampler.filled += take;
         items += static_cast<std::ptrdiff_t>(take) * resampler.channels;
         frames -= static_cast<uint64_t>(take);
@@ -180,7 +158,7 @@ StreamError finishResampler(StreamResampler& resampler, const SampleSink& sink) 
     // more block call, as long as there are more than u samples in all.
     const int start = resampler.blockRan ? u : plan.leadIn;
     if (resampler.filled > start && (resampler.blockRan || resampler.filled > u)) {
-        if (!filterBlock(resampler, sink)) return StreamError::sinkFailed;
+        if (!filterBlock(resampler, sink, true)) return StreamError::sinkFailed;
     }
 
     // The flush writes the output instants still owed after the last block.
@@ -193,8 +171,8 @@ StreamError finishResampler(StreamResampler& resampler, const SampleSink& sink) 
         const uint32_t owed = static_cast<uint32_t>(resampler.filled - start) * static_cast<uint32_t>(up);
         flushCount = ceilOfFloatQuotient(static_cast<float>(owed), static_cast<float>(down));
     }
-    std::memset(resampler.work.data() + resampler.filled, 0, sizeof(float) * static_cast<std::size_t>(u));
-    const int computed = polyphaseFilterBlockDispatched(resampler.work.data(), resampler.outputBlock.data(),
+    std::memset(resampler.work.get() + resampler.filled, 0, sizeof(float) * static_cast<std::size_t>(u));
+    const int computed = polyphaseFilterBlockDispatched(resampler.work.get(), resampler.outputBlock.get(),
                                                         resampler.filled + u, &resampler.phase, resampler.bank.data(),
                                                         u, up, down, resampler.kernel.get());
     // Within the supported ratios the last call always computes every owed sample.

@@ -5,6 +5,7 @@
 // u-sample overlap and its phase across blocks, so seams never show.
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/conversion_control.h"
@@ -49,8 +50,12 @@ struct StreamResampler {
     int channels = 1;
     ChannelChoice choice{};
     std::vector<float> bank;
-    std::vector<float> work;  // lead-in or overlap, then the frames not yet filtered
-    std::vector<int16_t> outputBlock;
+    // Lead-in or overlap, then the frames not yet filtered; only what is filled
+    // is ever read (the buffers are not cleared: a page never touched costs nothing).
+    std::unique_ptr<float[]> work;
+    int workCapacity = 0;
+    std::unique_ptr<int16_t[]> outputBlock;
+    int outputCapacity = 0;
     PolyphaseWorkspacePtr kernel;  // the vector kernel's layout for this ratio
     int filled = 0;           // samples in work
     int phase = 0;

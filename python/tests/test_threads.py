@@ -109,12 +109,13 @@ def test_ctrl_c_stops_a_file_conversion_and_leaves_no_output(tmp_path):
     song = tmp_path / "song.mod"
     song.write_bytes(build_module(notes=16, orders=16))
     out = tmp_path / "song.wav"
-    # The output has no name while it is built: interrupt a moment into the call.
+    # The output has no name while it is built: interrupt a moment into the
+    # call, which plays the song over and over for far longer than that.
     calling = threading.Event()
     watcher = interrupt_when(lambda: calling.is_set() and time.sleep(0.1) is None)
     with pytest.raises(KeyboardInterrupt):
         calling.set()
-        plinth.mod_to_wav(song, out, rate=384000, max_duration=None)
+        plinth.mod_to_wav(song, out, rate=384000, max_duration=None, loops=20)
     watcher.join()
     assert sorted(p.name for p in tmp_path.iterdir()) == ["song.mod"]
 

@@ -51,6 +51,19 @@ int polyphaseFilterBlockDispatched(const float* input, int16_t* output, int coun
 PolyphaseWorkspacePtr createPolyphaseWorkspace(int phaseLength, int upFactor, int downFactor);
 PolyphaseWorkspacePtr createPolyphaseWorkspaceOn(int64_t target, int phaseLength, int upFactor, int downFactor);
 
+// The outputs the vector kernel computes together in its widest groups; 0 for
+// a workspace of the reference.
+int64_t polyphaseGroupOutputs(const PolyphaseWorkspace* workspace);
+
+// The input count, at most `count`, to filter in one call (starting with
+// `phase`) so that the vector kernel spends its time on whole groups: the least
+// count whose outputs hold as many whole groups as input[0 .. count) does (its
+// last sample may complete a few outputs more when upsampling). The outputs of input[0 .. returned) are the first outputs of
+// input[0 .. count), and the rest follow from a next call on
+// input[returned - u ..). `count` itself when less than a group fits or the
+// workspace runs the reference.
+int polyphaseWholeGroupCount(const PolyphaseWorkspace* workspace, int count, int phase);
+
 // The target a workspace runs: kReferenceTarget when it sends every call to
 // the reference.
 int64_t polyphaseWorkspaceTarget(const PolyphaseWorkspace* workspace);

@@ -21,6 +21,7 @@
 #include <hwy/highway.h>
 
 #include "platform/kernel_dispatch.h"
+#include "resampler/dsp/frame_input.h"
 #include "resampler/dsp/polyphase.h"
 #include "tracker/mod_mix.h"
 #include "tracker/pcm_block.h"
@@ -172,6 +173,10 @@ TEST(KernelTargets, ListTheTargetsCompiledInThatThisMachineRuns) {
     {
         SCOPED_TRACE("polyphaseFilterBlock");
         expectTableOfRunnableTargets(polyphaseFilterBlockTargets());
+    }
+    {
+        SCOPED_TRACE("framesToFilterInput");
+        expectTableOfRunnableTargets(framesToFilterInputTargets());
     }
     {
         SCOPED_TRACE("mixStretch");

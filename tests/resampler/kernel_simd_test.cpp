@@ -103,11 +103,11 @@ std::vector<float> randomSignal(std::size_t length, uint32_t seed, int amplitude
     return signal;
 }
 
-// Enough input for several full vector groups at the widest vectors (16 lanes),
-// bounded so the reference stays quick.
+// Enough input for several full vector groups at the widest vectors (four
+// vectors of 16 lanes side by side), bounded so the reference stays quick.
 std::size_t lengthFor(const Filter& filter) {
     const std::size_t runFactor = filter.up >= 128 ? 1 : static_cast<std::size_t>(128 / filter.up);
-    const std::size_t group = 16 * runFactor * static_cast<std::size_t>(filter.down);
+    const std::size_t group = 64 * runFactor * static_cast<std::size_t>(filter.down);
     std::size_t length = 3 * group + 4 * static_cast<std::size_t>(filter.u) + 1000;
     // About 4 million multiply-adds at most for the reference.
     const std::size_t perFrame = static_cast<std::size_t>(filter.u) * static_cast<std::size_t>(filter.up) /
@@ -166,6 +166,33 @@ TEST(PolyphaseKernelSimd, EqualsTheReferenceNearTheLargestTermsAndForUnreducedPa
                 expectSameStream(filter, signal, phase, {65536, 20000, filter.u + 3}, space.get());
             }
             if (HasFailure()) return;
+        }
+    });
+}
+
+// Ratios of small, prime, power-of-two and unreduced terms on both sides, each
+// streamed in blocks of several lengths, so that groups of every width, the
+// shorter last group and the reference's last few outputs meet block ends at
+// many places.
+TEST(PolyphaseKernelSimd, EqualsTheReferenceForManyRatiosAndBlockLengths) {
+    const int terms[] = {1, 2, 3, 5, 7, 16, 31, 97, 128, 129, 200};
+    forEachTarget([&](int64_t) {
+        for (const int up : terms) {
+            for (const int down : terms) {
+                const Filter filter = makeFilter(up, down);
+                const PolyphaseWorkspacePtr space = workspaceFor(filter.u, up, down);
+                // About a million multiply-adds for the reference.
+                const std::size_t perFrame = static_cast<std::size_t>(filter.u) * static_cast<std::size_t>(up) /
+                                                 static_cast<std::size_t>(down) + 1;
+                const std::size_t length = std::max<std::size_t>(
+                    std::min<std::size_t>(60000, 1000000 / perFrame), 2 * static_cast<std::size_t>(filter.u) + 10);
+                const std::vector<float> signal = randomSignal(length, static_cast<uint32_t>(up * 1000 + down));
+                const int block = static_cast<int>(length);
+                expectSameStream(filter, signal, up / 2,
+                                 {std::max(filter.u + 1, block / 3 + 1), std::max(filter.u + 1, block / 5 + 13), block},
+                                 space.get());
+                if (HasFailure()) return;
+            }
         }
     });
 }
@@ -257,6 +284,85 @@ TEST(PolyphaseKernelSimd, EqualsTheReferenceForCountsAroundTheOverlap) {
             if (HasFailure()) return;
         }
     });
+}
+
+// Outputs of a call on `count` samples from `phase`, counted as the reference
+// kernel advances: output j stands at p + j M, inside while below (count - u) L.
+int64_t outputsOf(const Filter& filter, int count, int phase) {
+    const int64_t end = static_cast<int64_t>(count - filter.u) * filter.up;
+    return end <= phase ? 0 : (end - phase + filter.down - 1) / filter.down;
+}
+
+// A stream cut where polyphaseWholeGroupCount says, each call starting on the
+// u-sample overlap of the one before and the last taking all that is left,
+// gives one reference call's samples over the whole signal.
+TEST(PolyphaseKernelSimd, CutsAtWholeGroupsGiveTheSamplesOfOneCall) {
+    const std::pair<int, int> ratios[] = {{160, 147}, {147, 160}, {80, 441}, {160, 441}, {2, 1},  {1, 2},
+                                          {441, 320}, {1, 6},     {3, 1},    {8192, 8191}, {1, 1}, {5, 7}};
+    forEachTarget([&](int64_t) {
+        int cuts = 0;
+        for (const auto& [up, down] : ratios) {
+            const Filter filter = makeFilter(up, down);
+            const int u = filter.u;
+            const PolyphaseWorkspacePtr space = workspaceFor(u, up, down);
+            const std::vector<float> signal = randomSignal(lengthFor(filter), static_cast<uint32_t>(up * 3 + down));
+            const int length = static_cast<int>(signal.size());
+            // Blocks of at most so many samples, as a stream's work buffer holds.
+            for (const int block : {std::max(4 * u + 64, length / 3), std::max(4 * u + 64, length / 2 + 7)}) {
+                for (const int startPhase : {0, up - 1, up + down / 2}) {
+                    const std::string where = std::to_string(up) + ":" + std::to_string(down) + " block " +
+                                              std::to_string(block) + " phase " + std::to_string(startPhase);
+                    std::vector<int16_t> whole(signal.size() * static_cast<std::size_t>(up) /
+                                               static_cast<std::size_t>(down) + 8);
+                    int referencePhase = startPhase;
+                    whole.resize(static_cast<std::size_t>(polyphaseFilterBlock(
+                        signal.data(), whole.data(), length, &referencePhase, filter.bank.data(), u, up, down)));
+                    std::vector<int16_t> pieces;
+                    int phase = startPhase;
+                    for (int start = 0;;) {
+                        const int available = std::min(block, length - start);
+                        const bool last = start + available == length;
+                        const int count = last ? available : polyphaseWholeGroupCount(space.get(), available, phase);
+                        ASSERT_LE(count, available) << where;
+                        ASSERT_GT(count, u) << where;
+                        if (count < available) {
+                            // As many whole groups as fit, not one sample more than they need
+                            // (whose window may also hold a few outputs beyond them).
+                            ++cuts;
+                            const int64_t group = polyphaseGroupOutputs(space.get());
+                            const int64_t outputs = outputsOf(filter, count, phase);
+                            const int64_t grouped = outputs / group * group;
+                            const std::string counts = where + ", " + std::to_string(outputs) +
+                                                       " outputs, groups of " + std::to_string(group);
+                            EXPECT_GT(grouped, 0) << counts;
+                            EXPECT_LT(outputs - grouped, (up + down - 1) / down) << counts;
+                            EXPECT_LT(outputsOf(filter, count - 1, phase), grouped) << counts;
+                            EXPECT_LT(outputsOf(filter, available, phase), grouped + group) << counts;
+                        }
+                        std::vector<int16_t> out(static_cast<std::size_t>(count) * static_cast<std::size_t>(up) /
+                                                     static_cast<std::size_t>(down) + 8);
+                        const int written = polyphaseFilterBlockDispatched(signal.data() + start, out.data(), count,
+                                                                           &phase, filter.bank.data(), u, up, down,
+                                                                           space.get());
+                        pieces.insert(pieces.end(), out.begin(), out.begin() + written);
+                        if (last) break;
+                        start += count - u;
+                    }
+                    EXPECT_EQ(phase, referencePhase) << where;
+                    EXPECT_EQ(pieces, whole) << where;
+                }
+            }
+            if (HasFailure()) return;
+        }
+        // The vector code cuts the longer signals into whole groups.
+        EXPECT_GT(cuts, 0);
+    });
+    // A workspace of the reference leaves every count as it is.
+    const Filter filter = makeFilter(160, 147);
+    const PolyphaseWorkspacePtr reference = createPolyphaseWorkspaceOn(kReferenceTarget, filter.u, 160, 147);
+    EXPECT_EQ(polyphaseWholeGroupCount(reference.get(), 65536, 3), 65536);
+    EXPECT_EQ(polyphaseWholeGroupCount(nullptr, 65536, 3), 65536);
+    EXPECT_EQ(polyphaseGroupOutputs(reference.get()), 0);
 }
 
 TEST(PolyphaseKernelSimd, WorkspaceIsReusableAcrossConversionsOfItsRatio) {

@@ -76,6 +76,9 @@ TEST(FaultInjection, EveryFailingOperationFailsTheFileCleanly) {
                 EXPECT_EQ(written, old) << where;
                 EXPECT_NE(err.find("plinth: "), std::string::npos) << where;
             }
+            // Every kind of operation is reached at least once: a tool the
+            // faults could not reach would otherwise pass untested.
+            EXPECT_GT(failures, 0) << kindName << ", " << op;
             RecordProperty(kindName + "-" + op, failures);
             std::printf("%s: %d failing %s operations tried\n", kind.name, failures, op);
         }
