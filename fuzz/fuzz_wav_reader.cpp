@@ -2,7 +2,8 @@
 // end uses: any byte string as a WAV file, described as `info` describes it
 // and converted as the tool converts it, from a regular file or from a pipe
 // on standard input. The last byte picks the target rate, the channel, the
-// verbose note and file or pipe.
+// verbose note and file or pipe; the one before it the filter, every channel
+// kept and float samples.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -66,12 +67,25 @@ void checkOutput(const std::string& output, const uint8_t* input, size_t inputSi
     }
 }
 
+// An output of other settings, read back by the reader itself: the rate,
+// channels and samples asked for, and a data chunk that ends the file.
+void checkOtherOutput(const std::string& output, int rate, unsigned channels, bool floats) {
+    const FileDescription written = describeFile(output);
+    const WavDescription& wav = written.wav;
+    if (written.error != InfoError::none || written.kind != FileKind::wav || wav.sampleRate != static_cast<unsigned>(rate) ||
+        wav.channels != channels || wav.bitsPerSample != (floats ? 32u : 16u) || wav.dataClamped ||
+        !wav.bytesFollowingKnown || static_cast<uint64_t>(wav.bytesFollowing) != wav.dataSize) {
+        __builtin_trap();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1 || size > kMaxInput) return 0;
+    if (size < 2 || size > kMaxInput) return 0;
     const uint8_t pick = data[size - 1];
-    --size;
+    const uint8_t settings = data[size - 2];
+    size -= 2;
     const bool fromPipe = (pick & 0x80) != 0;
     const std::string input = fuzzsupport::scratchPath("in.wav");
     const std::string output = fuzzsupport::scratchPath("out.wav");
@@ -106,13 +120,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     request.channel.mix = (pick & 0x10) != 0;
     request.channel.channel = (pick >> 5) & 1;
     request.verbose = (pick & 0x40) != 0;
+    request.quality = (settings & 1) != 0 ? FilterQuality::high : FilterQuality::standard;
+    request.channel.all = (settings & 2) != 0;
+    request.format = (settings & 4) != 0 ? WavSampleFormat::float32 : WavSampleFormat::signed16;
+    const bool defaults = (settings & 7) == 0;
 
     const bool streamed = fromPipe && pipeOnStandardInput(data, size);
     const ConversionResult result = convertFile(request, streamed ? std::string("-") : input, output);
     if (result.ok) {
         // What the conversion reads, info describes.
         if (!streamed && (!wavTag || description.error != InfoError::none)) __builtin_trap();
-        checkOutput(output, data, size, rate, result.libraryLines == kCopyWarningLine);
+        if (defaults) {
+            checkOutput(output, data, size, rate, result.libraryLines == kCopyWarningLine);
+        } else if (!streamed) {
+            const unsigned channels = request.channel.all ? description.wav.channels : 1;
+            checkOtherOutput(output, rate, channels, request.format == WavSampleFormat::float32);
+        }
     } else if (result.error.empty()) {
         __builtin_trap();  // every failure names its file and reason
     }
