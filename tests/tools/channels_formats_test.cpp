@@ -19,22 +19,6 @@ namespace {
 const char kPythonHelper[] = R"PY(
 import random, struct, sys, wave
 
-def write_pcm(path, rate, width, channels, frames):
-    with wave.open(path, 'wb') as w:
-        w.setnchannels(channels); w.setsampwidth(width); w.setframerate(rate)
-        data = bytearray()
-        for frame in frames:
-            for v in frame:
-                data += (v + 128).to_bytes(1, 'little') if width == 1 else v.to_bytes(width, 'little', signed=True)
-        w.writeframes(bytes(data))
-
-def write_float(path, rate, code, channels, frames):
-    data = b''.join(struct.pack('<' + code, v) for frame in frames for v in frame)
-    bits = 8 * struct.calcsize(code)
-    fmt = struct.pack('<HHIIHH', 3, channels, rate, rate * channels * bits // 8, channels * bits // 8, bits)
-    body = b'WAVE' + b'fmt ' + struct.pack('<I', 16) + fmt + b'data' + struct.pack('<I', len(data)) + data
-    open(path, 'wb').write(b'RIFF' + struct.pack('<I', len(body)) + body)
-
 def single(x):  # the float nearest to x (ties to even), as a Python float
     return struct.unpack('<f', struct.pack('<f', x))[0]
 
@@ -132,7 +116,7 @@ class ChannelsAndFormats : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!have("/usr/bin/python3")) GTEST_SKIP() << "needs /usr/bin/python3";
-        writeBytes(dir / "helper.py", Bytes(kPythonHelper, kPythonHelper + sizeof kPythonHelper - 1));
+        writeBytes(dir / "helper.py", pythonScript(kPythonHelper));
         if (std::system("/usr/bin/python3 -c \"import ctypes.util, sys; sys.exit(not ctypes.util.find_library('sndfile'))\"") != 0) {
             GTEST_SKIP() << "needs libsndfile to read outputs";
         }

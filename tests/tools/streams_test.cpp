@@ -27,25 +27,6 @@ int shell(const std::string& command) {
 
 std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
-// Starts the tool with `stdinFd` as its standard input (-1: /dev/null).
-pid_t spawnWithInput(const std::vector<std::string>& args, int stdinFd, const std::string& outPath,
-                     const std::string& errPath) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdinFd >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, stdinFd, 0);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ToolCommandLine command(args);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, PLINTH_TOOL, &actions, nullptr, command.argv(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
 // The exit status once the process ends, or -1 if it still runs after
 // `seconds` (it is then killed, so that a hang fails the test instead of
 // stopping the suite).
@@ -63,7 +44,7 @@ int exitStatusWithin(pid_t pid, double seconds) {
 
 // Starts the tool, lets it reach its wait, sends `signal` and tells how it ended.
 int stoppedBy(int signal, const std::vector<std::string>& args, int stdinFd, const TempDir& dir) {
-    const pid_t pid = spawnWithInput(args, stdinFd, dir / "stdout", dir / "stderr");
+    const pid_t pid = spawnTool(args, dir / "stdout", dir / "stderr", stdinFd);
     if (pid <= 0) return -3;
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     kill(pid, signal);

@@ -65,12 +65,47 @@ private:
     std::vector<char*> pointers_;
 };
 
+// Python that writes WAV files: PCM through the wave module, floats (format
+// tag 3) by hand with struct. Test scripts start with it.
+inline const char kPythonWavWriters[] = R"PY(
+import struct, wave
+
+def write_pcm(path, rate, width, channels, frames):
+    with wave.open(path, 'wb') as w:
+        w.setnchannels(channels); w.setsampwidth(width); w.setframerate(rate)
+        data = bytearray()
+        for frame in frames:
+            for v in frame:
+                data += (v + 128).to_bytes(1, 'little') if width == 1 else v.to_bytes(width, 'little', signed=True)
+        w.writeframes(bytes(data))
+
+def write_float(path, rate, code, channels, frames):
+    data = b''.join(struct.pack('<' + code, v) for frame in frames for v in frame)
+    bits = 8 * struct.calcsize(code)
+    fmt = struct.pack('<HHIIHH', 3, channels, rate, rate * channels * bits // 8, channels * bits // 8, bits)
+    body = b'WAVE' + b'fmt ' + struct.pack('<I', 16) + fmt + b'data' + struct.pack('<I', len(data)) + data
+    open(path, 'wb').write(b'RIFF' + struct.pack('<I', len(body)) + body)
+)PY";
+
+// A test's Python script: the WAV writers, then its own lines.
+inline Bytes pythonScript(const char* own) {
+    std::string script = kPythonWavWriters;
+    script += own;
+    return Bytes(script.begin(), script.end());
+}
+
 // Starts the tool with stdout and stderr sent to files (so stderr is no
-// terminal); returns its process id, or -1.
-inline pid_t spawnTool(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath) {
+// terminal) and `stdinFd` as its standard input (-1: /dev/null); returns its
+// process id, or -1.
+inline pid_t spawnTool(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath,
+                       int stdinFd = -1) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (stdinFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, stdinFd, 0);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    }
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ToolCommandLine command(args);

@@ -22,22 +22,6 @@ const char kPythonWriter[] = R"PY(
 import math, random, struct, sys, wave
 from fractions import Fraction
 
-def write_pcm(path, rate, width, channels, frames):
-    with wave.open(path, 'wb') as w:
-        w.setnchannels(channels); w.setsampwidth(width); w.setframerate(rate)
-        data = bytearray()
-        for frame in frames:
-            for v in frame:
-                data += (v + 128).to_bytes(1, 'little') if width == 1 else v.to_bytes(width, 'little', signed=True)
-        w.writeframes(bytes(data))
-
-def write_float(path, rate, code, values):
-    data = b''.join(struct.pack('<' + code, v) for v in values)
-    bits = 8 * struct.calcsize(code)
-    fmt = struct.pack('<HHIIHH', 3, 1, rate, rate * bits // 8, bits // 8, bits)
-    body = b'WAVE' + b'fmt ' + struct.pack('<I', 16) + fmt + b'data' + struct.pack('<I', len(data)) + data
-    open(path, 'wb').write(b'RIFF' + struct.pack('<I', len(body)) + body)
-
 def read16(path):
     with wave.open(path, 'rb') as r:
         raw = r.readframes(r.getnframes())
@@ -92,9 +76,9 @@ elif command == 'between':  # values between 16-bit steps, and what they must be
     write_pcm(out + '24.expected.wav', rate, 2, 1, [[to16(v, Fraction(1, 256))] for v in v24])
     write_pcm(out + '32.wav', rate, 4, 1, [[v] for v in v32])
     write_pcm(out + '32.expected.wav', rate, 2, 1, [[to16(v, Fraction(1, 65536))] for v in v32])
-    write_float(out + 'f32.wav', rate, 'f', vf32)
+    write_float(out + 'f32.wav', rate, 'f', 1, [[v] for v in vf32])
     write_pcm(out + 'f32.expected.wav', rate, 2, 1, [[to16(v, 32768)] for v in vf32])
-    write_float(out + 'f64.wav', rate, 'd', vf)
+    write_float(out + 'f64.wav', rate, 'd', 1, [[v] for v in vf])
     write_pcm(out + 'f64.expected.wav', rate, 2, 1, [[to16(v, 32768)] for v in vf])
 elif command == 'check':  # an output as the wave module reads it: "channels width rate frames"
     with wave.open(out, 'rb') as r:
@@ -117,7 +101,7 @@ class WavFiles : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!have("/usr/bin/python3")) GTEST_SKIP() << "needs /usr/bin/python3";
-        writeBytes(dir / "writer.py", Bytes(kPythonWriter, kPythonWriter + sizeof kPythonWriter - 1));
+        writeBytes(dir / "writer.py", pythonScript(kPythonWriter));
     }
 
     void python(const std::string& arguments) {
