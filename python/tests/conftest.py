@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import ctypes
 import ctypes.util
+import itertools
 import os
 import subprocess
 import sys
@@ -84,6 +85,19 @@ def noise(frames: int, channels: int, seed: int) -> np.ndarray:
         data[0] = -32768
         data[-1] = 32767
     return data[:, 0].copy() if channels == 1 else data
+
+
+def feed_in_blocks(resampler, frames, block_sizes) -> list:
+    """What a plinth.Resampler gives for frames fed in blocks of the sizes in
+    turn, then its finish."""
+    parts, start = [], 0
+    for size in itertools.cycle(block_sizes):
+        if start >= len(frames):
+            break
+        parts.append(resampler.feed(frames[start:start + size]))
+        start += size
+    parts.append(resampler.finish())
+    return parts
 
 
 def compose_module(description: str) -> bytes:

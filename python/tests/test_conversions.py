@@ -3,7 +3,6 @@ same samples and bytes, read back with Python's own wave module."""
 
 from __future__ import annotations
 
-import itertools
 import re
 from pathlib import Path
 
@@ -11,7 +10,7 @@ import numpy as np
 import pytest
 
 import plinth
-from conftest import build_module, noise, read_wav, run_tool, write_wav
+from conftest import build_module, feed_in_blocks, noise, read_wav, run_tool, write_wav
 
 CHANNEL_MODES = {"first": 0, "second": 1, "mix": 2}
 
@@ -73,13 +72,7 @@ def test_resampler_blocks_equal_resample_wav(reference, tmp_path, block_sizes):
     frames = noise(150000, 2, seed=11)
     expected = resample_wav_samples(reference, tmp_path, frames, 48000, 22050, "second")
     resampler = plinth.Resampler(48000, 22050, channels=2, channel="second")
-    parts, start = [], 0
-    for size in itertools.cycle(block_sizes):
-        if start >= len(frames):
-            break
-        parts.append(resampler.feed(frames[start:start + size]))
-        start += size
-    parts.append(resampler.finish())
+    parts = feed_in_blocks(resampler, frames, block_sizes)
     np.testing.assert_array_equal(np.concatenate(parts), expected)
     with pytest.raises(ValueError, match="finished"):
         resampler.feed(frames[:10])

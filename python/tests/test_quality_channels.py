@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 import plinth
-from conftest import noise, read_wav, read_with_sndfile, run_tool, write_wav
+from conftest import feed_in_blocks, noise, read_wav, read_with_sndfile, run_tool, write_wav
 
 QUALITIES = ["standard", "high"]
 
@@ -127,13 +127,7 @@ def test_resampler_blocks_equal_resample(quality, channel, kind, block_sizes):
         frames /= 32768
     expected = plinth.resample(frames, 44100, 48000, channel=channel, quality=quality)
     resampler = plinth.Resampler(44100, 48000, channels=3, channel=channel, quality=quality)
-    parts, start = [], 0
-    for size in itertools.cycle(block_sizes):
-        if start >= len(frames):
-            break
-        parts.append(resampler.feed(frames[start:start + size]))
-        start += size
-    parts.append(resampler.finish())
+    parts = feed_in_blocks(resampler, frames, block_sizes)
     assert all(part.dtype == expected.dtype for part in parts)
     np.testing.assert_array_equal(np.concatenate(parts), expected)
 
