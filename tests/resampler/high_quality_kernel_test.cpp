@@ -11,9 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "resampler/dsp/high_quality_kernel.h"
 #include "resampler/high_quality_resampler.h"
 #include "tests/support/kernel_targets.h"
@@ -173,19 +170,9 @@ TEST(HighQualityKernelSelection, ChildReportsTheReference) {
 }
 
 TEST(HighQualityKernelSelection, ScalarEnvironmentVariableSelectsTheReference) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        setenv("PLINTH_SCALAR", "1", 1);
-        setenv("PLINTH_TEST_EXPECT_REFERENCE", "1", 1);
-        execl("/proc/self/exe", "high_quality_kernel_test",
-              "--gtest_filter=HighQualityKernelSelection.ChildReportsTheReference", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(testsupport::runTestWithScalarKernels("HighQualityKernelSelection.ChildReportsTheReference",
+                                                    "PLINTH_TEST_EXPECT_REFERENCE", "1"),
+              0);
     if (!scalarKernelsForced()) {
         HighQualityResampler resampler;
         ASSERT_EQ(startHighQualityResampler(resampler, 48000, 44100, 2), StreamError::none);

@@ -11,9 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "resampler/dsp/lowpass_design.h"
 #include "resampler/dsp/polyphase.h"
 #include "resampler/stream_resampler.h"
@@ -389,19 +386,9 @@ TEST(PolyphaseKernelSelection, ChildReportsTheKernelItWasToldOf) {
 }
 
 TEST(PolyphaseKernelSelection, ScalarEnvironmentVariableSelectsTheReference) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        setenv("PLINTH_SCALAR", "1", 1);
-        setenv("PLINTH_TEST_EXPECT_KERNEL", "reference", 1);
-        execl("/proc/self/exe", "kernel_simd_test", "--gtest_filter=PolyphaseKernelSelection.ChildReportsTheKernelItWasToldOf",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(testsupport::runTestWithScalarKernels("PolyphaseKernelSelection.ChildReportsTheKernelItWasToldOf",
+                                                    "PLINTH_TEST_EXPECT_KERNEL", "reference"),
+              0);
     if (!scalarKernelsForced()) {
         EXPECT_NE(polyphaseFilterBlockTargets().chosenTarget(), kReferenceTarget);
     }

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -35,6 +38,23 @@ void forEachTarget(const plinth::KernelTargets<Function>& targets, Check&& check
         ++run;
     }
     ASSERT_GT(run, 0) << "none of PLINTH_TEST_TARGETS runs here";
+}
+
+// Runs this test program again with PLINTH_SCALAR=1 and `name`=`value` in its
+// environment, only the test `test`; its exit status, or -1.
+inline int runTestWithScalarKernels(const char* test, const char* name, const char* value) {
+    const pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        setenv("PLINTH_SCALAR", "1", 1);
+        setenv(name, value, 1);
+        const std::string filter = std::string("--gtest_filter=") + test;
+        execl("/proc/self/exe", "test", filter.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
 }
 
 }  // namespace testsupport
