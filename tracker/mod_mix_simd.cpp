@@ -399,10 +399,14 @@ void mixInWindows(const PositionWalker& walker, const float* positions, int fram
     const auto rightGain = hn::Set(d, mix.rightGain);
     const auto below = hn::Set(d, walker.windowsBelow);
     // Adds the frames' values from k on; only the first `mine` of a vector
-    // at the end are the channel's.
+    // at the end are the channel's. Once a vector needs its tests, the
+    // frames from there on are left to mixTested in one call: a channel whose
+    // loop is short needs them in most vectors, and each call's set-up and a
+    // choice per vector would cost more than the tests.
     const auto addVector = [&](size_t k, size_t mine) {
         if (kTestEach && !inWindows(positions + k, below)) {
-            return mixTested(walker, positions + k, static_cast<int>(mine), left + k, right + k);
+            mixTested(walker, positions + k, static_cast<int>(count - k), left + k, right + k);
+            return false;
         }
         const auto v = interpolateInWindows<kWindows>(mix, hn::Load(d, positions + k));
         const auto oldLeft = hn::Load(d, left + k);
@@ -415,9 +419,12 @@ void mixInWindows(const PositionWalker& walker, const float* positions, int fram
         }
         hn::Store(newLeft, d, left + k);
         hn::Store(newRight, d, right + k);
+        return true;
     };
     size_t k = 0;
-    for (; k + lanes <= count; k += lanes) addVector(k, lanes);
+    for (; k + lanes <= count; k += lanes) {
+        if (!addVector(k, lanes)) return;
+    }
     if (k < count) addVector(k, count - k);
 }
 
