@@ -29,7 +29,7 @@ constexpr uint32_t kExactWholeLimit = 1u << 23;
 // Below this a float's rounding error is at most 2^-7.
 constexpr uint32_t kRoundingLimit = 1u << 17;
 // Frames stepped and mixed at a time.
-constexpr int kStepFrames = 128;
+constexpr int kStepFrames = 256;
 
 // One channel's mixChannel call over a stretch: its passes, taken up as the
 // frames are stepped, exactly as the plain mixer takes them, and the values
@@ -166,8 +166,11 @@ constexpr int kGroupLanes = static_cast<int>(hn::MaxLanes(GroupTag()));
 constexpr int kChunkFrames = static_cast<int>(hn::MaxLanes(FloatTag()));
 constexpr int kMaxGroups = (kMaxModuleChannels + kGroupLanes - 1) / kGroupLanes;
 static_assert(kStepFrames % kChunkFrames == 0, "parts are whole vectors");
-// The rows of a group's positions in a part, and room for a vector after them.
-constexpr int kRowFloats = (kStepFrames + kChunkFrames) * kGroupLanes;
+// Frames the stepping may run past a pass's end, to be stepped again from it.
+constexpr int kMaxOverrun = 3;
+// The rows of a group's positions in a part, and room for a vector or an
+// overrun after them.
+constexpr int kRowFloats = (kStepFrames + (kChunkFrames > kMaxOverrun ? kChunkFrames : kMaxOverrun)) * kGroupLanes;
 static_assert(kGroupLanes == kGroupChannels || kGroupLanes == 1, "a group's positions load as one transposition");
 
 // The sample bytes at j and i of each lane, read one by one with the plain
@@ -396,10 +399,14 @@ void mixInWindows(const PositionWalker& walker, const float* positions, int fram
     const auto rightGain = hn::Set(d, mix.rightGain);
     const auto below = hn::Set(d, walker.windowsBelow);
     // Adds the frames' values from k on; only the first `mine` of a vector
-    // at the end are the channel's.
+    // at the end are the channel's. Once a vector needs its tests, the
+    // frames from there on are left to mixTested in one call: a channel whose
+    // loop is short needs them in most vectors, and each call's set-up and a
+    // choice per vector would cost more than the tests.
     const auto addVector = [&](size_t k, size_t mine) {
         if (kTestEach && !inWindows(positions + k, below)) {
-            return mixTested(walker, positions + k, static_cast<int>(mine), left + k, right + k);
+            mixTested(walker, positions + k, static_cast<int>(count - k), left + k, right + k);
+            return false;
         }
         const auto v = interpolateInWindows<kWindows>(mix, hn::Load(d, positions + k));
         const auto oldLeft = hn::Load(d, left + k);
@@ -412,9 +419,12 @@ void mixInWindows(const PositionWalker& walker, const float* positions, int fram
         }
         hn::Store(newLeft, d, left + k);
         hn::Store(newRight, d, right + k);
+        return true;
     };
     size_t k = 0;
-    for (; k + lanes <= count; k += lanes) addVector(k, lanes);
+    for (; k + lanes <= count; k += lanes) {
+        if (!addVector(k, lanes)) return;
+    }
     if (k < count) addVector(k, count - k);
 }
 
@@ -489,13 +499,17 @@ HWY_INLINE void stepGroups(WalkerGroup* groups, float (*rows)[kRowFloats], int s
     for (;;) {
         const int run = k + modMin(n - k, nextEvent - (start + k));
         float* row = rows[0] + k * kGroupLanes;
-        for (; k + kUnroll <= run; k += kUnroll) {
+        // Whole unrolled steps only, with no loop for the rest, whose count
+        // the processor could not foresee: frames stepped past the run are
+        // stepped again from the position stored in the run's last row.
+        static_assert(kUnroll - 1 <= kMaxOverrun, "an overrun fits the rows");
+        for (; k < run; k += kUnroll) {
             for (int u = 0; u < kUnroll; ++u) stepRow(row + u * kGroupLanes);
             row += kUnroll * kGroupLanes;
         }
-        for (; k < run; ++k) {
-            stepRow(row);
-            row += kGroupLanes;
+        if (k != run) {
+            k = run;
+            for (int g = 0; g < kGroups; ++g) position[g] = hn::Load(dg, rows[g] + k * kGroupLanes);
         }
         if (k == n) break;
         const int frame = start + k;

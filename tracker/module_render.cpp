@@ -24,14 +24,21 @@ ModuleStatus failure(ModuleError error, int systemError = 0) {
 
 struct FileSink {
     OutputFile* output;
+#if !(defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)
     uint8_t bytes[kRenderBlockFrames * kModuleOutputChannels * kPcm16SampleBytes];
+#endif
     int systemError = 0;
 };
 
 bool writeToFile(void* context, const int16_t* samples, std::size_t count) {
     FileSink& sink = *static_cast<FileSink*>(context);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Already the file's byte order: written as they are.
+    return sink.output->write(samples, count * kPcm16SampleBytes, sink.systemError);
+#else
     samplesToLittleEndian(samples, count, sink.bytes);
     return sink.output->write(sink.bytes, count * kPcm16SampleBytes, sink.systemError);
+#endif
 }
 
 // Scales the frames [first, first + frames) of a render, held at `samples`,

@@ -135,6 +135,57 @@ TEST(VectorMixer, MixesRandomChannelStatesAsThePlainMixer) {
     }
 }
 
+// Channels on short loops end a pass every frame or few, in every lane of
+// each group at once or one after another, so that the positions are
+// stepped to pass ends all through a stretch, right at and around the frames
+// where the mixer's parts of a stretch meet, and at its end.
+TEST(VectorMixer, MixesPassesEndingEveryFewFramesAsThePlainMixer) {
+    TestRandom random{31};
+    const int loopWords[] = {1, 2, 3, 8};  // 2, 4, 6 and 16 bytes
+    const float increments[] = {0.75f, 1.0f, 1.3f, 2.0f, 3.7f, 5.5f, 7.0f};
+    const int counts[] = {1, 5, 127, 128, 129, 255, 256, 257, 260, 383, 511, 512, 513, 777};
+    for (int round = 0; round < 120; ++round) {
+        const int channels = 1 + random.below(12);
+        ModuleBuilder module(channels, 1, numberedTag(channels).c_str());
+        std::vector<int8_t> data;
+        for (int n = 1; n <= 4; ++n) {
+            const int loop = random.pick(loopWords);
+            module.sample(n, 16, 0, kMaxVolume, random.below(16 - loop), loop);
+            for (int i = 0; i < 32; ++i) data.push_back(static_cast<int8_t>(random.next() >> 24));
+        }
+        module.data(data);
+        const ExactImage exact(module.image());
+        ModPlayer player;
+        ASSERT_TRUE(exact.init(player));
+        // Every lane alike in some rounds, so that passes end in all at once.
+        const bool alike = random.below(3) == 0;
+        const float sharedIncrement = random.pick(increments);
+        for (int c = 0; c < channels; ++c) {
+            ModChannel& ch = player.channels[c];
+            ch.sample = static_cast<uint8_t>(alike ? 1 : 1 + random.below(4));
+            ch.position = alike ? 0.0f : 32.0f * random.unit();
+            ch.increment = alike ? sharedIncrement : random.pick(increments) * (1.0f + random.unit());
+            ch.realVolume = static_cast<uint8_t>(1 + random.below(kMaxVolume));
+            ch.pan = static_cast<uint8_t>(random.below(256));
+        }
+        const int count = random.pick(counts);
+        SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(count) + " frames");
+
+        ModPlayer plainPlayer = player;
+        std::vector<float> plain(static_cast<size_t>(count) * 2, 123.0f);
+        mixStretch(plainPlayer, plain.data(), count);
+        forEachTarget(mixStretchTargets(), [&](const KernelTarget<MixStretchFunction>& target) {
+            ModPlayer vectorPlayer = player;
+            std::vector<float> vector(static_cast<size_t>(count) * 2, 123.0f);
+            target.function(vectorPlayer, vector.data(), count);
+            EXPECT_EQ(firstDifference(plain, vector), -1);
+            for (int c = 0; c < channels; ++c) {
+                EXPECT_EQ(vectorPlayer.channels[c].position, plainPlayer.channels[c].position) << "channel " << c;
+            }
+        });
+    }
+}
+
 // Run twice by ctest: as it comes, and with PLINTH_SCALAR=1 set.
 TEST(MixerSwitch, PlinthScalarSelectsTheReference) {
     const char* value = std::getenv("PLINTH_SCALAR");
