@@ -17,7 +17,7 @@ constexpr int64_t kRoundOutputs = int64_t{1} << 20;
 // rounds of kLeastRoundFrames need more: beyond a few channels the rounds
 // shrink (and no stage waits for whole groups), so that many channels take a
 // bounded memory.
-constexpr int64_t kEveryChannelFloats = int64_t{1} << 23;
+constexpr int64_t kEveryChannelFloats = int64_t{1} << 24;
 constexpr int64_t kLeastRoundFrames = 64;
 // Floats of interleaved output handed to the sink at a time (at least a frame).
 constexpr int64_t kInterleavedFloats = int64_t{1} << 16;
