@@ -113,7 +113,7 @@ uint64_t inMemoryOutputFrames(const InMemoryResampler& resampler, uint64_t frame
     }
     if (resampler.copyOnly) return frames;
     const ResamplerPlan& plan =
-        resampler.outputChannels > 1 ? resampler.every.channels[0].plan : resampler.one.plan;
+        resampler.outputChannels > 1 ? resampler.every.filter.plan : resampler.one.plan;
     return resampledLength(frames, plan.upFactor, plan.downFactor);
 }
 

@@ -13,6 +13,15 @@ namespace {
 constexpr int64_t kRoundFrames = 8192;
 constexpr int64_t kRoundOutputs = int64_t{1} << 20;
 
+// Floats every channel's stage buffers hold together, at most, unless even
+// rounds of kLeastRoundFrames need more: beyond a few channels the rounds
+// shrink (and no stage waits for whole groups), so that many channels take a
+// bounded memory.
+constexpr int64_t kEveryChannelFloats = int64_t{1} << 24;
+constexpr int64_t kLeastRoundFrames = 64;
+// Floats of interleaved output handed to the sink at a time (at least a frame).
+constexpr int64_t kInterleavedFloats = int64_t{1} << 16;
+
 // The largest output index whose window lies inside input indices below `end`.
 int64_t lastComputable(const HighQualityStage& stage, int64_t end) {
     // windowStart(k) + u <= end  <=>  floor(k M / L) <= end + a - u  <=>  k M < (end + a - u + 1) L.
@@ -81,11 +90,18 @@ bool emit(HighQualityResampler& resampler, const FloatSampleSink& sink, int64_t 
     resampler.framesOut += static_cast<uint64_t>(frames);
     if (channels == 1) return sink.write(sink.context, resampler.lastOutput[0].data(), static_cast<std::size_t>(frames));
     float* to = resampler.frames.data();
-    for (int c = 0; c < channels; ++c) {
-        const float* from = resampler.lastOutput[static_cast<std::size_t>(c)].data();
-        for (int64_t k = 0; k < frames; ++k) to[k * channels + c] = from[k];
+    const int64_t chunk = static_cast<int64_t>(resampler.frames.size()) / channels;
+    for (int64_t done = 0; done < frames; done += chunk) {
+        const int64_t count = std::min(chunk, frames - done);
+        for (int c = 0; c < channels; ++c) {
+            const float* from = resampler.lastOutput[static_cast<std::size_t>(c)].data() + done;
+            for (int64_t k = 0; k < count; ++k) to[k * channels + c] = from[k];
+        }
+        if (!sink.write(sink.context, to, static_cast<std::size_t>(count) * static_cast<std::size_t>(channels))) {
+            return false;
+        }
     }
-    return sink.write(sink.context, to, static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels));
+    return true;
 }
 
 // Runs stage s on what it holds: outputs up to `last` (all of them when
@@ -98,26 +114,33 @@ bool runStage(HighQualityResampler& resampler, std::size_t s, int64_t last, bool
     const int64_t count = last - stream.nextOutput + 1;
     if (count <= 0) return true;
     const bool isLast = s + 1 == resampler.stages.size();
-    int64_t computed = 0;
-    for (int c = 0; c < resampler.channels; ++c) {
-        const std::size_t channel = static_cast<std::size_t>(c);
-        float* output;
-        if (isLast) {
-            output = resampler.lastOutput[channel].data();
-        } else {
-            HighQualityStageStream& next = resampler.stages[s + 1];
-            output = next.input[channel].data() + next.filled;
+    // The last stage hands its outputs on as many at a time as its buffers hold.
+    const int64_t most = isLast ? static_cast<int64_t>(resampler.lastOutput[0].size()) : count;
+    for (int64_t done = 0; done < count;) {
+        const int64_t asked = std::min(most, count - done);
+        int64_t computed = 0;
+        for (int c = 0; c < resampler.channels; ++c) {
+            const std::size_t channel = static_cast<std::size_t>(c);
+            float* output;
+            if (isLast) {
+                output = resampler.lastOutput[channel].data();
+            } else {
+                HighQualityStageStream& next = resampler.stages[s + 1];
+                output = next.input[channel].data() + next.filled;
+            }
+            computed = filterHighQualityStageDispatched(stream.kernel.get(), stream.input[channel].data(),
+                                                        stream.inputStart, stream.filled, stream.nextOutput, asked,
+                                                        output, !flushing && resampler.wholeGroups);
         }
-        computed = filterHighQualityStageDispatched(stream.kernels[channel].get(), stream.input[channel].data(),
-                                                    stream.inputStart, stream.filled, stream.nextOutput, count, output,
-                                                    !flushing);
-    }
-    if (computed == 0) return true;
-    stream.nextOutput += computed;
-    if (isLast) {
-        if (!emit(resampler, sink, computed)) return false;
-    } else {
-        resampler.stages[s + 1].filled += computed;
+        if (computed == 0) break;
+        stream.nextOutput += computed;
+        done += computed;
+        if (isLast) {
+            if (!emit(resampler, sink, computed)) return false;
+        } else {
+            resampler.stages[s + 1].filled += computed;
+        }
+        if (computed < asked) break;
     }
     // Keep from the next output's window on.
     const int64_t keepFrom = windowStart(stage, stream.nextOutput);
@@ -132,14 +155,25 @@ bool runStage(HighQualityResampler& resampler, std::size_t s, int64_t last, bool
     return true;
 }
 
-// Every stage in turn computes what its input allows.
-bool runStages(HighQualityResampler& resampler, const FloatSampleSink& sink) {
+// Every stage in turn computes what its input allows, and (with `limits`) no
+// output past its limit.
+bool runStages(HighQualityResampler& resampler, const FloatSampleSink& sink, const int64_t* limits = nullptr) {
     for (std::size_t s = 0; s < resampler.stages.size(); ++s) {
         const HighQualityStageStream& stream = resampler.stages[s];
-        const int64_t last = lastComputable(resampler.filter.stages[s], stream.inputStart + stream.filled);
+        int64_t last = lastComputable(resampler.filter.stages[s], stream.inputStart + stream.filled);
+        if (limits != nullptr) last = std::min(last, limits[s]);
         if (!runStage(resampler, s, last, false, sink)) return false;
     }
     return true;
+}
+
+// Puts `count` zeros into every channel of the first stage, behind what it holds.
+void putZeros(HighQualityResampler& resampler, int64_t count) {
+    HighQualityStageStream& first = resampler.stages[0];
+    for (std::vector<float>& input : first.input) {
+        std::fill_n(input.begin() + first.filled, static_cast<std::ptrdiff_t>(count), 0.0f);
+    }
+    first.filled += count;
 }
 
 template <typename Sample>
@@ -149,7 +183,8 @@ StreamError feed(HighQualityResampler& resampler, const Sample* samples, uint64_
     if (resampler.stages.empty()) {
         // Equal rates: the samples pass unchanged.
         while (frames > 0) {
-            const int64_t take = static_cast<int64_t>(std::min<uint64_t>(frames, static_cast<uint64_t>(kRoundFrames)));
+            const int64_t take =
+                static_cast<int64_t>(std::min<uint64_t>(frames, static_cast<uint64_t>(resampler.framesPerRound)));
             for (int c = 0; c < channels; ++c) takeChannel(resampler, samples, take, c, resampler.frames.data() + c, channels);
             resampler.framesIn += static_cast<uint64_t>(take);
             resampler.framesOut += static_cast<uint64_t>(take);
@@ -162,7 +197,11 @@ StreamError feed(HighQualityResampler& resampler, const Sample* samples, uint64_
     }
     HighQualityStageStream& first = resampler.stages[0];
     while (frames > 0) {
-        const int64_t room = resampler.framesPerRound;
+        // A round takes the lead-in's zeros first, then the frames.
+        const int64_t zeros = std::min(resampler.leadInOwed, resampler.framesPerRound);
+        putZeros(resampler, zeros);
+        resampler.leadInOwed -= zeros;
+        const int64_t room = resampler.framesPerRound - zeros;
         const int64_t take = static_cast<int64_t>(std::min<uint64_t>(frames, static_cast<uint64_t>(room)));
         for (int c = 0; c < channels; ++c) {
             takeChannel(resampler, samples, take, c, first.input[static_cast<std::size_t>(c)].data() + first.filled, 1);
@@ -174,6 +213,34 @@ StreamError feed(HighQualityResampler& resampler, const Sample* samples, uint64_
         if (!runStages(resampler, sink)) return StreamError::sinkFailed;
     }
     return StreamError::none;
+}
+
+// What one channel holds for rounds of `roundFrames`: each stage's input (a
+// round's arrivals, and what waits for a group or for the windows' tails), and
+// the last stage's output of a round.
+struct ChannelBuffers {
+    std::vector<int64_t> inputs;  // per stage
+    int64_t lastOutput = 0;
+    int64_t floats = 0;  // all of them
+};
+
+ChannelBuffers channelBuffers(const HighQualityResampler& resampler, int64_t roundFrames, bool wholeGroups,
+                              int64_t outputChunk) {
+    ChannelBuffers buffers;
+    int64_t arriving = roundFrames;
+    for (std::size_t s = 0; s < resampler.stages.size(); ++s) {
+        const HighQualityStageStream& stream = resampler.stages[s];
+        const HighQualityStage& stage = resampler.filter.stages[s];
+        const int64_t group = wholeGroups ? highQualityGroupOutputs(stream.kernel.get()) : 1;
+        const int64_t capacity = arriving + pendingBound(stage, group);
+        buffers.inputs.push_back(capacity);
+        buffers.floats += capacity;
+        arriving = capacity * stage.upFactor / stage.downFactor + 1;
+    }
+    // Many channels hand the last stage's outputs on some at a time.
+    buffers.lastOutput = wholeGroups ? arriving : std::min(arriving, outputChunk);
+    buffers.floats += buffers.lastOutput;
+    return buffers;
 }
 
 }  // namespace
@@ -197,8 +264,9 @@ StreamError startHighQualityResampler(HighQualityResampler& resampler, int targe
         const std::size_t stageCount = filter.stages.size();
         const std::size_t channelCount = static_cast<std::size_t>(channels);
         if (stageCount == 0) {
-            resampler.framesPerRound = kRoundFrames;
-            resampler.frames.resize(static_cast<std::size_t>(kRoundFrames) * channelCount);
+            resampler.framesPerRound =
+                std::clamp<int64_t>(kEveryChannelFloats / static_cast<int64_t>(channelCount), 1, kRoundFrames);
+            resampler.frames.resize(static_cast<std::size_t>(resampler.framesPerRound) * channelCount);
             return StreamError::none;
         }
         resampler.stages.resize(stageCount);
@@ -212,32 +280,40 @@ StreamError startHighQualityResampler(HighQualityResampler& resampler, int targe
             first = windowStart(filter.stages[s], first);
             resampler.stages[s].inputStart = first;
         }
+        for (std::size_t s = 0; s < stageCount; ++s) {
+            resampler.stages[s].kernel = createHighQualityKernel(filter.stages[s]);
+            if (!resampler.stages[s].kernel) throw std::bad_alloc();
+        }
         resampler.framesPerRound = std::clamp<int64_t>(
             kRoundOutputs * filter.downFactor / filter.upFactor, filter.stages[0].taps + 2, kRoundFrames);
-        // Buffers, each made once: what a stage may hold, and the most it can hand on per round.
-        int64_t arriving = resampler.framesPerRound;
-        for (std::size_t s = 0; s < stageCount; ++s) {
-            HighQualityStageStream& stream = resampler.stages[s];
-            const HighQualityStage& stage = filter.stages[s];
-            stream.kernels.resize(channelCount);
-            for (HighQualityKernelPtr& kernel : stream.kernels) {
-                kernel = createHighQualityKernel(stage);
-                if (!kernel) throw std::bad_alloc();
+        const int64_t channelCount64 = static_cast<int64_t>(channelCount);
+        ChannelBuffers buffers = channelBuffers(resampler, resampler.framesPerRound, true, 0);
+        if (buffers.floats * channelCount64 > kEveryChannelFloats) {
+            resampler.wholeGroups = false;
+            const int64_t outputChunk = std::max(kLeastRoundFrames, kEveryChannelFloats / 4 / channelCount64);
+            buffers = channelBuffers(resampler, resampler.framesPerRound, false, outputChunk);
+            while (buffers.floats * channelCount64 > kEveryChannelFloats &&
+                   resampler.framesPerRound > kLeastRoundFrames) {
+                resampler.framesPerRound = std::max(kLeastRoundFrames, resampler.framesPerRound / 2);
+                buffers = channelBuffers(resampler, resampler.framesPerRound, false, outputChunk);
             }
-            const int64_t leadIn = s == 0 ? -stream.inputStart : 0;
-            const int64_t capacity = arriving + leadIn + pendingBound(stage, highQualityGroupOutputs(stream.kernels[0].get()));
-            stream.input.assign(channelCount, std::vector<float>(static_cast<std::size_t>(capacity), 0.0f));
-            arriving = capacity * stage.upFactor / stage.downFactor + 1;
         }
-        resampler.lastOutput.assign(channelCount, std::vector<float>(static_cast<std::size_t>(arriving)));
-        if (channels > 1) resampler.frames.resize(static_cast<std::size_t>(arriving) * channelCount);
+        // Buffers, each made once: what a stage may hold, and the most it can hand on per round.
+        for (std::size_t s = 0; s < stageCount; ++s) {
+            resampler.stages[s].input.assign(channelCount,
+                                             std::vector<float>(static_cast<std::size_t>(buffers.inputs[s]), 0.0f));
+        }
+        resampler.lastOutput.assign(channelCount, std::vector<float>(static_cast<std::size_t>(buffers.lastOutput)));
+        if (channels > 1) {
+            const int64_t chunk = std::clamp<int64_t>(kInterleavedFloats / channelCount64, 1, buffers.lastOutput);
+            resampler.frames.resize(static_cast<std::size_t>(chunk) * channelCount);
+        }
     } catch (const std::bad_alloc&) {
         resampler = HighQualityResampler{};
         return StreamError::outOfMemory;
     }
-    // The lead-in: the zeros before frame 0 are already in place.
-    HighQualityStageStream& first = resampler.stages[0];
-    first.filled = -first.inputStart;
+    // The lead-in: the zeros before frame 0, taken with the first rounds.
+    resampler.leadInOwed = -resampler.stages[0].inputStart;
     return StreamError::none;
 }
 
@@ -266,20 +342,14 @@ StreamError finishHighQualityResampler(HighQualityResampler& resampler, const Fl
         last[s] = needed;
         needed = windowStart(filter.stages[s], needed) + filter.stages[s].taps - 1;
     }
-    // Zeros after the signal, as far as the first stage's last window reads.
+    // Zeros after the signal, as far as the first stage's last window reads,
+    // a round at a time (frames fed have taken the whole lead-in).
     HighQualityStageStream& first = resampler.stages[0];
-    const int64_t end = first.inputStart + first.filled;
-    if (needed >= end) {
-        const int64_t held = first.filled + (needed + 1 - end);
-        try {
-            for (std::vector<float>& input : first.input) {
-                if (static_cast<int64_t>(input.size()) < held) input.resize(static_cast<std::size_t>(held));
-                std::fill(input.begin() + first.filled, input.begin() + held, 0.0f);
-            }
-        } catch (const std::bad_alloc&) {
-            return StreamError::outOfMemory;
-        }
-        first.filled = held;
+    for (int64_t end = first.inputStart + first.filled; end <= needed;) {
+        const int64_t zeros = std::min(needed + 1 - end, resampler.framesPerRound);
+        putZeros(resampler, zeros);
+        end += zeros;
+        if (!runStages(resampler, sink, last.data())) return StreamError::sinkFailed;
     }
     for (std::size_t s = 0; s < stageCount; ++s) {
         if (!runStage(resampler, s, last[s], true, sink)) return StreamError::sinkFailed;
@@ -289,7 +359,7 @@ StreamError finishHighQualityResampler(HighQualityResampler& resampler, const Fl
 
 int64_t highQualityResamplerTarget(const HighQualityResampler& resampler) {
     if (resampler.stages.empty()) return kReferenceTarget;
-    return highQualityKernelTarget(resampler.stages.back().kernels[0].get());
+    return highQualityKernelTarget(resampler.stages.back().kernel.get());
 }
 
 int16_t highQualitySampleToInt16(float sample) {

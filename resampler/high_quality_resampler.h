@@ -25,10 +25,11 @@ struct FloatSampleSink {
     void* context = nullptr;
 };
 
-// One stage's place in the stream, with its input held per channel.
+// One stage's place in the stream, with its input held per channel; the
+// channels run one after another through the stage's one kernel.
 struct HighQualityStageStream {
-    std::vector<std::vector<float>> input;     // per channel: samples from inputStart on
-    std::vector<HighQualityKernelPtr> kernels;  // per channel
+    std::vector<std::vector<float>> input;  // per channel: samples from inputStart on
+    HighQualityKernelPtr kernel;
     int64_t inputStart = 0;                    // absolute index of input[c][0]
     int64_t filled = 0;                        // samples held, the same in every channel
     int64_t nextOutput = 0;                    // absolute index of the next output
@@ -40,9 +41,14 @@ struct HighQualityResampler {
     ChannelChoice choice{};      // what they become
     int channels = 1;            // of the frames put out: every input channel, or one
     int64_t framesPerRound = 0;  // input frames taken into the first stage at a time
+    // Whether a stage leaves outputs short of a whole kernel group for the next
+    // round: so when few channels are kept; many channels hold less and compute
+    // whatever their input allows (the same samples either way).
+    bool wholeGroups = true;
+    int64_t leadInOwed = 0;      // zeros before frame 0 not yet put into the first stage
     std::vector<HighQualityStageStream> stages;
     std::vector<std::vector<float>> lastOutput;  // per channel: the last stage's outputs of one round
-    std::vector<float> frames;                   // the same, interleaved for the sink
+    std::vector<float> frames;                   // the same, interleaved for the sink, some frames at a time
     uint64_t framesIn = 0;
     uint64_t framesOut = 0;
     bool finished = false;

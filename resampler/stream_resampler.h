@@ -44,23 +44,28 @@ enum class StreamError { none, outOfMemory, sinkFailed };
 // ResampleWav's channelMode: 1 the second channel, 2 the mix, anything else the first.
 ChannelChoice channelChoiceFromMode(int channelMode);
 
+// Where one channel's conversion stands: the samples held and the phase.
+struct StreamPosition {
+    // Lead-in or overlap, then the frames not yet filtered; only what is filled
+    // is ever read (the buffer is not cleared: a page never touched costs nothing).
+    std::unique_ptr<float[]> work;
+    int filled = 0;         // samples in work
+    int phase = 0;
+    bool blockRan = false;  // a kernel call has filtered a block
+    uint64_t samplesOut = 0;
+};
+
 // One conversion's filter and buffers, and where it stands.
 struct StreamResampler {
     ResamplerPlan plan{};
     int channels = 1;
     ChannelChoice choice{};
     std::vector<float> bank;
-    // Lead-in or overlap, then the frames not yet filtered; only what is filled
-    // is ever read (the buffers are not cleared: a page never touched costs nothing).
-    std::unique_ptr<float[]> work;
-    int workCapacity = 0;
+    int workCapacity = 0;  // samples of a position's work buffer
     std::unique_ptr<int16_t[]> outputBlock;
     int outputCapacity = 0;
     PolyphaseWorkspacePtr kernel;  // the vector kernel's layout for this ratio
-    int filled = 0;           // samples in work
-    int phase = 0;
-    bool blockRan = false;    // a kernel call has filtered a block
-    uint64_t samplesOut = 0;
+    StreamPosition position;
 };
 
 // Designs the filter for the pair (both positive, ratioSupported) and readies
@@ -78,14 +83,17 @@ StreamError feedResampler(StreamResampler& resampler, const int16_t* items, uint
 // samples for the N frames fed.
 StreamError finishResampler(StreamResampler& resampler, const SampleSink& sink);
 
-// Every channel of the frames kept, each through a StreamResampler of its own,
-// so that output channel c is exactly the conversion of channel c chosen
-// alone; the sink receives the channels' samples interleaved, whole frames.
+// Every channel of the frames kept, each with a position of its own on one
+// shared filter, so that output channel c is exactly the conversion of channel
+// c chosen alone; the sink receives the channels' samples interleaved, whole
+// frames. What is held per channel shrinks as the channels grow, so that many
+// channels take a bounded memory.
 struct EveryChannelResampler {
-    std::vector<StreamResampler> channels;
-    std::vector<std::vector<int16_t>> outputs;  // per channel: what one piece of input gave
-    std::vector<int16_t> frames;                // the same, interleaved
-    uint64_t piece = 0;                         // input frames fed to every channel at a time
+    StreamResampler filter;                // its bank, kernel scratch and output block serve every channel
+    std::vector<StreamPosition> positions;  // per channel
+    std::vector<int16_t> collected;         // what one piece of input gave, channel after channel
+    std::vector<int16_t> frames;            // the same, interleaved
+    uint64_t piece = 0;                     // input frames fed to every channel at a time
 };
 
 // As startResampler, for frames of `channels` (1 or more) channels.

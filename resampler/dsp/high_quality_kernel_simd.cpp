@@ -72,7 +72,10 @@ constexpr int kChunk = 64;
 constexpr int kTargetRun = 512;
 // Beyond these sizes (floats) the reference runs.
 constexpr std::size_t kMaxBufferFloats = std::size_t{1} << 22;
-// Fewer outputs than this left at the end go through the reference.
+// Fewer outputs than this left at the end go through the reference, and so do
+// fewer than a quarter of a lane's run: a partial group costs a whole one, as
+// much as the reference spends on a run of outputs (calls of few outputs each,
+// as when many channels run in short rounds, would otherwise pay it every time).
 constexpr int64_t kLeastPartialGroup = 64;
 // Outputs a halving stage splits the input for at a time.
 constexpr int kHalvingBlock = 4096;
@@ -339,7 +342,7 @@ HWY_ATTR int64_t runKernel(HighQualityKernel* kernel, const float* input, int64_
     }
     if (wholeGroupsOnly || done == count) return done;
     const int64_t rest = count - done;
-    if (rest >= kLeastPartialGroup) {
+    if (rest >= kLeastPartialGroup && 4 * rest >= kernel->run) {
         filterGroup(kernel, input, inputCount, windowStart(stage, first + done) - inputStart, rest, false,
                     output + done);
     } else {

@@ -128,9 +128,7 @@ std::vector<float> convertStereo(int to, int from, const std::vector<float>& ite
     EXPECT_EQ(startHighQualityResampler(resampler, to, from, 2), StreamError::none);
     if (reference) {
         for (std::size_t s = 0; s < resampler.stages.size(); ++s) {
-            for (HighQualityKernelPtr& kernel : resampler.stages[s].kernels) {
-                kernel = createHighQualityKernelOn(kReferenceTarget, resampler.filter.stages[s]);
-            }
+            resampler.stages[s].kernel = createHighQualityKernelOn(kReferenceTarget, resampler.filter.stages[s]);
         }
     }
     std::vector<float> out;

@@ -181,6 +181,32 @@ TEST(HighQualityStream, EveryChannelIsWhatItGivesAlone) {
     }
 }
 
+TEST(HighQualityStream, ManyChannelsRunInShortRoundsAndEachIsStillWhatItGivesAlone) {
+    // Enough channels that the rounds shrink and no stage waits for whole
+    // groups; rates whose lead-in spans many rounds (a long chain of halvings)
+    // and whose outputs come out some at a time (a far upsampling).
+    const int channels = 1500;
+    const std::size_t width = static_cast<std::size_t>(channels);
+    for (const auto& [to, from] : {std::pair{96000, 44100}, {8000, 384000}, {384000, 8000}, {8000, 44100}}) {
+        HighQualityResampler probe;
+        ASSERT_EQ(startHighQualityResampler(probe, to, from, channels), StreamError::none);
+        ASSERT_FALSE(probe.wholeGroups) << from << " -> " << to;
+        // Three rounds; the far upsampling's outputs of a few frames already fill many chunks.
+        const std::size_t frames = to == 384000 ? 101 : 2 * static_cast<std::size_t>(probe.framesPerRound) + 17;
+        const std::vector<float> interleaved = noise(frames * width, static_cast<uint32_t>(to + from));
+        const std::vector<float> together = convert(to, from, interleaved, channels, {333, 1, 64});
+        ASSERT_EQ(together.size(), width * resampledLength(frames, to, from)) << from << " -> " << to;
+        for (const int c : {0, 1, 700, channels - 1}) {
+            std::vector<float> alone(frames);
+            for (std::size_t k = 0; k < frames; ++k) alone[k] = interleaved[k * width + static_cast<std::size_t>(c)];
+            const std::vector<float> single = convert(to, from, alone);
+            std::vector<float> picked(together.size() / width);
+            for (std::size_t k = 0; k < picked.size(); ++k) picked[k] = together[k * width + static_cast<std::size_t>(c)];
+            EXPECT_TRUE(sameBits(picked, single)) << from << " -> " << to << ", channel " << c;
+        }
+    }
+}
+
 // The same frames converted with a channel choice.
 template <typename Sample>
 std::vector<float> convertChosen(int to, int from, const std::vector<Sample>& items, int channels, ChannelChoice choice) {

@@ -386,4 +386,43 @@ TEST(EveryChannelResampler, EachChannelIsThatChannelChosenAlone) {
     }
 }
 
+TEST(EveryChannelResampler, ManyChannelsHoldShortBuffersAndEachIsStillThatChannelAlone) {
+    // Enough channels that each holds far less than a full block, fed in
+    // uneven reads: the blocks and pieces shrink, the samples do not change.
+    const int channels = 3000;
+    const std::size_t frames = 2500;
+    const std::size_t width = static_cast<std::size_t>(channels);
+    std::vector<int16_t> items(frames * width);
+    std::mt19937 random(41);
+    for (int16_t& item : items) item = static_cast<int16_t>(static_cast<int>(random() % 65536) - 32768);
+    for (const auto& [to, from] : {std::pair{96000, 44100}, {8000, 44100}, {44100, 8000}}) {
+        EveryChannelResampler every;
+        ASSERT_EQ(startEveryChannelResampler(every, to, from, channels), StreamError::none);
+        ASSERT_LT(every.filter.workCapacity, 4096);
+        std::vector<int16_t> together;
+        const SampleSink sink = collectInto(together);
+        for (std::size_t at = 0, call = 0; at < frames; ++call) {
+            const std::size_t n = std::min<std::size_t>(call % 2 == 0 ? 333 : 1, frames - at);
+            ASSERT_EQ(feedEveryChannelResampler(every, items.data() + at * width, n, sink), StreamError::none);
+            at += n;
+        }
+        ASSERT_EQ(finishEveryChannelResampler(every, sink), StreamError::none);
+        ASSERT_EQ(together.size(), width * resampledLength(frames, to, from)) << from << " -> " << to;
+        for (const int c : {0, 1, 1500, channels - 1}) {
+            StreamResampler one;
+            ChannelChoice choice;
+            choice.channel = c;
+            ASSERT_EQ(startResampler(one, to, from, channels, choice), StreamError::none);
+            std::vector<int16_t> alone;
+            const SampleSink collect = collectInto(alone);
+            ASSERT_EQ(feedResampler(one, items.data(), frames, collect), StreamError::none);
+            ASSERT_EQ(finishResampler(one, collect), StreamError::none);
+            ASSERT_EQ(alone.size() * width, together.size());
+            for (std::size_t k = 0; k < alone.size(); ++k) {
+                ASSERT_EQ(together[k * width + static_cast<std::size_t>(c)], alone[k]) << c << " at " << k;
+            }
+        }
+    }
+}
+
 }  // namespace

@@ -5,6 +5,8 @@
 // outputs read back by independent readers: Python's wave module, libsndfile
 // (through Python's ctypes, and sndfile-info) and sox.
 
+#include <sys/resource.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +45,23 @@ elif command == 'noise':  # 16-bit PCM noise, any channel count
     rate, channels, count = (int(a) for a in sys.argv[3:6])
     rng = random.Random(channels + count)
     write_pcm(out, rate, 2, channels, [[rng.randint(-32768, 32767) for c in range(channels)] for t in range(count)])
+elif command == 'wide':  # random 16-bit PCM of many channels, written whole
+    rate, channels, count = (int(a) for a in sys.argv[3:6])
+    with wave.open(out, 'wb') as w:
+        w.setnchannels(channels); w.setsampwidth(2); w.setframerate(rate)
+        w.writeframes(random.Random(channels).randbytes(2 * channels * count))
+elif command == 'chunks':  # a 16-bit file of any channel count read chunk by chunk, as `wave` prints and writes it
+    data = open(out, 'rb').read()
+    assert data[:4] == b'RIFF' and data[8:12] == b'WAVE'
+    at, chunks = 12, {}
+    while at + 8 <= len(data):
+        name, size = data[at:at + 4], struct.unpack('<I', data[at + 4:at + 8])[0]
+        chunks[name] = data[at + 8:at + 8 + size]
+        at += 8 + size + (size & 1)
+    tag, channels, rate, _, align, bits = struct.unpack('<HHIIHH', chunks[b'fmt '][:16])
+    assert bits == 16 and align == 2 * channels and tag in (1, 0xFFFE)
+    open(sys.argv[3], 'wb').write(chunks[b'data'])
+    print(channels, rate, len(chunks[b'data']) // align)
 elif command == 'floats':  # float32 noise within full scale, then values far beyond it
     rate, channels, count = (int(a) for a in sys.argv[3:6])
     rng = random.Random(count)
@@ -112,6 +131,29 @@ Bytes column(const Bytes& interleaved, int channels, int c, int width) {
     return out;
 }
 
+// Runs the tool in a child whose address space is limited to `bytes` (not
+// under the sanitizers, whose shadow memory alone passes any such limit); its
+// exit status, -1 when it did not exit.
+int runToolWithin(rlim_t bytes, const std::vector<std::string>& args, const std::string& errPath) {
+    ToolCommandLine command(args);
+    const pid_t pid = fork();
+    if (pid == 0) {
+#ifndef PLINTH_SANITIZED
+        const rlimit limit{bytes, bytes};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(125);
+#else
+        (void)bytes;
+#endif
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (err < 0 || dup2(err, 2) != 2) _exit(126);
+        execv(PLINTH_TOOL, command.argv());
+        _exit(127);
+    }
+    int wstatus = 0;
+    if (pid < 0 || waitpid(pid, &wstatus, 0) != pid || !WIFEXITED(wstatus)) return -1;
+    return WEXITSTATUS(wstatus);
+}
+
 class ChannelsAndFormats : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -150,6 +192,15 @@ protected:
     Bytes waveSamples(const std::string& path, const std::string& expectedShape) {
         const std::string raw = dir / ("wave-" + std::to_string(++outputs) + ".raw");
         EXPECT_EQ(shellOutput("/usr/bin/python3 '" + dir / "helper.py" + "' wave '" + path + "' '" + raw + "'"),
+                  expectedShape + "\n")
+            << path;
+        return readBytes(raw);
+    }
+
+    // A 16-bit file of any channel count as a chunk-by-chunk reader in Python reads it.
+    Bytes chunkSamples(const std::string& path, const std::string& expectedShape) {
+        const std::string raw = dir / ("chunks-" + std::to_string(++outputs) + ".raw");
+        EXPECT_EQ(shellOutput("/usr/bin/python3 '" + dir / "helper.py" + "' chunks '" + path + "' '" + raw + "'"),
                   expectedShape + "\n")
             << path;
         return readBytes(raw);
@@ -371,6 +422,33 @@ TEST_F(ChannelsAndFormats, UsageAndLimits) {
         << refused.err;
     EXPECT_FALSE(exists(dir / "all.wav"));
     convert(dir / "many.wav", 16000, {"--channel", "39999", "--quality", "high"});
+}
+
+TEST_F(ChannelsAndFormats, ManyChannelsKeptTakeABoundedMemory) {
+    // A few hundred frames of 8192 channels: each filter keeps every channel
+    // within 1 GB of address space (a table or a full-size buffer per channel
+    // would take gigabytes), and each channel is still that channel converted alone.
+    constexpr int kChannels = 8192;
+    constexpr int kFrames = 300;
+    python("wide '" + dir / "wide.wav" + "' 44100 " + std::to_string(kChannels) + " " + std::to_string(kFrames));
+    // ceil(300 x 96000 / 44100) frames.
+    const std::string shape = std::to_string(kChannels) + " 96000 654";
+    for (const char* quality : {"standard", "high"}) {
+        const std::string all = dir / (std::string("all-") + quality + ".wav");
+        ASSERT_EQ(runToolWithin(rlim_t{1} << 30,
+                                {"resample", dir / "wide.wav", all, "--rate", "96000", "--channel", "all", "--quality",
+                                 quality},
+                                dir / "err.txt"),
+                  0)
+            << quality << ": " << readText(dir / "err.txt");
+        const Bytes kept = chunkSamples(all, shape);
+        for (const int channel : {1, 2, 4097, kChannels}) {
+            const std::string alone =
+                convert(dir / "wide.wav", 96000, {"--channel", std::to_string(channel), "--quality", quality});
+            EXPECT_EQ(column(kept, kChannels, channel - 1, 2), waveSamples(alone, "1 96000 654"))
+                << quality << " channel " << channel;
+        }
+    }
 }
 
 }  // namespace
