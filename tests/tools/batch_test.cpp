@@ -177,9 +177,11 @@ TEST(Batch, AnInterruptStopsTheRunAndKeepsWhatWasFinished) {
     TempDir dir;
     std::filesystem::create_directories(dir / "out");
     std::vector<std::string> args = {"resample", "--rate", "48000", "-j", "2", "-o", dir / "out"};
-    const int inputs = 6;
+    // Long enough that the last inputs have not started when the first output
+    // is finished, however fast a conversion is.
+    const int inputs = 8;
     for (int i = 0; i < inputs; ++i) {
-        writeBytes(dir / ("in" + std::to_string(i) + ".wav"), sawtoothWav(2, 44100, 44100 * 10));
+        writeBytes(dir / ("in" + std::to_string(i) + ".wav"), sawtoothWav(2, 44100, 44100 * 60));
         args.push_back(dir / ("in" + std::to_string(i) + ".wav"));
     }
     const pid_t pid = spawnTool(args, dir / "stdout", dir / "stderr");
