@@ -247,8 +247,8 @@ StreamError startEveryChannelResampler(EveryChannelResampler& resampler, int tar
     const ResamplerPlan plan = planResampling(targetRate, sourceRate);
     const uint64_t channelCount = static_cast<uint64_t>(channels);
     const uint64_t share = std::max<uint64_t>(1, kEveryChannelSamples / channelCount);
-    const int workSamples =
-        static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(workSamplesFor(plan)), std::max(share, leastWorkSamples(plan))));
+    const uint64_t fullSize = static_cast<uint64_t>(workSamplesFor(plan));
+    const int workSamples = static_cast<int>(std::min(fullSize, std::max(share, leastWorkSamples(plan))));
     ChannelChoice first;
     first.channel = 0;
     if (startFilter(resampler.filter, targetRate, sourceRate, channels, first, workSamples) != StreamError::none) {
