@@ -3,9 +3,9 @@
 # of commit 61cff94, side by side in one run: the benchmark module with 4, 8
 # and 32 channels (about 245 s of music) and examples/example.mod, at 8000 Hz
 # (through MODWAV) and with --rate 44100. `cp` of the finished output is the
-# floor. Median of five rounds; every output is compared with the old one byte
-# for byte, and any difference stops the script. Processor time (user and
-# system) is shown beside the wall time.
+# floor. Median of five rounds (PLINTH_ROUNDS overrides that); every output is
+# compared with the old one byte for byte, and any difference stops the
+# script. Processor time (user and system) is shown beside the wall time.
 #   benchmarks/mod2wav_wall_time.sh [build-dir]
 # The old commit is checked out as a git worktree and built once, in
 # $PLINTH_BASELINE_DIR (default /tmp/plinth-61cff94).
@@ -14,7 +14,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 old_commit=61cff94
 old_dir=${PLINTH_BASELINE_DIR:-${TMPDIR:-/tmp}/plinth-$old_commit}
-rounds=5
+rounds=${PLINTH_ROUNDS:-5}
 
 if [[ ! -x $old_dir/build/tools/plinth ]]; then
   [[ -d $old_dir ]] || git -C "$root" worktree add --detach "$old_dir" "$old_commit" >/dev/null
