@@ -34,6 +34,27 @@ long firstDifference(const std::vector<T>& a, const std::vector<T>& b) {
     return -1;
 }
 
+// Mixes `count` frames from the player's state with the plain mixer and with
+// every vector target; the frames (over garbage: the stretch is zeroed
+// before mixing) and every channel's position after must have the same bits.
+void expectEveryTargetMixesAsThePlainMixer(const ModPlayer& player, int channels, int count) {
+    ModPlayer plainPlayer = player;
+    std::vector<float> plain(static_cast<size_t>(count) * 2, 123.0f);
+    mixStretch(plainPlayer, plain.data(), count);
+    std::vector<float> plainPositions;
+    for (int c = 0; c < channels; ++c) plainPositions.push_back(plainPlayer.channels[c].position);
+
+    forEachTarget(mixStretchTargets(), [&](const KernelTarget<MixStretchFunction>& target) {
+        ModPlayer vectorPlayer = player;
+        std::vector<float> vector(static_cast<size_t>(count) * 2, 123.0f);
+        target.function(vectorPlayer, vector.data(), count);
+        std::vector<float> vectorPositions;
+        for (int c = 0; c < channels; ++c) vectorPositions.push_back(vectorPlayer.channels[c].position);
+        EXPECT_EQ(firstDifference(plain, vector), -1);
+        EXPECT_EQ(firstDifference(plainPositions, vectorPositions), -1);
+    });
+}
+
 // The image in a heap block of exactly its size, so that the sanitizers
 // catch any read past its end.
 struct ExactImage {
@@ -116,22 +137,7 @@ TEST(VectorMixer, MixesRandomChannelStatesAsThePlainMixer) {
         const int count = random.pick(counts);
         SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(count) + " frames");
 
-        ModPlayer plainPlayer = player;
-        // Garbage to start with: the stretch is zeroed before mixing.
-        std::vector<float> plain(static_cast<size_t>(count) * 2, 123.0f);
-        mixStretch(plainPlayer, plain.data(), count);
-        std::vector<float> plainPositions;
-        for (int c = 0; c < channels; ++c) plainPositions.push_back(plainPlayer.channels[c].position);
-
-        forEachTarget(mixStretchTargets(), [&](const KernelTarget<MixStretchFunction>& target) {
-            ModPlayer vectorPlayer = player;
-            std::vector<float> vector(static_cast<size_t>(count) * 2, 123.0f);
-            target.function(vectorPlayer, vector.data(), count);
-            std::vector<float> vectorPositions;
-            for (int c = 0; c < channels; ++c) vectorPositions.push_back(vectorPlayer.channels[c].position);
-            EXPECT_EQ(firstDifference(plain, vector), -1);
-            EXPECT_EQ(firstDifference(plainPositions, vectorPositions), -1);
-        });
+        expectEveryTargetMixesAsThePlainMixer(player, channels, count);
     }
 }
 
@@ -171,18 +177,7 @@ TEST(VectorMixer, MixesPassesEndingEveryFewFramesAsThePlainMixer) {
         const int count = random.pick(counts);
         SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(count) + " frames");
 
-        ModPlayer plainPlayer = player;
-        std::vector<float> plain(static_cast<size_t>(count) * 2, 123.0f);
-        mixStretch(plainPlayer, plain.data(), count);
-        forEachTarget(mixStretchTargets(), [&](const KernelTarget<MixStretchFunction>& target) {
-            ModPlayer vectorPlayer = player;
-            std::vector<float> vector(static_cast<size_t>(count) * 2, 123.0f);
-            target.function(vectorPlayer, vector.data(), count);
-            EXPECT_EQ(firstDifference(plain, vector), -1);
-            for (int c = 0; c < channels; ++c) {
-                EXPECT_EQ(vectorPlayer.channels[c].position, plainPlayer.channels[c].position) << "channel " << c;
-            }
-        });
+        expectEveryTargetMixesAsThePlainMixer(player, channels, count);
     }
 }
 
