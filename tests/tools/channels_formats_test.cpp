@@ -97,17 +97,6 @@ elif command == 'wave':  # a 16-bit file as Python's wave module reads it: "chan
         print(r.getnchannels(), r.getframerate(), r.getnframes())
 )PY";
 
-bool have(const std::string& program) { return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0; }
-
-std::string shellOutput(const std::string& command) {
-    std::string text;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return text;
-    char block[4096];
-    for (std::size_t got; (got = std::fread(block, 1, sizeof block, pipe)) > 0;) text.append(block, got);
-    return pclose(pipe) == 0 ? text : std::string();
-}
-
 std::vector<float> floatsOf(const Bytes& bytes) {
     std::vector<float> values(bytes.size() / 4);
     std::memcpy(values.data(), bytes.data(), values.size() * 4);

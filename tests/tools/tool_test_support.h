@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -86,6 +87,21 @@ def write_float(path, rate, code, channels, frames):
     body = b'WAVE' + b'fmt ' + struct.pack('<I', 16) + fmt + b'data' + struct.pack('<I', len(data)) + data
     open(path, 'wb').write(b'RIFF' + struct.pack('<I', len(body)) + body)
 )PY";
+
+// True when the program is on the PATH.
+inline bool have(const std::string& program) {
+    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// What a shell command prints; "" when it fails.
+inline std::string shellOutput(const std::string& command) {
+    std::string text;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return text;
+    char block[4096];
+    for (std::size_t got; (got = std::fread(block, 1, sizeof block, pipe)) > 0;) text.append(block, got);
+    return pclose(pipe) == 0 ? text : std::string();
+}
 
 // A test's Python script: the WAV writers, then its own lines.
 inline Bytes pythonScript(const char* own) {

@@ -85,18 +85,6 @@ elif command == 'check':  # an output as the wave module reads it: "channels wid
         print(r.getnchannels(), r.getsampwidth(), r.getframerate(), r.getnframes(), len(r.readframes(10 ** 9)) // 2)
 )PY";
 
-bool have(const std::string& program) { return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0; }
-
-// What a shell command prints; "" when it fails.
-std::string shellOutput(const std::string& command) {
-    std::string text;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return text;
-    char block[4096];
-    for (std::size_t got; (got = std::fread(block, 1, sizeof block, pipe)) > 0;) text.append(block, got);
-    return pclose(pipe) == 0 ? text : std::string();
-}
-
 class WavFiles : public ::testing::Test {
 protected:
     void SetUp() override {
