@@ -67,7 +67,7 @@ const std::vector<int16_t>& stereoInput(int rate) {
     uint32_t state = 12345u + static_cast<uint32_t>(rate);
     float b[2][3] = {};
     for (std::size_t k = 0; k < frames; ++k) {
-        for (int c = 0; c < 2; ++c) {
+        for (std::size_t c = 0; c < 2; ++c) {
             state = state * 1664525u + 1013904223u;
             const float white = static_cast<float>(static_cast<int32_t>(state)) * (1.0f / 2147483648.0f);
             b[c][0] = 0.99765f * b[c][0] + white * 0.0990460f;

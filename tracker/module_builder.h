@@ -42,8 +42,8 @@ public:
         return *this;
     }
     ModuleBuilder& song(int length, int restart = 0) {
-        *bytes(layout_.songLengthOffset, 1) = static_cast<uint8_t>(length);
-        *bytes(layout_.restartPositionOffset, 1) = static_cast<uint8_t>(restart);
+        *bytes(static_cast<size_t>(layout_.songLengthOffset), 1) = static_cast<uint8_t>(length);
+        *bytes(static_cast<size_t>(layout_.restartPositionOffset), 1) = static_cast<uint8_t>(restart);
         return *this;
     }
     ModuleBuilder& order(int index, int pattern) {
@@ -122,7 +122,7 @@ private:
         return bytes(static_cast<size_t>(sampleHeaderOffset(n)), kSampleHeaderBytes);
     }
     static void putText(uint8_t* field, int size, const std::string& text) {
-        for (int i = 0; i < size; ++i) field[i] = i < static_cast<int>(text.size()) ? static_cast<uint8_t>(text[i]) : 0;
+        for (int i = 0; i < size; ++i) field[i] = i < static_cast<int>(text.size()) ? static_cast<uint8_t>(text[static_cast<size_t>(i)]) : 0;
     }
 
     ModLayout layout_;

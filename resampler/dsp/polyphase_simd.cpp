@@ -176,7 +176,7 @@ HWY_INLINE void transposeSquare(D d, const T* HWY_RESTRICT from, std::ptrdiff_t 
 // where lanes = width vectors; samples past count read as zeros.
 template <int width>
 HWY_INLINE void transposeInput(const float* HWY_RESTRICT input, int count, int64_t base, int stride, int span,
-                               bool full, float* HWY_RESTRICT xt) {
+                               [[maybe_unused]] bool full, float* HWY_RESTRICT xt) {
     const hn::ScalableTag<float> d;
     const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(hn::Lanes(d));
     const std::ptrdiff_t lanes = width * n;
@@ -424,8 +424,8 @@ HWY_ATTR bool setUpWorkspace(PolyphaseWorkspace* ws) {
                                                          ws->phaseLength + lanes));
     ws->transposed = allocateAligned<float>(transposedFloats);
     ws->results = allocateAligned<int32_t>(static_cast<std::size_t>(kWideVectors * run * lanes));
-    ws->rowOffsets.reset(new (std::nothrow) int32_t[run]);
-    ws->inputOffsets.reset(new (std::nothrow) int32_t[run]);
+    ws->rowOffsets.reset(new (std::nothrow) int32_t[static_cast<std::size_t>(run)]);
+    ws->inputOffsets.reset(new (std::nothrow) int32_t[static_cast<std::size_t>(run)]);
     if (!ws->transposed || !ws->results || !ws->rowOffsets || !ws->inputOffsets) return false;
     ws->lanes = static_cast<int>(lanes);
     ws->runFactor = runFactor;
@@ -489,7 +489,7 @@ int64_t polyphaseWorkspaceTarget(const PolyphaseWorkspace* workspace) {
 namespace {
 
 // The check build's comparison: the reference on the same input and phase.
-void checkAgainstReference(const float* input, const int16_t* output, int count, int phaseBefore, int phaseAfter,
+[[maybe_unused]] void checkAgainstReference(const float* input, const int16_t* output, int count, int phaseBefore, int phaseAfter,
                            int written, const float* bank, int phaseLength, int upFactor, int downFactor,
                            int64_t target) {
     // Every output stands before input position count - u: at most

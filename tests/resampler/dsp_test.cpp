@@ -107,7 +107,7 @@ TEST(DesignLowpass, HalfBandTapsMatchTheirWorkedValues) {
     EXPECT_NEAR(h[3], -0.1008392, 5e-8);
     EXPECT_NEAR(h[5], 0.0552347, 5e-8);
     EXPECT_NEAR(h[29], 3.898193e-06, 5e-13);
-    for (int i = 2; i < 30; i += 2) {
+    for (std::size_t i = 2; i < 30; i += 2) {
         EXPECT_LT(std::fabs(h[i]), 1e-6) << i;  // the rounded phase keeps them off exact zero
     }
 }

@@ -83,7 +83,7 @@ inline Bytes readBytes(const std::string& path) {
 inline bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 inline uint32_t le32At(const Bytes& bytes, std::size_t offset) {
-    return bytes[offset] | (bytes[offset + 1] << 8) | (bytes[offset + 2] << 16) |
+    return static_cast<uint32_t>(bytes[offset] | (bytes[offset + 1] << 8) | (bytes[offset + 2] << 16)) |
            (static_cast<uint32_t>(bytes[offset + 3]) << 24);
 }
 

@@ -16,14 +16,14 @@ namespace {
 
 TEST(Concurrency, BothExportsOnManyThreadsWriteWhatOneThreadWrites) {
     TempDir dir;
-    const int threads = 8;
-    for (int i = 0; i < threads; ++i) {
+    const std::size_t threads = 8;
+    for (std::size_t i = 0; i < threads; ++i) {
         writeBytes(dir / ("in" + std::to_string(i) + ".wav"),
                    sawtoothWav(1 + i % 2, 22050 + 1000 * static_cast<uint32_t>(i), 30000));
     }
     writeBytes(dir / "song.mod", makeModule());
     // One at a time first.
-    for (int i = 0; i < threads; ++i) {
+    for (std::size_t i = 0; i < threads; ++i) {
         const std::string n = std::to_string(i);
         ASSERT_EQ(ResampleWav(wide(dir / ("in" + n + ".wav")).c_str(), wide(dir / ("one" + n + ".wav")).c_str(), 16000, 2), 1);
     }
@@ -31,7 +31,7 @@ TEST(Concurrency, BothExportsOnManyThreadsWriteWhatOneThreadWrites) {
 
     std::vector<std::thread> workers;
     std::vector<int> results(2 * threads, 0);
-    for (int i = 0; i < threads; ++i) {
+    for (std::size_t i = 0; i < threads; ++i) {
         workers.emplace_back([&, i] {
             const std::string n = std::to_string(i);
             results[2 * i] = ResampleWav(wide(dir / ("in" + n + ".wav")).c_str(), wide(dir / ("many" + n + ".wav")).c_str(), 16000, 2);
@@ -39,7 +39,7 @@ TEST(Concurrency, BothExportsOnManyThreadsWriteWhatOneThreadWrites) {
         });
     }
     for (std::thread& worker : workers) worker.join();
-    for (int i = 0; i < threads; ++i) {
+    for (std::size_t i = 0; i < threads; ++i) {
         const std::string n = std::to_string(i);
         EXPECT_EQ(results[2 * i], 1);
         EXPECT_EQ(results[2 * i + 1], 999);
