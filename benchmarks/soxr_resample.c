@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     unsigned char header[44];
     if (!in || !out || fread(header, 1, 44, in) != 44) return 1;
     const int channels = header[22] | header[23] << 8;
-    const double inRate = (double)((uint32_t)(header[24] | header[25] << 8 | header[26] << 16) | (uint32_t)header[27] << 24);
+    const double inRate =
+        (double)((uint32_t)(header[24] | header[25] << 8 | header[26] << 16) | (uint32_t)header[27] << 24);
     const double outRate = atof(argv[3]);
     fwrite(header, 1, 44, out);
 

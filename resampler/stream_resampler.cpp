@@ -23,8 +23,8 @@ constexpr int kWorkSamples = 65536;
 // show.
 constexpr uint64_t kMaxOutputBlock = 1u << 15;
 
-// Samples the work buffer holds for this plan: a full block, or fewer when the
-// ratio upsamples far, but always room for the lead-in or overlap, a block
+// Samples the work buffer holds for this plan: a full block, or fewer when a
+// full block would produce more than kMaxOutputBlock outputs, but always room for the lead-in or overlap, a block
 // behind it and the flush's zeros.
 uint64_t leastWorkSamples(const ResamplerPlan& plan) { return 4u * static_cast<uint64_t>(plan.phaseLength) + 64u; }
 

@@ -178,7 +178,8 @@ int runConversions(const Options& options) {
         }
     };
 
-    const std::size_t threadCount = std::max<std::size_t>(1, std::min<std::size_t>(static_cast<std::size_t>(options.jobs), total));
+    const std::size_t threadCount =
+        std::max<std::size_t>(1, std::min<std::size_t>(static_cast<std::size_t>(options.jobs), total));
     workersLeft.store(threadCount);
     std::vector<std::thread> threads;
     threads.reserve(threadCount);

@@ -122,7 +122,8 @@ private:
         return bytes(static_cast<size_t>(sampleHeaderOffset(n)), kSampleHeaderBytes);
     }
     static void putText(uint8_t* field, int size, const std::string& text) {
-        for (int i = 0; i < size; ++i) field[i] = i < static_cast<int>(text.size()) ? static_cast<uint8_t>(text[static_cast<size_t>(i)]) : 0;
+        for (int i = 0; i < size; ++i)
+            field[i] = i < static_cast<int>(text.size()) ? static_cast<uint8_t>(text[static_cast<size_t>(i)]) : 0;
     }
 
     ModLayout layout_;

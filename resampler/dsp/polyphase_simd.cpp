@@ -489,9 +489,9 @@ int64_t polyphaseWorkspaceTarget(const PolyphaseWorkspace* workspace) {
 namespace {
 
 // The check build's comparison: the reference on the same input and phase.
-[[maybe_unused]] void checkAgainstReference(const float* input, const int16_t* output, int count, int phaseBefore, int phaseAfter,
-                           int written, const float* bank, int phaseLength, int upFactor, int downFactor,
-                           int64_t target) {
+[[maybe_unused]] void checkAgainstReference(const float* input, const int16_t* output, int count, int phaseBefore,
+                                            int phaseAfter, int written, const float* bank, int phaseLength,
+                                            int upFactor, int downFactor, int64_t target) {
     // Every output stands before input position count - u: at most
     // count x L / M + 1 of them.
     const int64_t room = static_cast<int64_t>(count > 0 ? count : 0) * upFactor / downFactor + 2;

@@ -177,22 +177,19 @@ protected:
         return readBytes(raw);
     }
 
-    // A 16-bit file of one or two channels as Python's wave module reads it.
-    Bytes waveSamples(const std::string& path, const std::string& expectedShape) {
-        const std::string raw = dir / ("wave-" + std::to_string(++outputs) + ".raw");
-        EXPECT_EQ(shellOutput("/usr/bin/python3 '" + dir / "helper.py" + "' wave '" + path + "' '" + raw + "'"),
+    // A 16-bit file's samples as the Python helper's reader `mode` reads them:
+    // "wave" (Python's wave module, one or two channels) or "chunks" (a
+    // chunk-by-chunk reader, any channel count).
+    Bytes pythonSamples(const std::string& mode, const std::string& path, const std::string& expectedShape) {
+        const std::string raw = dir / (mode + "-" + std::to_string(++outputs) + ".raw");
+        EXPECT_EQ(shellOutput("/usr/bin/python3 '" + dir / "helper.py" + "' " + mode + " '" + path + "' '" + raw + "'"),
                   expectedShape + "\n")
             << path;
         return readBytes(raw);
     }
-
-    // A 16-bit file of any channel count as a chunk-by-chunk reader in Python reads it.
-    Bytes chunkSamples(const std::string& path, const std::string& expectedShape) {
-        const std::string raw = dir / ("chunks-" + std::to_string(++outputs) + ".raw");
-        EXPECT_EQ(shellOutput("/usr/bin/python3 '" + dir / "helper.py" + "' chunks '" + path + "' '" + raw + "'"),
-                  expectedShape + "\n")
-            << path;
-        return readBytes(raw);
+    Bytes waveSamples(const std::string& path, const std::string& shape) { return pythonSamples("wave", path, shape); }
+    Bytes chunkSamples(const std::string& path, const std::string& shape) {
+        return pythonSamples("chunks", path, shape);
     }
 
     TempDir dir;
