@@ -273,7 +273,6 @@ HWY_NOINLINE void mixTested(const PositionWalker& walker, const float* positions
     const auto loopLength = hn::Set(di, mix.loopLength);
 #if HWY_TARGET != HWY_SCALAR
     const UintTag du;
-    const ByteTag d8;
     // Bytes come from windows inside the image: one from the first lane's
     // byte of each window, and for a looped sample one from the loop start,
     // where a wrapped j and the frames after a jump back read. A lane whose
@@ -349,8 +348,8 @@ HWY_NOINLINE void mixTested(const PositionWalker& walker, const float* positions
 
 
 // Where the bytes of a vector of frames come from when its positions allow:
-// a 16-byte window at the first lane's byte, for the whole vector, for each
-// half of it (vectors of 16 lanes) or for each 128-bit block.
+// a window at the first lane's byte, for the whole vector, or (16-byte
+// windows) for each half of it (vectors of 16 lanes) or each 128-bit block.
 enum class Windows { whole, halves, blocks, none };
 
 // The lanes each window serves.
@@ -362,8 +361,8 @@ constexpr int windowLanes() {
 
 // The interpolated value of each frame of a vector of positions that needs
 // no test: the positions are below walker.windowsBelow and rise lane by lane,
-// and those of a window's lanes lie less than 13 bytes apart, so that each
-// lane's i and i + 1 lie in the 16 bytes at the window's first lane.
+// and those of a window's lanes lie less than kWindowBytes - 3 bytes apart,
+// so that each lane's i and i + 1 lie in the window at its first lane.
 template <Windows kWindows>
 HWY_INLINE hn::Vec<FloatTag> interpolateInWindows(const ChannelMix& mix, hn::Vec<FloatTag> p) {
     const FloatTag d;
@@ -507,8 +506,8 @@ void fitWindows(PositionWalker& walker) {
         mix.loopLength > 2 && static_cast<uint32_t>(walker.loopStart) + kWindowBytes <= mix.readable;
 
     const int lanes = static_cast<int>(hn::Lanes(FloatTag()));
-    const auto spanFits = [&](int windowLanes) {
-        return walker.increment * static_cast<float>(windowLanes - 1) < static_cast<float>(kWindowBytes - 3);
+    const auto spanFits = [&](int lanesPerWindow) {
+        return walker.increment * static_cast<float>(lanesPerWindow - 1) < static_cast<float>(kWindowBytes - 3);
     };
     Windows fit = Windows::none;
     if (spanFits(windowLanes<Windows::whole>())) {
