@@ -284,6 +284,10 @@ HWY_NOINLINE void mixTested(const PositionWalker& walker, const float* positions
     const bool loopWindowInside = walker.loopWindowInside;
     const ByteWindow loopWindow = loadWindow(loopWindowInside ? mix.data + loopStart : kNoBytes);
     const auto loopStartInt = hn::Set(di, loopStart);
+    // A loop that fits its window with the byte after it: frames inside it
+    // read every byte there, wrapped or not.
+    const bool loopFitsWindow = loopWindowInside && static_cast<uint32_t>(mix.loopLength) < kWindowBytes;
+    const auto pastLoop = hn::Set(du, static_cast<uint32_t>(mix.loopLength) + 1u);  // from the loop start
 #endif
 
     for (size_t k = 0; k < count; k += lanes) {
@@ -297,6 +301,11 @@ HWY_NOINLINE void mixTested(const PositionWalker& walker, const float* positions
         hn::Vec<FloatTag> a;
         hn::Vec<FloatTag> b;
 #if HWY_TARGET != HWY_SCALAR
+        const auto fromLoop = hn::Sub(i, loopStartInt);
+        if (loopFitsWindow && hn::AllTrue(du, hn::Lt(hn::BitCast(du, fromLoop), pastLoop))) {
+            a = hn::ConvertTo(d, lookUp(loopWindow, hn::Sub(j, loopStartInt)));
+            b = hn::ConvertTo(d, lookUp(loopWindow, fromLoop));
+        } else {
         const auto first = windowFirsts(i);
         const auto offset = hn::Sub(i, first);
         const auto inWindow = hn::And(hn::Lt(hn::BitCast(du, offset), windowSpan), hn::Lt(hn::BitCast(du, i), windowLimit));
@@ -307,7 +316,6 @@ HWY_NOINLINE void mixTested(const PositionWalker& walker, const float* positions
             a = hn::ConvertTo(d, lookUp(window, hn::Add(offset, oneInt)));
             b = hn::ConvertTo(d, lookUp(window, offset));
         } else if (loopWindowInside && hn::AllTrue(du, hn::Lt(hn::BitCast(du, first), windowLimit))) {
-            const auto fromLoop = hn::Sub(i, loopStartInt);
             const auto wrappedFromLoop = hn::Sub(j, loopStartInt);
             const auto inLoopWindow = hn::Lt(hn::BitCast(du, fromLoop), windowSpan);
             const auto wrappedInLoopWindow = hn::Lt(hn::BitCast(du, wrappedFromLoop), windowBytes);
@@ -326,6 +334,7 @@ HWY_NOINLINE void mixTested(const PositionWalker& walker, const float* positions
             }
         } else {
             readLanes(mix, i, j, a, b);
+        }
         }
 #else
         readLanes(mix, i, j, a, b);
