@@ -228,13 +228,16 @@ HWY_INLINE ByteWindow loadWindow(const int8_t* bytes) {
 // The window of each lane starts at this lane's byte.
 HWY_INLINE hn::Vec<IntTag> windowFirsts(hn::Vec<IntTag> i) { return hn::Set(IntTag(), hn::GetLane(i)); }
 HWY_INLINE ByteWindow ownWindows(const int8_t* data, hn::Vec<IntTag> i) { return loadWindow(data + hn::GetLane(i)); }
+// The byte in each lane's window at the offset in the top byte of its index,
+// sign-extended.
+HWY_INLINE hn::Vec<IntTag> lookUpIndex(const ByteWindow& window, hn::Vec<IntTag> index) {
+    const hn::Vec<ByteTag> bytes{
+        _mm512_permutex2var_epi8(window.low.raw, hn::BitCast(ByteTag(), index).raw, window.high.raw)};
+    return hn::ShiftRight<24>(hn::BitCast(IntTag(), bytes));
+}
 // The byte at `offset` (below kWindowBytes) in each lane's window, sign-extended.
 HWY_INLINE hn::Vec<IntTag> lookUp(const ByteWindow& window, hn::Vec<IntTag> offset) {
-    const IntTag di;
-    const ByteTag d8;
-    const auto index = hn::BitCast(d8, hn::ShiftLeft<24>(offset));  // lands in the top byte
-    const hn::Vec<ByteTag> bytes{_mm512_permutex2var_epi8(window.low.raw, index.raw, window.high.raw)};
-    return hn::ShiftRight<24>(hn::BitCast(di, bytes));
+    return lookUpIndex(window, hn::ShiftLeft<24>(offset));
 }
 #elif HWY_TARGET != HWY_SCALAR
 constexpr uint32_t kWindowBytes = 16;
@@ -383,14 +386,20 @@ HWY_INLINE hn::Vec<FloatTag> interpolateInWindows(const ChannelMix& mix, hn::Vec
     // The whole part of a position below 2^23, from the bits of the sum
     // (exact) of its floor and 2^23.
     const auto exactWhole = hn::Set(d, static_cast<float>(kExactWholeLimit));
-    const auto i = hn::Sub(hn::BitCast(di, hn::Add(whole, exactWhole)), hn::BitCast(di, exactWhole));
 #if HWY_TARGET == HWY_AVX3_DL
-    // One window serves every lane.
-    const ByteWindow window = ownWindows(mix.data, i);
-    const auto offset = hn::Sub(i, windowFirsts(i));
-    const auto a = hn::ConvertTo(d, lookUp(window, hn::Add(offset, hn::Set(di, 1))));
-    const auto b = hn::ConvertTo(d, lookUp(window, offset));
+    // One window serves every lane. The offsets from its first byte are
+    // those of the sums' bits, which differ as the whole parts do.
+    const auto wholeBits = hn::BitCast(di, hn::Add(whole, exactWhole));
+    const int32_t firstBits = hn::GetLane(wholeBits);
+    const int32_t first = firstBits - hn::GetLane(hn::BitCast(di, exactWhole));
+    const ByteWindow window = loadWindow(mix.data + first);
+    // Each lane's offset into the top byte of its table index.
+    const auto firstIndex = hn::Set(di, static_cast<int32_t>(static_cast<uint32_t>(firstBits) << 24));
+    const auto index = hn::Sub(hn::ShiftLeft<24>(wholeBits), firstIndex);
+    const auto a = hn::ConvertTo(d, lookUpIndex(window, hn::Add(index, hn::Set(di, 1 << 24))));
+    const auto b = hn::ConvertTo(d, lookUpIndex(window, index));
 #else
+    const auto i = hn::Sub(hn::BitCast(di, hn::Add(whole, exactWhole)), hn::BitCast(di, exactWhole));
     hn::Vec<IntTag> window;
     hn::Vec<IntTag> offset;
     if constexpr (kWindows == Windows::whole) {
