@@ -34,15 +34,13 @@ cp "$root/examples/example.mod" "$work/example.mod"
 
 # Runs a command and prints its wall time and its processor time (user and
 # system) in seconds. On a shared machine the processor time is the steadier.
-TIMEFORMAT='%3R %3U %3S'
-measure() {
-  { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }'
-}
+source "$root/benchmarks/process_time.sh"
+measure() { process_time "$work/time.scratch" "$@"; }
 # Median of column $1 of the lines read.
 median() { awk -v c="$1" '{ print $c }' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 ratio() { awk -v b="$1" -v a="$2" 'BEGIN { printf "%.2fx", b / a }'; }
 
-printf '%-14s %-6s | %7s | %8s | %8s | %7s || %8s | %8s | %7s\n' \
+printf '%-14s %-6s | %8s | %8s | %8s | %7s || %8s | %8s | %7s\n' \
   module rate cp "$old_commit" now speedup "cpu old" "cpu now" speedup
 for module in bench4 bench8 bench32 example; do
   for rate in 8000 44100; do
@@ -66,7 +64,7 @@ for module in bench4 bench8 bench32 example; do
     after=$(median 1 <"$work/new.times")
     cpuBefore=$(median 2 <"$work/old.times")
     cpuAfter=$(median 2 <"$work/new.times")
-    printf '%-14s %-6s | %6.3fs | %7.3fs | %7.3fs | %7s || %7.3fs | %7.3fs | %7s\n' "$module.mod" "$rate" \
+    printf '%-14s %-6s | %7.4fs | %7.4fs | %7.4fs | %7s || %7.3fs | %7.3fs | %7s\n' "$module.mod" "$rate" \
       "$copy" "$before" "$after" "$(ratio "$before" "$after")" "$cpuBefore" "$cpuAfter" "$(ratio "$cpuBefore" "$cpuAfter")"
   done
 done

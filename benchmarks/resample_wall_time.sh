@@ -43,13 +43,13 @@ for tool in "$@"; do
 done
 
 # times COMMAND...: "wall cpu" of one run, in seconds.
-TIMEFORMAT='%3R %3U %3S'
+source "$(dirname "$0")/process_time.sh"
 times_of() {
   rm -f "$work/out.wav"
-  { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }'
+  process_time "$work/time.scratch" "$@"
 }
 
-median() { sort -n | awk '{ v[NR] = $1 } END { printf "%.3f", v[int((NR + 1) / 2)] }'; }
+median() { sort -n | awk '{ v[NR] = $1 } END { printf "%.4f", v[int((NR + 1) / 2)] }'; }
 
 pairs=(44100:48000 44100:16000 44100:8000 48000:44100 8000:16000)
 for pair in "${pairs[@]}"; do

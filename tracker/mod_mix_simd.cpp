@@ -30,6 +30,8 @@ constexpr uint32_t kExactWholeLimit = 1u << 23;
 constexpr uint32_t kRoundingLimit = 1u << 17;
 // Frames stepped and mixed at a time.
 constexpr int kStepFrames = 256;
+// Read in place of a window that would not lie inside the image.
+alignas(64) constexpr int8_t kNoBytes[128] = {};
 
 // One channel's mixChannel call over a stretch: its passes, taken up as the
 // frames are stepped, exactly as the plain mixer takes them, and the values
@@ -45,10 +47,10 @@ struct PositionWalker {
     bool silent;  // both gains 0: it adds nothing to any frame
     // Derived from mix for the byte windows of the vector code.
     int loopStart;
-    uint32_t windowLimit;    // a 16-byte window at i lies inside the image when i is below
-    bool loopWindowInside;   // the 16 bytes from the loop start lie inside the image
-    // Below this position no i + 1 reaches the loop end, a 16-byte window at
-    // i lies inside the image, and the chain's adds round by at most 2^-7.
+    uint32_t windowLimit;    // a window at i lies inside the image when i is below
+    bool loopWindowInside;   // a window from the loop start lies inside the image
+    // Below this position no i + 1 reaches the loop end, a window at i lies
+    // inside the image, and the chain's adds round by at most 2^-7.
     float windowsBelow;
     int windows;  // how its frames read from windows, for the vector code
 };
@@ -85,11 +87,6 @@ inline void startWalker(PositionWalker& walker, ModPlayer& player, ModChannel& c
     // from +0 never becomes -0 (a rounded sum is -0 only from -0 + -0).
     walker.silent = walker.mix.leftGain == 0.0f && walker.mix.rightGain == 0.0f;
     walker.loopStart = walker.mix.loopEnd - walker.mix.loopLength;
-    walker.windowLimit = walker.mix.readable > 15 ? walker.mix.readable - 15 : 0u;
-    const uint32_t windows = walker.windowLimit < kRoundingLimit ? walker.windowLimit : kRoundingLimit;
-    walker.windowsBelow = static_cast<float>(modMin(walker.mix.loopEnd - 1, static_cast<int32_t>(windows)));
-    walker.loopWindowInside =
-        walker.mix.loopLength > 2 && static_cast<uint32_t>(walker.loopStart) + 16u <= walker.mix.readable;
     startPass(walker);
 }
 
@@ -215,6 +212,50 @@ hn::Vec<D> blockWindows(D d, const int8_t* data, hn::Vec<IntTag> i) {
 }
 #endif
 
+// The bytes a vector of frames reads, held in registers: on targets that
+// permute bytes across the whole vector one window of kWindowBytes serves
+// every lane, elsewhere a 16-byte window serves each 128-bit block.
+#if HWY_TARGET == HWY_AVX3_DL
+constexpr uint32_t kWindowBytes = 128;
+struct ByteWindow {
+    hn::Vec<ByteTag> low;
+    hn::Vec<ByteTag> high;
+};
+HWY_INLINE ByteWindow loadWindow(const int8_t* bytes) {
+    const ByteTag d8;
+    return {hn::LoadU(d8, bytes), hn::LoadU(d8, bytes + 64)};
+}
+// The window of each lane starts at this lane's byte.
+HWY_INLINE hn::Vec<IntTag> windowFirsts(hn::Vec<IntTag> i) { return hn::Set(IntTag(), hn::GetLane(i)); }
+HWY_INLINE ByteWindow ownWindows(const int8_t* data, hn::Vec<IntTag> i) { return loadWindow(data + hn::GetLane(i)); }
+// The byte in each lane's window at the offset in the top byte of its index,
+// sign-extended.
+HWY_INLINE hn::Vec<IntTag> lookUpIndex(const ByteWindow& window, hn::Vec<IntTag> index) {
+    const hn::Vec<ByteTag> bytes{
+        _mm512_permutex2var_epi8(window.low.raw, hn::BitCast(ByteTag(), index).raw, window.high.raw)};
+    return hn::ShiftRight<24>(hn::BitCast(IntTag(), bytes));
+}
+// The byte at `offset` (below kWindowBytes) in each lane's window, sign-extended.
+HWY_INLINE hn::Vec<IntTag> lookUp(const ByteWindow& window, hn::Vec<IntTag> offset) {
+    return lookUpIndex(window, hn::ShiftLeft<24>(offset));
+}
+#elif HWY_TARGET != HWY_SCALAR
+constexpr uint32_t kWindowBytes = 16;
+using ByteWindow = hn::Vec<IntTag>;
+HWY_INLINE ByteWindow loadWindow(const int8_t* bytes) { return hn::BitCast(IntTag(), hn::LoadDup128(ByteTag(), bytes)); }
+HWY_INLINE hn::Vec<IntTag> windowFirsts(hn::Vec<IntTag> i) { return hn::Broadcast<0>(i); }
+HWY_INLINE ByteWindow ownWindows(const int8_t* data, hn::Vec<IntTag> i) {
+    return hn::BitCast(IntTag(), blockWindows(ByteTag(), data, i));
+}
+HWY_INLINE hn::Vec<IntTag> lookUp(const ByteWindow& window, hn::Vec<IntTag> offset) {
+    const IntTag di;
+    const auto index = hn::Or(hn::ShiftLeft<24>(offset), hn::Set(di, 0x00808080));  // other indices give 0
+    return hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, index));
+}
+#else
+constexpr uint32_t kWindowBytes = 16;
+#endif
+
 // Adds one channel into left and right at frames 0..frames-1, given the
 // position of each frame, testing each vector of frames for a wrap to the
 // loop start and for bytes beyond the windows. positions holds a whole
@@ -235,25 +276,21 @@ HWY_NOINLINE void mixTested(const PositionWalker& walker, const float* positions
     const auto loopLength = hn::Set(di, mix.loopLength);
 #if HWY_TARGET != HWY_SCALAR
     const UintTag du;
-    const ByteTag d8;
-    // Bytes come from sixteen-byte windows inside the image: one from the
-    // first lane's byte in each 128-bit block, and for a looped sample one
-    // from the loop start, where a wrapped j and the frames after a jump back
-    // read. A lane whose bytes lie in neither is read on its own.
-    const auto windowSpan = hn::Set(du, 15u);  // i and i + 1 both inside
-    const auto windowBytes = hn::Set(du, 16u);
+    // Bytes come from windows inside the image: one from the first lane's
+    // byte of each window, and for a looped sample one from the loop start,
+    // where a wrapped j and the frames after a jump back read. A lane whose
+    // bytes lie in neither is read on its own.
+    const auto windowSpan = hn::Set(du, kWindowBytes - 1);  // i and i + 1 both inside
+    const auto windowBytes = hn::Set(du, kWindowBytes);
     const auto windowLimit = hn::Set(du, walker.windowLimit);
     const int loopStart = walker.loopStart;
     const bool loopWindowInside = walker.loopWindowInside;
-    const auto loopWindow =
-        loopWindowInside ? hn::BitCast(di, hn::LoadDup128(d8, mix.data + loopStart)) : hn::Zero(di);
+    const ByteWindow loopWindow = loadWindow(loopWindowInside ? mix.data + loopStart : kNoBytes);
     const auto loopStartInt = hn::Set(di, loopStart);
-    const auto emptyBytes = hn::Set(di, 0x00808080);  // table indices that give 0
-    // The byte at `offset` in each lane's window, sign-extended.
-    const auto lookUp = [&](hn::Vec<IntTag> window, hn::Vec<IntTag> offset) {
-        const auto index = hn::Or(hn::ShiftLeft<24>(offset), emptyBytes);  // lands in the top byte
-        return hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, index));
-    };
+    // A loop that fits its window with the byte after it: frames inside it
+    // read every byte there, wrapped or not.
+    const bool loopFitsWindow = loopWindowInside && static_cast<uint32_t>(mix.loopLength) < kWindowBytes;
+    const auto pastLoop = hn::Set(du, static_cast<uint32_t>(mix.loopLength) + 1u);  // from the loop start
 #endif
 
     for (size_t k = 0; k < count; k += lanes) {
@@ -267,24 +304,28 @@ HWY_NOINLINE void mixTested(const PositionWalker& walker, const float* positions
         hn::Vec<FloatTag> a;
         hn::Vec<FloatTag> b;
 #if HWY_TARGET != HWY_SCALAR
-        const auto first = hn::Broadcast<0>(i);
+        const auto fromLoop = hn::Sub(i, loopStartInt);
+        if (loopFitsWindow && hn::AllTrue(du, hn::Lt(hn::BitCast(du, fromLoop), pastLoop))) {
+            a = hn::ConvertTo(d, lookUp(loopWindow, hn::Sub(j, loopStartInt)));
+            b = hn::ConvertTo(d, lookUp(loopWindow, fromLoop));
+        } else {
+        const auto first = windowFirsts(i);
         const auto offset = hn::Sub(i, first);
         const auto inWindow = hn::And(hn::Lt(hn::BitCast(du, offset), windowSpan), hn::Lt(hn::BitCast(du, i), windowLimit));
         const bool allInWindow = hn::AllTrue(du, inWindow);
         const bool anyWraps = !hn::AllFalse(di, wraps);
         if (allInWindow && !anyWraps) {
-            const auto window = hn::BitCast(di, blockWindows(d8, mix.data, i));
+            const ByteWindow window = ownWindows(mix.data, i);
             a = hn::ConvertTo(d, lookUp(window, hn::Add(offset, oneInt)));
             b = hn::ConvertTo(d, lookUp(window, offset));
         } else if (loopWindowInside && hn::AllTrue(du, hn::Lt(hn::BitCast(du, first), windowLimit))) {
-            const auto fromLoop = hn::Sub(i, loopStartInt);
             const auto wrappedFromLoop = hn::Sub(j, loopStartInt);
             const auto inLoopWindow = hn::Lt(hn::BitCast(du, fromLoop), windowSpan);
             const auto wrappedInLoopWindow = hn::Lt(hn::BitCast(du, wrappedFromLoop), windowBytes);
             const auto found =
                 hn::And(hn::Or(inWindow, inLoopWindow), hn::Or(hn::Not(hn::RebindMask(du, wraps)), wrappedInLoopWindow));
             if (hn::AllTrue(du, found)) {
-                const auto window = hn::BitCast(di, blockWindows(d8, mix.data, i));
+                const ByteWindow window = ownWindows(mix.data, i);
                 const auto ownWindow = hn::RebindMask(di, inWindow);
                 const auto atI = hn::IfThenElse(ownWindow, lookUp(window, offset), lookUp(loopWindow, fromLoop));
                 const auto atNext = hn::IfThenElse(ownWindow, lookUp(window, hn::Add(offset, oneInt)),
@@ -296,6 +337,7 @@ HWY_NOINLINE void mixTested(const PositionWalker& walker, const float* positions
             }
         } else {
             readLanes(mix, i, j, a, b);
+        }
         }
 #else
         readLanes(mix, i, j, a, b);
@@ -318,8 +360,8 @@ HWY_NOINLINE void mixTested(const PositionWalker& walker, const float* positions
 
 
 // Where the bytes of a vector of frames come from when its positions allow:
-// a 16-byte window at the first lane's byte, for the whole vector, for each
-// half of it (vectors of 16 lanes) or for each 128-bit block.
+// a window at the first lane's byte, for the whole vector, or (16-byte
+// windows) for each half of it (vectors of 16 lanes) or each 128-bit block.
 enum class Windows { whole, halves, blocks, none };
 
 // The lanes each window serves.
@@ -331,8 +373,8 @@ constexpr int windowLanes() {
 
 // The interpolated value of each frame of a vector of positions that needs
 // no test: the positions are below walker.windowsBelow and rise lane by lane,
-// and those of a window's lanes lie less than 13 bytes apart, so that each
-// lane's i and i + 1 lie in the 16 bytes at the window's first lane.
+// and those of a window's lanes lie less than kWindowBytes - 3 bytes apart,
+// so that each lane's i and i + 1 lie in the window at its first lane.
 template <Windows kWindows>
 HWY_INLINE hn::Vec<FloatTag> interpolateInWindows(const ChannelMix& mix, hn::Vec<FloatTag> p) {
     const FloatTag d;
@@ -344,6 +386,19 @@ HWY_INLINE hn::Vec<FloatTag> interpolateInWindows(const ChannelMix& mix, hn::Vec
     // The whole part of a position below 2^23, from the bits of the sum
     // (exact) of its floor and 2^23.
     const auto exactWhole = hn::Set(d, static_cast<float>(kExactWholeLimit));
+#if HWY_TARGET == HWY_AVX3_DL
+    // One window serves every lane. The offsets from its first byte are
+    // those of the sums' bits, which differ as the whole parts do.
+    const auto wholeBits = hn::BitCast(di, hn::Add(whole, exactWhole));
+    const int32_t firstBits = hn::GetLane(wholeBits);
+    const int32_t first = firstBits - hn::GetLane(hn::BitCast(di, exactWhole));
+    const ByteWindow window = loadWindow(mix.data + first);
+    // Each lane's offset into the top byte of its table index.
+    const auto firstIndex = hn::Set(di, static_cast<int32_t>(static_cast<uint32_t>(firstBits) << 24));
+    const auto index = hn::Sub(hn::ShiftLeft<24>(wholeBits), firstIndex);
+    const auto a = hn::ConvertTo(d, lookUpIndex(window, hn::Add(index, hn::Set(di, 1 << 24))));
+    const auto b = hn::ConvertTo(d, lookUpIndex(window, index));
+#else
     const auto i = hn::Sub(hn::BitCast(di, hn::Add(whole, exactWhole)), hn::BitCast(di, exactWhole));
     hn::Vec<IntTag> window;
     hn::Vec<IntTag> offset;
@@ -369,6 +424,7 @@ HWY_INLINE hn::Vec<FloatTag> interpolateInWindows(const ChannelMix& mix, hn::Vec
     const auto nextIndex = hn::Add(index, hn::Set(di, 1 << 24));
     const auto a = hn::ConvertTo(d, hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, nextIndex)));
     const auto b = hn::ConvertTo(d, hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, index)));
+#endif
 #else
     const auto i = hn::ConvertTo(di, p);
     const auto f = hn::Sub(p, hn::ConvertTo(d, i));
@@ -454,19 +510,32 @@ HWY_INLINE void addChannel(const PositionWalker& walker, float* positions, int f
     }
 }
 
-// The widest windows the walker's frames fit. A window's lanes lie less than
-// 13 bytes apart when its steps span less: each add of the chain rounds by at
-// most 2^-7 (positions below windowsBelow), so 15 steps add less than 0.12
-// to their span.
-Windows windowsFor(const PositionWalker& walker) {
+// Where the walker's frames may read their bytes: the windows that lie inside
+// the image, and the widest windows its frames fit. A window's lanes lie
+// less than kWindowBytes - 3 bytes apart when its steps span less: each add
+// of the chain rounds by at most 2^-7 (positions below windowsBelow), so 15
+// steps add less than 0.12 to their span.
+void fitWindows(PositionWalker& walker) {
+    const ChannelMix& mix = walker.mix;
+    walker.windowLimit = mix.readable >= kWindowBytes ? mix.readable - (kWindowBytes - 1) : 0u;
+    const uint32_t windows = walker.windowLimit < kRoundingLimit ? walker.windowLimit : kRoundingLimit;
+    walker.windowsBelow = static_cast<float>(modMin(mix.loopEnd - 1, static_cast<int32_t>(windows)));
+    walker.loopWindowInside =
+        mix.loopLength > 2 && static_cast<uint32_t>(walker.loopStart) + kWindowBytes <= mix.readable;
+
     const int lanes = static_cast<int>(hn::Lanes(FloatTag()));
-    const auto spanFits = [&](int windowLanes) {
-        return walker.increment * static_cast<float>(windowLanes - 1) < 13.0f;
+    const auto spanFits = [&](int lanesPerWindow) {
+        return walker.increment * static_cast<float>(lanesPerWindow - 1) < static_cast<float>(kWindowBytes - 3);
     };
-    if (spanFits(windowLanes<Windows::whole>())) return Windows::whole;
-    if (windowLanes<Windows::halves>() > 4 && spanFits(windowLanes<Windows::halves>())) return Windows::halves;
-    if (lanes > 4 && spanFits(4)) return Windows::blocks;
-    return Windows::none;
+    Windows fit = Windows::none;
+    if (spanFits(windowLanes<Windows::whole>())) {
+        fit = Windows::whole;
+    } else if (kWindowBytes == 16 && windowLanes<Windows::halves>() > 4 && spanFits(windowLanes<Windows::halves>())) {
+        fit = Windows::halves;
+    } else if (kWindowBytes == 16 && lanes > 4 && spanFits(4)) {
+        fit = Windows::blocks;
+    }
+    walker.windows = static_cast<int>(fit);
 }
 
 // Writes the positions of frames start..start+n-1 of kGroups groups' lanes
@@ -609,7 +678,7 @@ void mixStretchVectors(ModPlayer& player, float* out, int count) {
         if (channelSounds(player, channel) && channel.increment > 0.0f) {
             PositionWalker& walker = walkers[sounding++];
             startWalker(walker, player, channel, count);
-            walker.windows = static_cast<int>(windowsFor(walker));
+            fitWindows(walker);
         }
     }
     WalkerGroup groups[kMaxGroups];

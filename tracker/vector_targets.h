@@ -8,4 +8,7 @@
 #error "tracker/vector_targets.h must come before Highway's headers"
 #endif
 
+// Processors with byte permutes across a whole 512-bit vector get a target of
+// their own: the mixer reads its sample bytes through them.
+#define HWY_WANT_AVX3_DL
 #define HWY_DISABLED_TARGETS (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128)

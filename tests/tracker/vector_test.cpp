@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -171,6 +172,50 @@ TEST(VectorMixer, MixesPassesEndingEveryFewFramesAsThePlainMixer) {
             ch.sample = static_cast<uint8_t>(alike ? 1 : 1 + random.below(4));
             ch.position = alike ? 0.0f : 32.0f * random.unit();
             ch.increment = alike ? sharedIncrement : random.pick(increments) * (1.0f + random.unit());
+            ch.realVolume = static_cast<uint8_t>(1 + random.below(kMaxVolume));
+            ch.pan = static_cast<uint8_t>(random.below(256));
+        }
+        const int count = random.pick(counts);
+        SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(count) + " frames");
+
+        expectEveryTargetMixesAsThePlainMixer(player, channels, count);
+    }
+}
+
+// Samples and loops about as long as the widest byte windows (128 bytes),
+// the last sample running to or past the end of the image, and pitches
+// around the steps at which a vector of frames still fits one window: the
+// frames read near the image's end and across short loops' wraps.
+TEST(VectorMixer, MixesAroundTheEdgesOfWideWindowsAsThePlainMixer) {
+    TestRandom random{53};
+    const int sampleWords[] = {40, 63, 64, 65, 100};
+    const int loopWords[] = {1, 31, 32, 33, 62, 63, 64, 65};  // 1: no loop
+    const float increments[] = {0.4f, 0.9f, 4.0f, 8.2f, 8.3f, 8.4f, 8.6f, 9.5f};
+    const int counts[] = {1, 16, 17, 100, 160, 256, 300, 513};
+    for (int round = 0; round < 150; ++round) {
+        const int channels = 1 + random.below(12);
+        ModuleBuilder module(channels, 1, numberedTag(channels).c_str());
+        std::vector<int8_t> data;
+        for (int n = 1; n <= 4; ++n) {
+            const int words = random.pick(sampleWords);
+            const int loop = std::min(random.pick(loopWords), words);
+            module.sample(n, words, 0, kMaxVolume, random.below(words - loop + 1), loop);
+            for (int i = 0; i < 2 * words; ++i) data.push_back(static_cast<int8_t>(random.next() >> 24));
+        }
+        // Often cut short: the last sample then ends where the image does.
+        if (random.below(2) == 0) data.resize(data.size() - static_cast<size_t>(random.below(150)));
+        module.data(data);
+        const ExactImage exact(module.image());
+        ModPlayer player;
+        ASSERT_TRUE(exact.init(player));
+        for (int c = 0; c < channels; ++c) {
+            ModChannel& ch = player.channels[c];
+            ch.sample = static_cast<uint8_t>(1 + random.below(4));
+            const auto length = static_cast<float>(player.samples[ch.sample - 1].length);
+            const float positions[] = {0.0f, length * random.unit(), length - 130.0f * random.unit(),
+                                       length - 4.0f * random.unit()};
+            ch.position = std::max(0.0f, random.pick(positions));
+            ch.increment = random.pick(increments) * (1.0f + 0.01f * random.unit());
             ch.realVolume = static_cast<uint8_t>(1 + random.below(kMaxVolume));
             ch.pan = static_cast<uint8_t>(random.below(256));
         }
