@@ -47,8 +47,8 @@ struct PositionWalker {
     bool silent;  // both gains 0: it adds nothing to any frame
     // Derived from mix for the byte windows of the vector code.
     int loopStart;
-    uint32_t windowLimit;    // a window at i lies inside the image when i is below
-    bool loopWindowInside;   // a window from the loop start lies inside the image
+    uint32_t windowLimit;   // a window at i lies inside the image when i is below
+    bool loopWindowInside;  // a window from the loop start lies inside the image
     // Below this position no i + 1 reaches the loop end, a window at i lies
     // inside the image, and the chain's adds round by at most 2^-7.
     float windowsBelow;
@@ -242,7 +242,9 @@ HWY_INLINE hn::Vec<IntTag> lookUp(const ByteWindow& window, hn::Vec<IntTag> offs
 #elif HWY_TARGET != HWY_SCALAR
 constexpr uint32_t kWindowBytes = 16;
 using ByteWindow = hn::Vec<IntTag>;
-HWY_INLINE ByteWindow loadWindow(const int8_t* bytes) { return hn::BitCast(IntTag(), hn::LoadDup128(ByteTag(), bytes)); }
+HWY_INLINE ByteWindow loadWindow(const int8_t* bytes) {
+    return hn::BitCast(IntTag(), hn::LoadDup128(ByteTag(), bytes));
+}
 HWY_INLINE hn::Vec<IntTag> windowFirsts(hn::Vec<IntTag> i) { return hn::Broadcast<0>(i); }
 HWY_INLINE ByteWindow ownWindows(const int8_t* data, hn::Vec<IntTag> i) {
     return hn::BitCast(IntTag(), blockWindows(ByteTag(), data, i));
@@ -309,35 +311,36 @@ HWY_NOINLINE void mixTested(const PositionWalker& walker, const float* positions
             a = hn::ConvertTo(d, lookUp(loopWindow, hn::Sub(j, loopStartInt)));
             b = hn::ConvertTo(d, lookUp(loopWindow, fromLoop));
         } else {
-        const auto first = windowFirsts(i);
-        const auto offset = hn::Sub(i, first);
-        const auto inWindow = hn::And(hn::Lt(hn::BitCast(du, offset), windowSpan), hn::Lt(hn::BitCast(du, i), windowLimit));
-        const bool allInWindow = hn::AllTrue(du, inWindow);
-        const bool anyWraps = !hn::AllFalse(di, wraps);
-        if (allInWindow && !anyWraps) {
-            const ByteWindow window = ownWindows(mix.data, i);
-            a = hn::ConvertTo(d, lookUp(window, hn::Add(offset, oneInt)));
-            b = hn::ConvertTo(d, lookUp(window, offset));
-        } else if (loopWindowInside && hn::AllTrue(du, hn::Lt(hn::BitCast(du, first), windowLimit))) {
-            const auto wrappedFromLoop = hn::Sub(j, loopStartInt);
-            const auto inLoopWindow = hn::Lt(hn::BitCast(du, fromLoop), windowSpan);
-            const auto wrappedInLoopWindow = hn::Lt(hn::BitCast(du, wrappedFromLoop), windowBytes);
-            const auto found =
-                hn::And(hn::Or(inWindow, inLoopWindow), hn::Or(hn::Not(hn::RebindMask(du, wraps)), wrappedInLoopWindow));
-            if (hn::AllTrue(du, found)) {
+            const auto first = windowFirsts(i);
+            const auto offset = hn::Sub(i, first);
+            const auto inWindow =
+                hn::And(hn::Lt(hn::BitCast(du, offset), windowSpan), hn::Lt(hn::BitCast(du, i), windowLimit));
+            const bool allInWindow = hn::AllTrue(du, inWindow);
+            const bool anyWraps = !hn::AllFalse(di, wraps);
+            if (allInWindow && !anyWraps) {
                 const ByteWindow window = ownWindows(mix.data, i);
-                const auto ownWindow = hn::RebindMask(di, inWindow);
-                const auto atI = hn::IfThenElse(ownWindow, lookUp(window, offset), lookUp(loopWindow, fromLoop));
-                const auto atNext = hn::IfThenElse(ownWindow, lookUp(window, hn::Add(offset, oneInt)),
-                                                   lookUp(loopWindow, hn::Add(fromLoop, oneInt)));
-                a = hn::ConvertTo(d, hn::IfThenElse(wraps, lookUp(loopWindow, wrappedFromLoop), atNext));
-                b = hn::ConvertTo(d, atI);
+                a = hn::ConvertTo(d, lookUp(window, hn::Add(offset, oneInt)));
+                b = hn::ConvertTo(d, lookUp(window, offset));
+            } else if (loopWindowInside && hn::AllTrue(du, hn::Lt(hn::BitCast(du, first), windowLimit))) {
+                const auto wrappedFromLoop = hn::Sub(j, loopStartInt);
+                const auto inLoopWindow = hn::Lt(hn::BitCast(du, fromLoop), windowSpan);
+                const auto wrappedInLoopWindow = hn::Lt(hn::BitCast(du, wrappedFromLoop), windowBytes);
+                const auto found = hn::And(hn::Or(inWindow, inLoopWindow),
+                                           hn::Or(hn::Not(hn::RebindMask(du, wraps)), wrappedInLoopWindow));
+                if (hn::AllTrue(du, found)) {
+                    const ByteWindow window = ownWindows(mix.data, i);
+                    const auto ownWindow = hn::RebindMask(di, inWindow);
+                    const auto atI = hn::IfThenElse(ownWindow, lookUp(window, offset), lookUp(loopWindow, fromLoop));
+                    const auto atNext = hn::IfThenElse(ownWindow, lookUp(window, hn::Add(offset, oneInt)),
+                                                       lookUp(loopWindow, hn::Add(fromLoop, oneInt)));
+                    a = hn::ConvertTo(d, hn::IfThenElse(wraps, lookUp(loopWindow, wrappedFromLoop), atNext));
+                    b = hn::ConvertTo(d, atI);
+                } else {
+                    readLanes(mix, i, j, a, b);
+                }
             } else {
                 readLanes(mix, i, j, a, b);
             }
-        } else {
-            readLanes(mix, i, j, a, b);
-        }
         }
 #else
         readLanes(mix, i, j, a, b);
@@ -357,7 +360,6 @@ HWY_NOINLINE void mixTested(const PositionWalker& walker, const float* positions
         hn::Store(newRight, d, right + k);
     }
 }
-
 
 // Where the bytes of a vector of frames come from when its positions allow:
 // a window at the first lane's byte, for the whole vector, or (16-byte

@@ -68,6 +68,24 @@ struct ExactImage {
     int32_t size;
 };
 
+// A module of `channels` channels and four samples of random bytes, each
+// wordsOf() words long and looped over loopOf() of them (1: no loop) from a
+// random start; the image ends `cut` bytes before the last sample's end.
+template <class Words, class Loop>
+ModuleBuilder loopedSamplesModule(TestRandom& random, int channels, Words wordsOf, Loop loopOf, int cut = 0) {
+    ModuleBuilder module(channels, 1, numberedTag(channels).c_str());
+    std::vector<int8_t> data;
+    for (int n = 1; n <= 4; ++n) {
+        const int words = wordsOf();
+        const int loop = std::min(loopOf(), words);
+        module.sample(n, words, 0, kMaxVolume, random.below(words - loop + 1), loop);
+        for (int i = 0; i < kBytesPerWord * words; ++i) data.push_back(static_cast<int8_t>(random.next() >> 24));
+    }
+    data.resize(data.size() - static_cast<size_t>(cut));
+    module.data(data);
+    return module;
+}
+
 // Renders up to `frames` frames with the given mixer and buffer size.
 std::vector<float> render(const std::vector<uint8_t>& image, int rate, uint32_t bufferBytes, size_t frames,
                           ModMixer mixer) {
@@ -153,14 +171,8 @@ TEST(VectorMixer, MixesPassesEndingEveryFewFramesAsThePlainMixer) {
     const int counts[] = {1, 5, 127, 128, 129, 255, 256, 257, 260, 383, 511, 512, 513, 777};
     for (int round = 0; round < 120; ++round) {
         const int channels = 1 + random.below(12);
-        ModuleBuilder module(channels, 1, numberedTag(channels).c_str());
-        std::vector<int8_t> data;
-        for (int n = 1; n <= 4; ++n) {
-            const int loop = random.pick(loopWords);
-            module.sample(n, 16, 0, kMaxVolume, random.below(16 - loop), loop);
-            for (int i = 0; i < 32; ++i) data.push_back(static_cast<int8_t>(random.next() >> 24));
-        }
-        module.data(data);
+        const ModuleBuilder module = loopedSamplesModule(
+            random, channels, [] { return 16; }, [&] { return random.pick(loopWords); });
         const ExactImage exact(module.image());
         ModPlayer player;
         ASSERT_TRUE(exact.init(player));
@@ -194,17 +206,10 @@ TEST(VectorMixer, MixesAroundTheEdgesOfWideWindowsAsThePlainMixer) {
     const int counts[] = {1, 16, 17, 100, 160, 256, 300, 513};
     for (int round = 0; round < 150; ++round) {
         const int channels = 1 + random.below(12);
-        ModuleBuilder module(channels, 1, numberedTag(channels).c_str());
-        std::vector<int8_t> data;
-        for (int n = 1; n <= 4; ++n) {
-            const int words = random.pick(sampleWords);
-            const int loop = std::min(random.pick(loopWords), words);
-            module.sample(n, words, 0, kMaxVolume, random.below(words - loop + 1), loop);
-            for (int i = 0; i < 2 * words; ++i) data.push_back(static_cast<int8_t>(random.next() >> 24));
-        }
         // Often cut short: the last sample then ends where the image does.
-        if (random.below(2) == 0) data.resize(data.size() - static_cast<size_t>(random.below(150)));
-        module.data(data);
+        const int cut = random.below(2) == 0 ? random.below(150) : 0;
+        const ModuleBuilder module = loopedSamplesModule(
+            random, channels, [&] { return random.pick(sampleWords); }, [&] { return random.pick(loopWords); }, cut);
         const ExactImage exact(module.image());
         ModPlayer player;
         ASSERT_TRUE(exact.init(player));
