@@ -249,10 +249,12 @@ HWY_INLINE hn::Vec<IntTag> windowFirsts(hn::Vec<IntTag> i) { return hn::Broadcas
 HWY_INLINE ByteWindow ownWindows(const int8_t* data, hn::Vec<IntTag> i) {
     return hn::BitCast(IntTag(), blockWindows(ByteTag(), data, i));
 }
-HWY_INLINE hn::Vec<IntTag> lookUp(const ByteWindow& window, hn::Vec<IntTag> offset) {
-    const IntTag di;
-    const auto index = hn::Or(hn::ShiftLeft<24>(offset), hn::Set(di, 0x00808080));  // other indices give 0
+// As on the wide target; the index's other bytes must be 0x80, which give 0.
+HWY_INLINE hn::Vec<IntTag> lookUpIndex(const ByteWindow& window, hn::Vec<IntTag> index) {
     return hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, index));
+}
+HWY_INLINE hn::Vec<IntTag> lookUp(const ByteWindow& window, hn::Vec<IntTag> offset) {
+    return lookUpIndex(window, hn::Or(hn::ShiftLeft<24>(offset), hn::Set(IntTag(), 0x00808080)));
 }
 #else
 constexpr uint32_t kWindowBytes = 16;
@@ -398,15 +400,13 @@ HWY_INLINE hn::Vec<FloatTag> interpolateInWindows(const ChannelMix& mix, hn::Vec
     // Each lane's offset into the top byte of its table index.
     const auto firstIndex = hn::Set(di, static_cast<int32_t>(static_cast<uint32_t>(firstBits) << 24));
     const auto index = hn::Sub(hn::ShiftLeft<24>(wholeBits), firstIndex);
-    const auto a = hn::ConvertTo(d, lookUpIndex(window, hn::Add(index, hn::Set(di, 1 << 24))));
-    const auto b = hn::ConvertTo(d, lookUpIndex(window, index));
 #else
     const auto i = hn::Sub(hn::BitCast(di, hn::Add(whole, exactWhole)), hn::BitCast(di, exactWhole));
-    hn::Vec<IntTag> window;
+    ByteWindow window;
     hn::Vec<IntTag> offset;
     if constexpr (kWindows == Windows::whole) {
         const int32_t first = hn::GetLane(i);
-        window = hn::BitCast(di, hn::LoadDup128(d8, mix.data + first));
+        window = loadWindow(mix.data + first);
         offset = hn::Sub(i, hn::Set(di, first));
     } else if constexpr (kWindows == Windows::halves && windowLanes<Windows::halves>() > 4) {
         const hn::Half<IntTag> dh;
@@ -420,13 +420,13 @@ HWY_INLINE hn::Vec<FloatTag> interpolateInWindows(const ChannelMix& mix, hn::Vec
         window = hn::BitCast(di, blockWindows(d8, mix.data, i));
         offset = hn::Sub(i, hn::Broadcast<0>(i));
     }
-    // Each lane's byte at offset, and the one after it, into the lane's top
-    // byte (other indices give 0), sign-extended.
+    // Each lane's offset into the top byte of its table index; the other
+    // bytes give 0.
     const auto index = hn::Or(hn::ShiftLeft<24>(offset), hn::Set(di, 0x00808080));
-    const auto nextIndex = hn::Add(index, hn::Set(di, 1 << 24));
-    const auto a = hn::ConvertTo(d, hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, nextIndex)));
-    const auto b = hn::ConvertTo(d, hn::ShiftRight<24>(hn::TableLookupBytesOr0(window, index)));
 #endif
+    // The byte at each lane's offset, and the one after it.
+    const auto a = hn::ConvertTo(d, lookUpIndex(window, hn::Add(index, hn::Set(di, 1 << 24))));
+    const auto b = hn::ConvertTo(d, lookUpIndex(window, index));
 #else
     const auto i = hn::ConvertTo(di, p);
     const auto f = hn::Sub(p, hn::ConvertTo(d, i));
